@@ -1,0 +1,33 @@
+// Capture and recall: clipboard, copy-history capture, triggers, popup menu and paste.
+#pragma once
+#include <windows.h>
+
+// Clipboard access and the clipboard-viewer chain.
+extern HWND NextViewer;
+BOOL ClipboardOpenRetry(HWND owner);
+BOOL ClipboardSetText(HWND owner, const WCHAR *text);
+WCHAR *ClipboardGetText(HWND owner);  // GlobalFree the result
+BOOL ClipboardHasText(HWND owner);
+void CaptureClipboardText(HWND owner);
+void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam);
+void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam);
+void OnClipboardChainTimer(HWND window);
+
+// Trigger detection.
+void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam);
+void OnDoubleTapTimer(HWND window);
+void OnHotKey(HWND window, WPARAM wParam);
+
+// Popup menu.
+struct FocusSnapshotRecord {
+    HWND foregroundWindow;
+    HWND focusWindow;
+    POINT menuPoint;
+};
+extern FocusSnapshotRecord FocusSnapshot;  // all zero while no popup operation runs
+#define ITEM_LABEL_CHARS 60                // room of every label buffer
+void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars);
+void ShowPopupMenu(HWND owner);
+
+// Paste injection.
+void PasteChosenEntry(HWND owner, int identifier);

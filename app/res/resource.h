@@ -1,0 +1,57 @@
+// Resource and command identifiers of tavo.exe, shared by the program and its .rc files.
+#pragma once
+
+#define IDI_APP              101
+#define IDI_ENTRY            102
+#define IDI_FOLDER           103
+#define IDM_TRAY             104
+#define IDM_EDITOR           105
+#define IDB_TOOLBAR          106
+#define IDD_PAGE_MENU        107
+#define IDD_PAGE_OTHER       108
+#define IDC_DRAG_NODROP      109
+#define IDC_DRAG_MOVE        110
+#define IDC_DRAG_COPY        111
+
+// Tray menu commands.
+#define IDM_EXIT             40001
+#define IDM_ABOUT            40002
+#define IDM_STARTUP          40003
+#define IDM_CLEAR_HISTORY    40004
+#define IDM_SETTINGS         40005
+#define IDM_EDIT_DATA        40006
+
+// Editor commands: the toolbar's (40008-40012, 40018, 40019) double as string ids of their tooltips.
+#define IDM_EDITOR_CLOSE     40007
+#define IDT_CUT              40008
+#define IDT_COPY             40009
+#define IDT_PASTE            40010
+#define IDT_DELETE           40011
+#define IDT_ADD              40012
+#define IDM_EDITOR_CUT       40013
+#define IDM_EDITOR_COPY      40014
+#define IDM_EDITOR_PASTE     40015
+#define IDM_EDITOR_DELETE    40016
+#define IDM_EDITOR_ADD       40017
+#define IDT_DOWN             40018
+#define IDT_UP               40019
+#define IDM_EDITOR_UP        40020
+#define IDM_EDITOR_DOWN      40021
+
+// Editor controls.
+#define IDC_EDITOR_TREE      2005
+#define IDC_EDITOR_TEXT      2006
+#define IDC_EDITOR_TOOLBAR   2007
+#define IDC_EDITOR_PANE      2008
+
+// Settings page controls.
+#define IDC_PASTE_WAIT       1001
+#define IDC_ITEM_CHARS       1002
+#define IDC_WRAP_COUNT       1003
+#define IDC_HISTORY_MAX      1004
+#define IDC_PASTE_WAIT_SPIN  1005
+#define IDC_ITEM_CHARS_SPIN  1006
+#define IDC_WRAP_COUNT_SPIN  1007
+#define IDC_HISTORY_MAX_SPIN 1008
+#define IDC_HOTKEY           1009
+#define IDC_MENU_KEY         1010

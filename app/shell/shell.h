@@ -1,0 +1,27 @@
+// The resident shell: process-wide globals, MainWindow and the start-up shortcut.
+#pragma once
+#include <windows.h>
+#include "tavohook.h"
+
+#define WM_TRAYICON     (WM_APP + 2)
+#define TRAY_ICON_ID    2000
+#define TIMER_DOUBLETAP 2001
+#define TIMER_CBCHAIN   2002
+#define TIMER_SPLITTER  2003
+#define HOTKEY_MENU     2004
+
+extern HINSTANCE AppInstance;          // module of the resources and windows
+extern HWND MainWindow;                // hidden hub window of class "tavoClass"
+extern const WCHAR AppTitle[];         // "tavo ver 0.03": caption, tooltip, About text
+extern int BusyFlag;                   // 1 while the popup menu or a registered paste runs
+extern WCHAR LabelPrefixTable[30][2];  // "0".."9", "a".."t"
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL RegisterMainWindowClass(HINSTANCE instance);
+BOOL RegisterEditorClasses(HINSTANCE instance);
+void FillLabelPrefixTable();
+
+// Start-up shortcut "tavo.lnk" in the user's Startup folder.
+BOOL StartupShortcutPath(WCHAR path[MAX_PATH]);
+BOOL FileExists(const WCHAR *path);
+void ToggleStartupShortcut();

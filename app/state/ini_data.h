@@ -1,0 +1,47 @@
+// The settings record: its 76-byte image is the whole of ini.dat.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+struct IniData {
+    int pasteWaitMs;     // pause after every character of a registered paste, ms
+    int menuKeyMode;     // 0 Shift twice, 1 Ctrl twice, 2 Alt twice, 3 hotkey
+    int hotkeyVk;        // virtual key of the menu hotkey; 0 = none
+    int hotkeyMods;      // MOD_ALT 1, MOD_CONTROL 2, MOD_SHIFT 4
+    int menuItemChars;   // characters shown per label
+    int menuWrapCount;   // entries per popup-menu block
+    int historyMax;      // copy-history entries kept
+    int treeWidth;       // editor tree pane width, pixels
+    WINDOWPLACEMENT editorPlacement;  // showCmd 0 = never recorded
+};
+
+static_assert(sizeof(WINDOWPLACEMENT) == 44, "WINDOWPLACEMENT is 44 bytes");
+static_assert(sizeof(IniData) == 76, "ini.dat holds exactly 76 bytes");
+static_assert(offsetof(IniData, pasteWaitMs) == 0, "offset");
+static_assert(offsetof(IniData, menuKeyMode) == 4, "offset");
+static_assert(offsetof(IniData, hotkeyVk) == 8, "offset");
+static_assert(offsetof(IniData, hotkeyMods) == 12, "offset");
+static_assert(offsetof(IniData, menuItemChars) == 16, "offset");
+static_assert(offsetof(IniData, menuWrapCount) == 20, "offset");
+static_assert(offsetof(IniData, historyMax) == 24, "offset");
+static_assert(offsetof(IniData, treeWidth) == 28, "offset");
+static_assert(offsetof(IniData, editorPlacement) == 32, "offset");
+static_assert(offsetof(IniData, editorPlacement) + offsetof(WINDOWPLACEMENT, showCmd) == 40, "offset");
+static_assert(offsetof(IniData, editorPlacement) + offsetof(WINDOWPLACEMENT, rcNormalPosition) == 60, "offset");
+
+// Ranges of the settings sheet; values loaded from ini.dat are clamped to them.
+#define PASTE_WAIT_MIN 0
+#define PASTE_WAIT_MAX 1000
+#define ITEM_CHARS_MIN 1
+#define ITEM_CHARS_MAX 50
+#define WRAP_COUNT_MIN 1
+#define WRAP_COUNT_MAX 30
+#define HISTORY_MAX_MIN 1
+#define HISTORY_MAX_MAX 5000
+
+extern IniData g_ini;  // the program's settings; written to ini.dat only at shutdown
+
+// The values used when ini.dat cannot be loaded: the record is zeroed first.
+void SetDefaultIniData(IniData *ini);
+// Brings every field that the settings sheet limits back into its range.
+void ClampIniData(IniData *ini);

@@ -1,0 +1,124 @@
+#include <doctest/doctest.h>
+#include "state/item_store.h"
+#include <string>
+#include <vector>
+
+static std::vector<ItemId> IdsDescending(ItemKind kind)
+{
+    std::vector<ItemId> ids;
+    const ItemMap &items = ItemStore::Items();
+    for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it)
+        if (it->second.kind == kind)
+            ids.push_back(it->first);
+    return ids;
+}
+
+static std::wstring TextOf(ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    return item ? item->text : L"<absent>";
+}
+
+static std::wstring NameOf(ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    return item ? item->name : L"<absent>";
+}
+
+TEST_CASE("ids start at 1, only grow, and survive erasing")
+{
+    ItemStore::ResetForTests();
+    CHECK(ItemStore::Insert(History, nullptr, L"a") == 1);
+    ItemStore::Erase(1);
+    ItemStore::EraseAll();
+    CHECK(ItemStore::Insert(Registered, L"n", L"b") == 2);
+    CHECK(ItemStore::MoveToEnd(77) == -1);
+    CHECK(NextItemId == 3);
+    ItemStore::Erase(12345);  // never handed out
+    CHECK(ItemStore::Size() == 1);
+}
+
+TEST_CASE("null strings are stored as empty strings")
+{
+    ItemStore::ResetForTests();
+    ItemId id = ItemStore::Insert(History, nullptr, nullptr);
+    REQUIRE(ItemStore::Find(id));
+    CHECK(NameOf(id) == L"");
+    CHECK(TextOf(id) == L"");
+    CHECK(GlobalSize(ItemStore::Find(id)->name) >= 2);
+}
+
+TEST_CASE("the store keeps its own copies of the strings")
+{
+    ItemStore::ResetForTests();
+    WCHAR buffer[] = L"original";
+    ItemId id = ItemStore::Insert(Registered, buffer, buffer);
+    buffer[0] = L'X';
+    CHECK(TextOf(id) == L"original");
+    CHECK(NameOf(id) == L"original");
+}
+
+TEST_CASE("replace keeps the id, also for an absent one, and leaves the counter")
+{
+    ItemStore::ResetForTests();
+    ItemId a = ItemStore::Insert(History, nullptr, L"a");
+    ItemStore::Replace(a, Registered, L"name", L"text");
+    CHECK(ItemStore::KindOf(a) == Registered);
+    CHECK(TextOf(a) == L"text");
+    ItemStore::Replace(40, History, nullptr, L"forty");
+    CHECK(TextOf(40) == L"forty");
+    CHECK(NextItemId == 2);
+}
+
+TEST_CASE("swap exchanges whole contents, kinds included, and ids keep their places")
+{
+    ItemStore::ResetForTests();
+    ItemId a = ItemStore::Insert(History, nullptr, L"a");
+    ItemId b = ItemStore::Insert(Registered, L"nb", L"b");
+    ItemStore::Swap(a, b);
+    CHECK(ItemStore::KindOf(a) == Registered);
+    CHECK(NameOf(a) == L"nb");
+    CHECK(TextOf(a) == L"b");
+    CHECK(ItemStore::KindOf(b) == History);
+    CHECK(TextOf(b) == L"a");
+    ItemStore::Swap(a, a);
+    CHECK(TextOf(a) == L"b");
+    ItemStore::Swap(a, 99);  // absent partner: nothing changes
+    CHECK(TextOf(a) == L"b");
+    CHECK(ItemStore::Size() == 2);
+}
+
+TEST_CASE("move to end gives the newest id and keeps the contents")
+{
+    ItemStore::ResetForTests();
+    ItemId a = ItemStore::Insert(Registered, L"na", L"a");
+    ItemId b = ItemStore::Insert(Registered, L"nb", L"b");
+    ItemId moved = ItemStore::MoveToEnd(b);
+    CHECK(moved == 3);
+    CHECK(ItemStore::KindOf(b) == -1);
+    CHECK(NameOf(moved) == L"nb");
+    CHECK(IdsDescending(Registered) == std::vector<ItemId>{moved, a});
+}
+
+TEST_CASE("erase by kind, oldest history, counts")
+{
+    ItemStore::ResetForTests();
+    CHECK(ItemStore::CountKind(History) == 0);
+    CHECK(ItemStore::KindOf(1) == -1);
+    ItemId r = ItemStore::Insert(Registered, L"r", L"r");
+    ItemStore::EraseOldestHistory();
+    CHECK(ItemStore::Size() == 1);
+    ItemId h1 = ItemStore::Insert(History, nullptr, L"h1");
+    ItemId h2 = ItemStore::Insert(History, nullptr, L"h2");
+    ItemStore::Insert(7, L"odd", L"kind");
+    CHECK(ItemStore::CountKind(History) == 2);
+    CHECK(ItemStore::CountKind(7) == 1);
+    ItemStore::EraseOldestHistory();
+    CHECK(ItemStore::KindOf(h1) == -1);
+    CHECK(ItemStore::KindOf(h2) == History);
+    ItemStore::EraseKind(History);
+    CHECK(ItemStore::KindOf(r) == Registered);
+    CHECK(ItemStore::Size() == 2);
+    ItemStore::EraseAll();
+    CHECK(ItemStore::Size() == 0);
+}

@@ -1,0 +1,340 @@
+#include "test_util.h"
+#include <map>
+
+std::wstring BinDir()
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    while (length > 0 && path[length - 1] != L'\\')
+        length--;
+    return std::wstring(path, length);
+}
+
+static void DeleteTree(const std::wstring &dir)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = dir + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                DeleteTree(path);
+            else
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(dir.c_str());
+}
+
+std::wstring MakeScratchDir(const std::wstring &name)
+{
+    std::wstring root = BinDir() + L"scratch";
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring dir = root + L"\\" + name;
+    DeleteTree(dir);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    return dir + L"\\";
+}
+
+BOOL WriteFileBytes(const std::wstring &path, const Bytes &data)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD written = 0;
+    BOOL ok = data.empty() || WriteFile(file, data.data(), (DWORD)data.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == data.size();
+}
+
+Bytes ReadFileBytes(const std::wstring &path)
+{
+    Bytes data;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return data;
+    DWORD size = GetFileSize(file, nullptr);
+    data.resize(size);
+    DWORD read = 0;
+    if (size && !ReadFile(file, data.data(), size, &read, nullptr))
+        read = 0;
+    data.resize(read);
+    CloseHandle(file);
+    return data;
+}
+
+BOOL FileIsThere(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length)
+{
+    BYTE s[256];
+    for (int i = 0; i < 256; i++)
+        s[i] = (BYTE)i;
+    for (int i = 0, j = 0; i < 256; i++) {
+        j = (j + s[i] + key[i % keyLength]) & 255;
+        BYTE t = s[i];
+        s[i] = s[j];
+        s[j] = t;
+    }
+    int i = 0, j = 0;
+    for (size_t n = 0; n < length; n++) {
+        i = (i + 1) & 255;
+        j = (j + s[i]) & 255;
+        BYTE t = s[i];
+        s[i] = s[j];
+        s[j] = t;
+        data[n] ^= s[(s[i] + s[j]) & 255];
+    }
+}
+
+Bytes DecryptDataFile(const Bytes &encrypted)
+{
+    // The base provider's 40-bit RC4 key: the first 5 bytes of MD5 over "t\0a\0", then 11 zero bytes.
+    static const BYTE key[16] = {0x3b, 0x2c, 0x06, 0xf1, 0x40};
+    Bytes plain = encrypted;
+    if (!plain.empty())
+        Rc4(key, sizeof(key), plain.data(), plain.size());
+    return plain;
+}
+
+void PumpFor(DWORD milliseconds)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_ALLINPUT);
+    }
+}
+
+bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return condition();
+        PumpFor(20);
+    }
+}
+
+BOOL OpenClipboardRetry(HWND owner)
+{
+    for (int attempt = 0; attempt < 100; attempt++) {
+        if (OpenClipboard(owner))
+            return TRUE;
+        PumpFor(20);
+    }
+    return FALSE;
+}
+
+BOOL PutClipboardText(HWND owner, const std::wstring &text)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2 * text.size() + 2);
+    if (!block)
+        return FALSE;
+    CopyMemory(GlobalLock(block), text.c_str(), 2 * text.size());
+    GlobalUnlock(block);
+    if (!OpenClipboardRetry(owner)) {
+        GlobalFree(block);
+        return FALSE;
+    }
+    EmptyClipboard();
+    BOOL ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+    if (!ok)
+        GlobalFree(block);
+    CloseClipboard();
+    return ok;
+}
+
+std::wstring TakeClipboardText()
+{
+    std::wstring text;
+    if (!OpenClipboardRetry(nullptr))
+        return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (data) {
+        const WCHAR *chars = (const WCHAR *)GlobalLock(data);
+        if (chars)
+            text = chars;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+void EmptyClipboardNow()
+{
+    if (OpenClipboardRetry(nullptr)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+}
+
+static void SendKey(WORD vk, DWORD flags)
+{
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = (WORD)MapVirtualKeyW(vk, 0);
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(INPUT));
+}
+
+void KeyDown(WORD vk)
+{
+    SendKey(vk, 0);
+}
+
+void KeyUp(WORD vk)
+{
+    SendKey(vk, KEYEVENTF_KEYUP);
+}
+
+void TapKey(WORD vk)
+{
+    KeyDown(vk);
+    KeyUp(vk);
+}
+
+void TypeText(const std::wstring &text)
+{
+    for (WCHAR ch : text) {
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wScan = input[1].ki.wScan = ch;
+        input[0].ki.dwFlags = KEYEVENTF_UNICODE;
+        input[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+    }
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t *className;
+    const wchar_t *title;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
+{
+    WindowSearch *search = (WindowSearch *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->processId)
+        return TRUE;
+    WCHAR text[256];
+    if (search->className) {
+        GetClassNameW(window, text, 256);
+        if (lstrcmpW(text, search->className) != 0)
+            return TRUE;
+    }
+    if (search->title) {
+        GetWindowTextW(window, text, 256);
+        if (lstrcmpW(text, search->title) != 0)
+            return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title)
+{
+    WindowSearch search = {processId, className, title, nullptr};
+    EnumWindows(MatchWindow, (LPARAM)&search);
+    return search.found;
+}
+
+bool StartTavo(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs)
+{
+    ZeroMemory(&tavo->process, sizeof(tavo->process));
+    tavo->mainWindow = nullptr;
+    tavo->dir = dir;
+    std::wstring exe = dir + L"tavo.exe";
+    if (!CopyFileW((BinDir() + L"tavo.exe").c_str(), exe.c_str(), FALSE) ||
+        !CopyFileW((BinDir() + L"tavohook.dll").c_str(), (dir + L"tavohook.dll").c_str(), FALSE))
+        return false;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    // Started from another working folder: the program must find its files beside itself.
+    if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, BinDir().c_str(), &startup, &tavo->process))
+        return false;
+    WaitUntil([&] {
+        tavo->mainWindow = FindProcessWindow(tavo->process.dwProcessId, L"tavoClass", nullptr);
+        return tavo->mainWindow != nullptr || WaitForSingleObject(tavo->process.hProcess, 0) == WAIT_OBJECT_0;
+    }, timeoutMs);
+    return tavo->mainWindow != nullptr;
+}
+
+DWORD WaitExit(const PROCESS_INFORMATION &process, DWORD timeoutMs)
+{
+    DWORD code = ~0u;
+    if (!process.hProcess)
+        return code;
+    WaitUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, timeoutMs);
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    return code;
+}
+
+DWORD StopTavo(TavoProcess *tavo, DWORD timeoutMs)
+{
+    if (!tavo->process.hProcess)
+        return ~0u;
+    if (tavo->mainWindow)
+        PostMessageW(tavo->mainWindow, WM_CLOSE, 0, 0);
+    DWORD code = WaitExit(tavo->process, timeoutMs);
+    if (code == ~0u)
+        TerminateProcess(tavo->process.hProcess, 1);
+    CloseHandle(tavo->process.hThread);
+    CloseHandle(tavo->process.hProcess);
+    ZeroMemory(&tavo->process, sizeof(tavo->process));
+    tavo->mainWindow = nullptr;
+    return code;
+}
+
+static std::map<std::string, TestChildProc> &TestChildren()
+{
+    static std::map<std::string, TestChildProc> children;
+    return children;
+}
+
+TestChildRegistrar::TestChildRegistrar(const char *name, TestChildProc proc)
+{
+    TestChildren()[name] = proc;
+}
+
+int RunTestChild(int argc, char **argv)
+{
+    std::map<std::string, TestChildProc>::iterator it = TestChildren().find(argv[0]);
+    if (it == TestChildren().end())
+        return 2;
+    return it->second(argc - 1, argv + 1);
+}
+
+bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATION *process)
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string command = std::string("\"") + exe + "\" child " + name + " " + args;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    return CreateProcessA(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process) != FALSE;
+}

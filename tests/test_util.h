@@ -1,0 +1,66 @@
+// Helpers shared by the tests: scratch folders, waits that pump, the clipboard, key input,
+// an independent reader of the encrypted files, and the real tavo.exe started in a folder.
+#pragma once
+#include <windows.h>
+#include <functional>
+#include <string>
+#include <vector>
+
+typedef std::vector<BYTE> Bytes;
+
+// Folder of the running test executable (where tavo.exe and tavohook.dll are built), with '\'.
+std::wstring BinDir();
+// An empty folder of this name under BinDir()\scratch (emptied when it exists).
+std::wstring MakeScratchDir(const std::wstring &name);
+BOOL WriteFileBytes(const std::wstring &path, const Bytes &data);
+Bytes ReadFileBytes(const std::wstring &path);  // empty when missing
+BOOL FileIsThere(const std::wstring &path);
+
+// RC4 written here, independent of CryptoAPI, with the key the program's pass phrase gives.
+void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length);
+Bytes DecryptDataFile(const Bytes &encrypted);  // the same call encrypts
+
+// Pumps this thread's messages for the given time.
+void PumpFor(DWORD milliseconds);
+// Pumps until the condition holds or the time is up; returns the condition's last answer.
+bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs);
+
+// Clipboard with retries, since another process may hold it for a moment.
+BOOL OpenClipboardRetry(HWND owner);
+BOOL PutClipboardText(HWND owner, const std::wstring &text);
+std::wstring TakeClipboardText();  // empty when there is none
+void EmptyClipboardNow();
+
+// Synthesized key strokes.
+void KeyDown(WORD vk);
+void KeyUp(WORD vk);
+void TapKey(WORD vk);
+void TypeText(const std::wstring &text);  // as KEYEVENTF_UNICODE characters
+
+// A real tavo.exe running from a folder of its own.
+struct TavoProcess {
+    PROCESS_INFORMATION process;
+    HWND mainWindow;
+    std::wstring dir;
+};
+// Copies tavo.exe and tavohook.dll into dir, starts it and waits for its "tavoClass" window.
+bool StartTavo(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs = 15000);
+// Posts WM_CLOSE and waits for the process; returns its exit code, or ~0 after a time-out (then it is killed).
+DWORD StopTavo(TavoProcess *tavo, DWORD timeoutMs = 15000);
+// Waits for the process to end on its own; returns its exit code or ~0 on time-out.
+DWORD WaitExit(const PROCESS_INFORMATION &process, DWORD timeoutMs);
+// A top-level window of that process, class and title (either may be null); 0 when none.
+HWND FindProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title);
+
+// A second process played by this test executable: "child NAME args...".
+typedef int (*TestChildProc)(int argc, char **argv);
+struct TestChildRegistrar {
+    TestChildRegistrar(const char *name, TestChildProc proc);
+};
+#define TEST_CHILD(name)                                                  \
+    static int TestChild_##name(int argc, char **argv);                   \
+    static TestChildRegistrar testChildRegistrar_##name(#name, TestChild_##name); \
+    static int TestChild_##name(int argc, char **argv)
+int RunTestChild(int argc, char **argv);
+// Starts this executable as "child NAME args"; the caller closes the handles.
+bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATION *process);

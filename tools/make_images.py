@@ -1,0 +1,181 @@
+#!/usr/bin/env python3
+"""Turns the text pixel art in app/res/art into .ico, .cur and .bmp files.
+
+An art file:
+    # comments and blank lines are ignored
+    kind icon | cursor | bitmap
+    hotspot X Y            (cursors only)
+    image WxH              (one or more; each followed by H rows of W characters)
+
+Characters of a row, the 16 colours of the standard Windows palette:
+    K black    R maroon   G green    Y olive    B navy   M purple  C teal    s silver
+    d gray     r red      g lime     y yellow   b blue   m fuchsia c aqua    W white
+    .          transparent (icons and cursors); not allowed in bitmaps
+
+Icons come out as 32-bit images with an AND mask, cursors as monochrome
+(K, W and '.' only), bitmaps as 4-bit (16 colour) DIBs.
+
+usage: make_images.py OUTDIR ART.txt...   -> OUTDIR/<art name>.<ico|cur|bmp>
+"""
+import os
+import struct
+import sys
+
+PALETTE = [
+    ('K', 0x000000), ('R', 0x800000), ('G', 0x008000), ('Y', 0x808000),
+    ('B', 0x000080), ('M', 0x800080), ('C', 0x008080), ('s', 0xC0C0C0),
+    ('d', 0x808080), ('r', 0xFF0000), ('g', 0x00FF00), ('y', 0xFFFF00),
+    ('b', 0x0000FF), ('m', 0xFF00FF), ('c', 0x00FFFF), ('W', 0xFFFFFF),
+]
+INDEX = {ch: i for i, (ch, _) in enumerate(PALETTE)}
+RGB = dict(PALETTE)
+
+
+class ArtError(Exception):
+    pass
+
+
+def parse(path):
+    kind, hotspot, images = None, (0, 0), []
+    rows_left, current = 0, None
+    with open(path, encoding='utf-8') as f:
+        for number, raw in enumerate(f, 1):
+            line = raw.rstrip('\n')
+            where = '%s:%d' % (path, number)
+            if rows_left:
+                if len(line) != current['w']:
+                    raise ArtError('%s: row of %d characters, expected %d' % (where, len(line), current['w']))
+                for ch in line:
+                    if ch != '.' and ch not in RGB:
+                        raise ArtError('%s: unknown colour %r' % (where, ch))
+                current['rows'].append(line)
+                rows_left -= 1
+                continue
+            line = line.strip()
+            if not line or line.startswith('#'):
+                continue
+            words = line.split()
+            if words[0] == 'kind':
+                kind = words[1]
+            elif words[0] == 'hotspot':
+                hotspot = (int(words[1]), int(words[2]))
+            elif words[0] == 'image':
+                w, h = (int(v) for v in words[1].lower().split('x'))
+                current = {'w': w, 'h': h, 'rows': []}
+                images.append(current)
+                rows_left = h
+            else:
+                raise ArtError('%s: unknown line %r' % (where, line))
+    if rows_left:
+        raise ArtError('%s: image ends %d rows early' % (path, rows_left))
+    if kind not in ('icon', 'cursor', 'bitmap') or not images:
+        raise ArtError('%s: needs a kind and at least one image' % path)
+    return kind, hotspot, images
+
+
+def mask_rows(img):
+    """AND mask, bottom-up, 1 bit per pixel, rows padded to 32 bits: 1 = transparent."""
+    stride = ((img['w'] + 31) // 32) * 4
+    out = b''
+    for row in reversed(img['rows']):
+        bits = bytearray(stride)
+        for x, ch in enumerate(row):
+            if ch == '.':
+                bits[x // 8] |= 0x80 >> (x % 8)
+        out += bytes(bits)
+    return out
+
+
+def icon_image(img):
+    w, h = img['w'], img['h']
+    header = struct.pack('<IiiHHIIiiII', 40, w, h * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    pixels = b''
+    for row in reversed(img['rows']):
+        for ch in row:
+            if ch == '.':
+                pixels += b'\0\0\0\0'
+            else:
+                v = RGB[ch]
+                pixels += struct.pack('<BBBB', v & 0xFF, (v >> 8) & 0xFF, v >> 16, 0xFF)
+    return header + pixels + mask_rows(img)
+
+
+def cursor_image(img):
+    w, h = img['w'], img['h']
+    header = struct.pack('<IiiHHIIiiII', 40, w, h * 2, 1, 1, 0, 0, 0, 0, 2, 0)
+    colours = struct.pack('<II', 0x000000, 0xFFFFFF)
+    stride = ((w + 31) // 32) * 4
+    xor = b''
+    for row in reversed(img['rows']):
+        bits = bytearray(stride)
+        for x, ch in enumerate(row):
+            if ch not in 'KW.':
+                raise ArtError('cursors take K, W and . only')
+            if ch == 'W':
+                bits[x // 8] |= 0x80 >> (x % 8)
+        xor += bytes(bits)
+    return header + colours + xor + mask_rows(img)
+
+
+def directory(kind, hotspot, images, blobs):
+    out = struct.pack('<HHH', 0, 1 if kind == 'icon' else 2, len(images))
+    offset = 6 + 16 * len(images)
+    for img, blob in zip(images, blobs):
+        w, h = img['w'] % 256, img['h'] % 256
+        if kind == 'icon':
+            out += struct.pack('<BBBBHHII', w, h, 0, 0, 1, 32, len(blob), offset)
+        else:
+            out += struct.pack('<BBBBHHII', w, h, 2, 0, hotspot[0], hotspot[1], len(blob), offset)
+        offset += len(blob)
+    return out + b''.join(blobs)
+
+
+def bitmap(img):
+    w, h = img['w'], img['h']
+    stride = ((w * 4 + 31) // 32) * 4
+    pixels = b''
+    for row in reversed(img['rows']):
+        line = bytearray(stride)
+        for x, ch in enumerate(row):
+            if ch == '.':
+                raise ArtError('bitmaps have no transparent pixels')
+            line[x // 2] |= INDEX[ch] << (4 if x % 2 == 0 else 0)
+        pixels += bytes(line)
+    palette = b''.join(struct.pack('<BBBB', v & 0xFF, (v >> 8) & 0xFF, v >> 16, 0) for _, v in PALETTE)
+    info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 4, 0, len(pixels), 0, 0, 16, 16)
+    offset = 14 + len(info) + len(palette)
+    head = struct.pack('<2sIHHI', b'BM', offset + len(pixels), 0, 0, offset)
+    return head + info + palette + pixels
+
+
+def convert(path, outdir):
+    kind, hotspot, images = parse(path)
+    name = os.path.splitext(os.path.basename(path))[0]
+    if kind == 'bitmap':
+        data, ext = bitmap(images[0]), 'bmp'
+    elif kind == 'icon':
+        data, ext = directory(kind, hotspot, images, [icon_image(i) for i in images]), 'ico'
+    else:
+        data, ext = directory(kind, hotspot, images, [cursor_image(i) for i in images]), 'cur'
+    target = os.path.join(outdir, '%s.%s' % (name, ext))
+    with open(target, 'wb') as f:
+        f.write(data)
+    return target
+
+
+def main(argv):
+    if len(argv) < 3:
+        print(__doc__, file=sys.stderr)
+        return 2
+    os.makedirs(argv[1], exist_ok=True)
+    try:
+        for path in argv[2:]:
+            convert(path, argv[1])
+    except ArtError as e:
+        print('make_images: %s' % e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main(sys.argv))
