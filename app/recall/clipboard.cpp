@@ -169,16 +169,24 @@ static BOOL SameText(const WCHAR *a, const WCHAR *b)
 
 void AddHistoryText(const WCHAR *text, int historyMax)
 {
+    // One walk finds the oldest equal entry and counts the history on the way.
+    ItemId equalId = 0;
+    int historyCount = 0;
     const ItemMap &items = ItemStore::Items();
     for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it) {
-        if (it->second.kind == History && SameText(it->second.text, text)) {
-            if (it->first > 0)
-                ItemStore::Erase(it->first);
-            break;  // the iterator is gone with the entry
-        }
+        if (it->second.kind != History)
+            continue;
+        historyCount++;
+        if (equalId == 0 && SameText(it->second.text, text))
+            equalId = it->first;
+    }
+    if (equalId > 0) {
+        ItemStore::Erase(equalId);
+        historyCount--;
     }
     ItemStore::Insert(History, nullptr, text);
-    if (ItemStore::CountKind(History) > historyMax)
+    historyCount++;
+    if (historyCount > historyMax)
         ItemStore::EraseOldestHistory();
 }
 

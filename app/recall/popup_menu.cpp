@@ -204,13 +204,21 @@ HMENU CreateMenuFromLayout(const MenuLayout *layout)
     return root;
 }
 
+// Windows shares the input state of two attached threads both ways. Wine gives the attaching
+// thread (the first argument) the other's state and drops the attaching thread's own, so this
+// thread always attaches itself: the other application's focus and foreground stay intact.
+static BOOL AttachToThread(DWORD thread, BOOL attach)
+{
+    DWORD self = GetCurrentThreadId();
+    return thread && thread != self && AttachThreadInput(self, thread, attach);
+}
+
 void TakeFocusSnapshot(FocusSnapshotRecord *snapshot)
 {
     snapshot->foregroundWindow = GetForegroundWindow();
     DWORD thread = GetWindowThreadProcessId(snapshot->foregroundWindow, nullptr);
-    DWORD self = GetCurrentThreadId();
     // Attached, the focus and the caret of the other thread become readable.
-    BOOL attached = thread && thread != self && AttachThreadInput(thread, self, TRUE);
+    BOOL attached = AttachToThread(thread, TRUE);
     snapshot->focusWindow = GetFocus();
     POINT caret = {0, 0};
     if (GetCaretPos(&caret) && (caret.x > 0 || caret.y > 0)) {
@@ -220,22 +228,33 @@ void TakeFocusSnapshot(FocusSnapshotRecord *snapshot)
         GetCursorPos(&snapshot->menuPoint);
     }
     if (attached)
-        AttachThreadInput(thread, self, FALSE);
+        AttachToThread(thread, FALSE);
 }
 
 void ForceForeground(HWND window)
 {
     DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
     DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
-    BOOL attached = foregroundThread && windowThread && foregroundThread != windowThread &&
-                    AttachThreadInput(windowThread, foregroundThread, TRUE);
+    DWORD self = GetCurrentThreadId();
+    // One of the two threads is this one whenever the program calls this.
+    DWORD other = windowThread == self ? foregroundThread : foregroundThread == self ? windowThread : 0;
+    BOOL attached = FALSE;
+    if (other)
+        attached = AttachToThread(other, TRUE);
+    else if (foregroundThread && windowThread && foregroundThread != windowThread)
+        attached = AttachThreadInput(windowThread, foregroundThread, TRUE);
     DWORD savedTimeout = 0;
     SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &savedTimeout, 0);
     SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
     SetForegroundWindow(window);
     SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, (void *)(DWORD_PTR)savedTimeout, 0);
-    if (attached)
+    if (attached && other)
+        AttachToThread(other, FALSE);
+    else if (attached)
         AttachThreadInput(windowThread, foregroundThread, FALSE);
+    // Under Wine the foreground set while attached does not outlive the detach.
+    if (GetForegroundWindow() != window)
+        SetForegroundWindow(window);
 }
 
 void RestoreFocus(const FocusSnapshotRecord *snapshot)
@@ -246,15 +265,14 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot)
     }
     if (snapshot->focusWindow) {
         DWORD thread = GetWindowThreadProcessId(snapshot->foregroundWindow, nullptr);
-        DWORD self = GetCurrentThreadId();
-        BOOL attached = thread && thread != self && AttachThreadInput(thread, self, TRUE);
+        BOOL attached = AttachToThread(thread, TRUE);
         if (GetFocus() != snapshot->focusWindow)
             SetFocus(snapshot->focusWindow);
         if (attached)
-            AttachThreadInput(thread, self, FALSE);
+            AttachToThread(thread, FALSE);
     }
-    // Wine leaves no foreground window after the attached SetForegroundWindow above, and the
-    // keys of the paste would go nowhere; on Windows this finds the right window and does nothing.
+    // Wine can leave no foreground window after the attached steps above, and the keys of the
+    // paste would go nowhere; on Windows this finds the right window and does nothing.
     if (snapshot->foregroundWindow && GetForegroundWindow() != snapshot->foregroundWindow)
         SetForegroundWindow(snapshot->foregroundWindow);
 }

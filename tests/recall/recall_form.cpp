@@ -90,6 +90,7 @@ static DWORD WINAPI PlayMenu(void *parameter)
         player->menuWindow = VisibleMenuWindow();
         if (player->menuWindow) {
             player->seenTick = GetTickCount();
+            GetWindowRect(player->menuWindow, &player->menuRect);
             break;
         }
         Sleep(2);

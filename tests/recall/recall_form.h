@@ -24,6 +24,7 @@ struct MenuPlayer {
     DWORD timeoutMs;
     DWORD seenTick;  // GetTickCount when the menu was first seen visible; 0 if never
     HWND menuWindow;
+    RECT menuRect;   // where it was first seen
     HANDLE thread;
 };
 void StartMenuPlayer(MenuPlayer *player, const std::vector<WORD> &keys, DWORD timeoutMs = 5000);

@@ -181,6 +181,13 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
     CHECK(FinishMenuPlayer(&player));
     CHECK(FieldText(s.form.field2) == L"");
+    // The menu opened at the caret of field 1, not at the mouse cursor.
+    RECT field;
+    GetWindowRect(s.form.field1, &field);
+    CHECK(player.menuRect.left >= field.left);
+    CHECK(player.menuRect.left <= field.left + 40);
+    CHECK(player.menuRect.top >= field.top);
+    CHECK(player.menuRect.top <= field.bottom);
 
     // The second entry chosen: it moves to the newest place of the history.
     PumpFor(GetDoubleClickTime() + 100);
