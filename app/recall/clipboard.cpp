@@ -131,12 +131,21 @@ BOOL ClipboardHasText(HWND owner)
     return data != nullptr;
 }
 
+// Registered once per process; the platform gives the same number for a name every time.
+static UINT FormatOf(const WCHAR *name, UINT *cached)
+{
+    if (*cached == 0)
+        *cached = RegisterClipboardFormatW(name);
+    return *cached;
+}
+
 BOOL ClipboardMarkedPrivate(HWND owner)
 {
-    if (IsClipboardFormatAvailable(RegisterClipboardFormatW(CF_NAME_EXCLUDE_MONITOR)) ||
-        IsClipboardFormatAvailable(RegisterClipboardFormatW(CF_NAME_VIEWER_IGNORE)))
+    static UINT excludeFormat, ignoreFormat, inHistoryFormat;
+    if (IsClipboardFormatAvailable(FormatOf(CF_NAME_EXCLUDE_MONITOR, &excludeFormat)) ||
+        IsClipboardFormatAvailable(FormatOf(CF_NAME_VIEWER_IGNORE, &ignoreFormat)))
         return TRUE;
-    UINT inHistory = RegisterClipboardFormatW(CF_NAME_IN_HISTORY);
+    UINT inHistory = FormatOf(CF_NAME_IN_HISTORY, &inHistoryFormat);
     if (!IsClipboardFormatAvailable(inHistory))
         return FALSE;
     // Unread, the marker counts as set: a text that may be a password is not kept on a guess.
