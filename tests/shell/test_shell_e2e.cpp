@@ -243,6 +243,67 @@ TEST_CASE("the start-up command creates tavo.lnk with its properties, then delet
     CHECK(StopTavo(&tavo) == 0);
 }
 
+TEST_CASE("the About command shows AppTitle under the caption バージョン情報")
+{
+    std::wstring dir = MakeScratchDir(L"e2e_about");
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    PostMessageW(tavo.mainWindow, WM_COMMAND, 40002, 0);
+    HWND box = WaitForBox(tavo.process.dwProcessId, L"バージョン情報", 5000);
+    REQUIRE(box != nullptr);
+    CHECK(BoxText(box) == L"tavo ver 0.03");
+    CHECK(GetWindow(box, GW_OWNER) == tavo.mainWindow);
+    PressOk(box);
+    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+    CHECK(StopTavo(&tavo) == 0);
+}
+
+TEST_CASE("a stored hotkey that another program holds gives a warning at start, and the program runs on")
+{
+    IniData ini = {};
+    SetDefaultIniData(&ini);
+    ini.menuKeyMode = 3;
+    ini.hotkeyVk = VK_F9;
+    ini.hotkeyMods = MOD_CONTROL | MOD_ALT;
+    std::wstring dir = MakeScratchDir(L"e2e_hotkey");
+
+    SUBCASE("held elsewhere: the warning, owned by the main window")
+    {
+        REQUIRE(WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)));
+        REQUIRE(RegisterHotKey(nullptr, 77, MOD_CONTROL | MOD_ALT, VK_F9));
+        TavoProcess tavo = {};
+        EndAtExit endAtExit = {&tavo};
+        REQUIRE(StartClean(dir, &tavo));
+        HWND box = WaitForBox(tavo.process.dwProcessId, L"tavo", 5000);
+        UnregisterHotKey(nullptr, 77);
+        REQUIRE(box != nullptr);
+        CHECK(BoxText(box) == L"ホットキーの設定に失敗しました");
+        CHECK(GetWindow(box, GW_OWNER) == tavo.mainWindow);
+        PressOk(box);
+        CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+        PumpFor(200);
+        CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
+        CHECK(StopTavo(&tavo) == 0);
+        IniData saved;
+        REQUIRE(SavedIni(dir, &saved));
+        CHECK(saved.hotkeyVk == VK_F9);
+        CHECK(saved.hotkeyMods == (MOD_CONTROL | MOD_ALT));
+    }
+    SUBCASE("no hotkey stored: no warning, whatever the trigger mode")
+    {
+        ini.hotkeyVk = 0;
+        ini.hotkeyMods = 0;
+        REQUIRE(WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)));
+        TavoProcess tavo = {};
+        EndAtExit endAtExit = {&tavo};
+        REQUIRE(StartClean(dir, &tavo));
+        PumpFor(300);
+        CHECK(CountBoxes(tavo.process.dwProcessId, L"tavo") == 0);
+        CHECK(StopTavo(&tavo) == 0);
+    }
+}
+
 TEST_CASE("clearing the copy history keeps the registered entries")
 {
     std::wstring dir = MakeScratchDir(L"e2e_clear");
