@@ -366,10 +366,6 @@ TEST_CASE("damaged data files still give a running program and a clean exit")
     {
         REQUIRE(WriteFileBytes(dir + L"paste.dat", garbage));
     }
-    SUBCASE("paste.dat of two bytes")
-    {
-        REQUIRE(WriteFileBytes(dir + L"paste.dat", Bytes{0x12, 0x34}));
-    }
     SUBCASE("paste.dat promising a million records and holding one")
     {
         Bytes file = DecryptDataFile(EncryptedPasteFile({{1, L"only", L"one"}}));
@@ -510,27 +506,17 @@ TEST_CASE("the tray menu opens at the cursor on a right-button release and its c
     CHECK(where.left == cursor.x);
     CHECK(where.top == cursor.y);
 
-    SUBCASE("C clears the copy history, then X from the menu opened again ends the program")
-    {
-        press(menu, 'C');
-        CHECK(WaitUntil([&] { return menuWindow() == nullptr; }, 3000));
-        menu = openMenu();
-        REQUIRE(menu != nullptr);
-        press(menu, 'X');
-        CHECK(WaitExit(tavo.process, 10000) == 0);
-        std::vector<Entry> entries = SavedEntries(dir);
-        REQUIRE(entries.size() == 2);
-        CHECK(entries[0] == SampleEntries()[1]);
-        CHECK(entries[1] == SampleEntries()[3]);
-    }
-    SUBCASE("Escape closes the menu and changes nothing")
-    {
-        PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-        CHECK(WaitUntil([&] { return menuWindow() == nullptr; }, 3000));
-        CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
-        CHECK(StopTavo(&tavo) == 0);
-        CHECK(SavedEntries(dir) == SampleEntries());
-    }
+    // C clears the copy history; X from the menu opened again ends the program.
+    press(menu, 'C');
+    CHECK(WaitUntil([&] { return menuWindow() == nullptr; }, 3000));
+    menu = openMenu();
+    REQUIRE(menu != nullptr);
+    press(menu, 'X');
+    CHECK(WaitExit(tavo.process, 10000) == 0);
+    std::vector<Entry> entries = SavedEntries(dir);
+    REQUIRE(entries.size() == 2);
+    CHECK(entries[0] == SampleEntries()[1]);
+    CHECK(entries[1] == SampleEntries()[3]);
     tavo.mainWindow = nullptr;
     StopTavo(&tavo);
 }

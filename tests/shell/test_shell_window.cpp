@@ -156,23 +156,3 @@ TEST_CASE("tray menu states follow the copy history and the shortcut file, unles
     DestroyMenu(menu);
     ItemStore::ResetForTests();
 }
-
-TEST_CASE("clearing the copy history through the tray command keeps every registered entry")
-{
-    ItemStore::ResetForTests();
-    ItemStore::Insert(History, L"", L"one");
-    ItemId site = ItemStore::Insert(Registered, L"site", L"id\r\npw");
-    ItemStore::Insert(History, L"", L"two");
-    ItemId bank = ItemStore::Insert(Registered, L"bank", L"x");
-    MainWindowProc(nullptr, WM_COMMAND, IDM_CLEAR_HISTORY, 0);
-    CHECK(ItemStore::CountKind(History) == 0);
-    CHECK(ItemStore::Size() == 2);
-    REQUIRE(ItemStore::Find(site) != nullptr);
-    CHECK(std::wstring(ItemStore::Find(site)->text) == L"id\r\npw");
-    CHECK(ItemStore::Find(bank) != nullptr);
-    // Ids outside the tray commands do nothing.
-    MainWindowProc(nullptr, WM_COMMAND, 40000, 0);
-    MainWindowProc(nullptr, WM_COMMAND, 40007, 0);
-    CHECK(ItemStore::Size() == 2);
-    ItemStore::ResetForTests();
-}
