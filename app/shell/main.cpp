@@ -27,9 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
     InitCommonControlsEx(&controls);
-    if (LoadIniData(&g_ini))
-        ClampIniData(&g_ini);  // a damaged ini.dat must not bring values the later code cannot take
-    else
+    if (!LoadIniData(&g_ini))
         SetDefaultIniData(&g_ini);
     AppInstance = instance;
     if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance))
