@@ -278,6 +278,10 @@ bool StartTavo(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs)
         tavo->mainWindow = FindProcessWindow(tavo->process.dwProcessId, L"tavoClass", nullptr);
         return tavo->mainWindow != nullptr || WaitForSingleObject(tavo->process.hProcess, 0) == WAIT_OBJECT_0;
     }, timeoutMs);
+    // The window exists while its creation still runs; wait until the program waits for input,
+    // so that its entries are loaded and it has joined the clipboard chain.
+    if (tavo->mainWindow)
+        WaitForInputIdle(tavo->process.hProcess, timeoutMs);
     return tavo->mainWindow != nullptr;
 }
 
