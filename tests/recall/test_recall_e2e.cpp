@@ -86,7 +86,7 @@ static IniData TestIni(int menuKeyMode)
 }
 
 // A running tavo.exe in a folder of its own and the form that this program types into.
-struct Session {
+struct TavoRun {
     std::wstring dir;
     TavoProcess tavo = {};
     TestForm form = {};
@@ -109,7 +109,7 @@ struct Session {
             CHECK(StopTavo(&tavo) == 0);
         return ReadPaste(dir);
     }
-    ~Session()
+    ~TavoRun()
     {
         if (form.window)
             DestroyTestForm(&form);
@@ -141,7 +141,7 @@ static bool MenuOpensWithin(DWORD ms)
 
 TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
 {
-    Session s;
+    TavoRun s;
     REQUIRE(s.Start(L"e2e_copies", TestIni(0), nullptr));
     for (const wchar_t *text : {L"first", L"second", L"third", L"second"}) {
         REQUIRE(PutClipboardText(s.form.window, text));
@@ -173,7 +173,7 @@ static const std::vector<Entry> SeedEntries = {
 
 TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into field 1")
 {
-    Session s;
+    TavoRun s;
     REQUIRE(s.Start(L"e2e_history", TestIni(0), &SeedEntries));
     MenuPlayer player;
     StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
@@ -237,7 +237,7 @@ static LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, L
 
 TEST_CASE("E2E: a registered entry fills both fields, marked, and adds nothing to the history")
 {
-    Session s;
+    TavoRun s;
     IniData ini = TestIni(0);
     ini.pasteWaitMs = 60;  // room for the listener to read each line before the next one
     REQUIRE(s.Start(L"e2e_registered", ini, &SeedEntries));
@@ -270,7 +270,7 @@ TEST_CASE("E2E: which taps open the menu")
 {
     SUBCASE("menuKeyMode 1: Shift twice opens nothing, Ctrl twice does")
     {
-        Session s;
+        TavoRun s;
         REQUIRE(s.Start(L"e2e_ctrl", TestIni(1), &SeedEntries));
         PlayDoubleTap(VK_SHIFT);
         CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 300));
@@ -283,7 +283,7 @@ TEST_CASE("E2E: which taps open the menu")
     }
     SUBCASE("two slow taps open nothing; Esc pastes nothing and the next double tap works")
     {
-        Session s;
+        TavoRun s;
         REQUIRE(s.Start(L"e2e_slow", TestIni(0), &SeedEntries));
         PlayTap(VK_SHIFT);
         PumpFor(GetDoubleClickTime() + 200);
@@ -311,7 +311,7 @@ TEST_CASE("E2E: which taps open the menu")
         IniData ini = TestIni(3);
         ini.hotkeyVk = VK_F9;
         ini.hotkeyMods = MOD_ALT;
-        Session s;
+        TavoRun s;
         REQUIRE(s.Start(L"e2e_hotkey", ini, &SeedEntries));
         PlayDoubleTap(VK_SHIFT);
         CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 200));
@@ -349,7 +349,7 @@ static LRESULT CALLBACK ChainViewerProc(HWND window, UINT message, WPARAM wParam
 
 TEST_CASE("E2E: a viewer that joins later is behind tavo again within 3 s and sees every change")
 {
-    Session s;
+    TavoRun s;
     REQUIRE(s.Start(L"e2e_chain", TestIni(0), nullptr));
     WNDCLASSW wc = {};
     wc.lpfnWndProc = ChainViewerProc;
