@@ -1,0 +1,190 @@
+// The settings sheet: a modal property sheet over g_ini. Page 107 holds the trigger, the
+// hotkey and the four numeric settings; page 108 is empty. Nothing reaches g_ini or the
+// hotkey registration before OK, so Cancel needs no undo.
+#include "settings/settings.h"
+#include <commctrl.h>
+#include "res/resource.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+
+HWND SettingsSheet;
+
+static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
+#define MENU_KEY_HOTKEY 3  // the combo index that means "use the hotkey"
+
+UINT HotkeyFlagsToMods(BYTE hotkeyFlags)
+{
+    UINT mods = 0;
+    if (hotkeyFlags & HOTKEYF_SHIFT)
+        mods |= MOD_SHIFT;
+    if (hotkeyFlags & HOTKEYF_CONTROL)
+        mods |= MOD_CONTROL;
+    if (hotkeyFlags & HOTKEYF_ALT)
+        mods |= MOD_ALT;
+    return mods;
+}
+
+BYTE ModsToHotkeyFlags(UINT mods)
+{
+    BYTE flags = 0;
+    if (mods & MOD_SHIFT)
+        flags |= HOTKEYF_SHIFT;
+    if (mods & MOD_CONTROL)
+        flags |= HOTKEYF_CONTROL;
+    if (mods & MOD_ALT)
+        flags |= HOTKEYF_ALT;
+    return flags;
+}
+
+void CenterWindow(HWND reference, HWND window)
+{
+    RECT outer, inner;
+    GetWindowRect(reference, &outer);
+    GetWindowRect(window, &inner);
+    int x = outer.left + ((outer.right - outer.left) - (inner.right - inner.left)) / 2;
+    int y = outer.top + ((outer.bottom - outer.top) - (inner.bottom - inner.top)) / 2;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+}
+
+static void InitSpin(HWND page, int spinId, int low, int high, int value)
+{
+    SendDlgItemMessageW(page, spinId, UDM_SETRANGE, 0, MAKELPARAM(high, low));
+    SendDlgItemMessageW(page, spinId, UDM_SETPOS, 0, MAKELPARAM(value & 0xFFFF, 0));
+}
+
+// The spin keeps its last valid position when its buddy holds no number in range,
+// so the low word is always a value the range allows.
+static int SpinPosition(HWND page, int spinId)
+{
+    return LOWORD(SendDlgItemMessageW(page, spinId, UDM_GETPOS, 0, 0));
+}
+
+static BOOL OnMenuPageInit(HWND page)
+{
+    CenterWindow(GetDesktopWindow(), GetParent(page));
+    SettingsSheet = GetParent(page);
+    InitSpin(page, IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX, g_ini.pasteWaitMs);
+    InitSpin(page, IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX, g_ini.menuItemChars);
+    InitSpin(page, IDC_WRAP_COUNT_SPIN, WRAP_COUNT_MIN, WRAP_COUNT_MAX, g_ini.menuWrapCount);
+    InitSpin(page, IDC_HISTORY_MAX_SPIN, HISTORY_MAX_MIN, HISTORY_MAX_MAX, g_ini.historyMax);
+    for (const WCHAR *name : MenuKeyNames)
+        SendDlgItemMessageW(page, IDC_MENU_KEY, CB_ADDSTRING, 0, (LPARAM)name);
+    SendDlgItemMessageW(page, IDC_MENU_KEY, CB_SETCURSEL, g_ini.menuKeyMode, 0);
+    if (g_ini.menuKeyMode == MENU_KEY_HOTKEY) {
+        EnableWindow(GetDlgItem(page, IDC_HOTKEY), TRUE);
+        WORD hotkey = MAKEWORD(g_ini.hotkeyVk & 0xFF, ModsToHotkeyFlags(g_ini.hotkeyMods));
+        SendDlgItemMessageW(page, IDC_HOTKEY, HKM_SETHOTKEY, hotkey, 0);
+    }
+    return TRUE;
+}
+
+static void OnMenuKeyChanged(HWND page)
+{
+    HWND hotkey = GetDlgItem(page, IDC_HOTKEY);
+    if (SendDlgItemMessageW(page, IDC_MENU_KEY, CB_GETCURSEL, 0, 0) == MENU_KEY_HOTKEY) {
+        EnableWindow(hotkey, TRUE);
+        SetFocus(hotkey);
+    } else {
+        // What was typed stays: OK registers it even though only mode 3 uses it.
+        EnableWindow(hotkey, FALSE);
+    }
+}
+
+static void RegisterMenuHotkey(HWND page)
+{
+    UnregisterHotKey(MainWindow, HOTKEY_MENU);
+    g_ini.hotkeyVk = 0;
+    g_ini.hotkeyMods = 0;
+    WORD hotkey = (WORD)SendDlgItemMessageW(page, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0);
+    // Modifiers without a key are no hotkey: the program registers only when hotkeyVk is set.
+    if (LOBYTE(hotkey) == 0)
+        return;
+    g_ini.hotkeyVk = LOBYTE(hotkey);
+    g_ini.hotkeyMods = HotkeyFlagsToMods(HIBYTE(hotkey));
+    if (!RegisterHotKey(MainWindow, HOTKEY_MENU, g_ini.hotkeyMods, g_ini.hotkeyVk))
+        MessageBoxW(page, L"ホットキーの設定に失敗しました。", L"tavo", MB_ICONWARNING);
+}
+
+static void OnMenuPageApply(HWND page)
+{
+    g_ini.pasteWaitMs = SpinPosition(page, IDC_PASTE_WAIT_SPIN);
+    g_ini.menuItemChars = SpinPosition(page, IDC_ITEM_CHARS_SPIN);
+    g_ini.menuWrapCount = SpinPosition(page, IDC_WRAP_COUNT_SPIN);
+    g_ini.historyMax = SpinPosition(page, IDC_HISTORY_MAX_SPIN);
+    LRESULT mode = SendDlgItemMessageW(page, IDC_MENU_KEY, CB_GETCURSEL, 0, 0);
+    if (mode >= 0 && mode <= MENU_KEY_HOTKEY)
+        g_ini.menuKeyMode = (int)mode;
+    RegisterMenuHotkey(page);
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+}
+
+static BOOL OnMenuPageNotify(HWND page, const NMHDR *header)
+{
+    switch (header->code) {
+    case PSN_APPLY:
+        OnMenuPageApply(page);
+        return TRUE;
+    case PSN_RESET:
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnMenuPageInit(page);
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_MENU_KEY && HIWORD(wParam) == CBN_SELCHANGE)
+            OnMenuKeyChanged(page);
+        return TRUE;
+    case WM_NOTIFY:
+        return OnMenuPageNotify(page, (const NMHDR *)lParam);
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK OtherPageProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG || message == WM_COMMAND || message == WM_NOTIFY;
+}
+
+void ShowSettingsSheet(HWND parent)
+{
+    // A second sheet from the tray would run a nested modal loop over the same settings.
+    if (SettingsSheet) {
+        SetForegroundWindow(SettingsSheet);
+        return;
+    }
+    PROPSHEETPAGEW pageInfo[2] = {};
+    pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
+    pageInfo[0].hInstance = AppInstance;
+    pageInfo[0].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_MENU);
+    pageInfo[0].pfnDlgProc = MenuPageProc;
+    pageInfo[1] = pageInfo[0];
+    pageInfo[1].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_OTHER);
+    pageInfo[1].pfnDlgProc = OtherPageProc;
+
+    HPROPSHEETPAGE pages[2];
+    pages[0] = CreatePropertySheetPageW(&pageInfo[0]);
+    pages[1] = CreatePropertySheetPageW(&pageInfo[1]);
+    if (!pages[0] || !pages[1]) {
+        if (pages[0])
+            DestroyPropertySheetPage(pages[0]);
+        if (pages[1])
+            DestroyPropertySheetPage(pages[1]);
+        return;
+    }
+    PROPSHEETHEADERW header = {};
+    header.dwSize = sizeof(header);
+    header.dwFlags = PSH_NOAPPLYNOW;
+    header.hwndParent = parent;
+    header.hInstance = AppInstance;
+    header.pszCaption = L"設定";
+    header.nPages = 2;
+    header.nStartPage = 0;
+    header.phpage = pages;
+    PropertySheetW(&header);
+    SettingsSheet = nullptr;
+}

@@ -1,0 +1,566 @@
+// The settings sheet run for real in this process. PropertySheetW is modal, so each test
+// hands a list of steps to a thread timer that plays the user inside the sheet's loop.
+#include <doctest/doctest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <functional>
+#include <string>
+#include <vector>
+#include "test_util.h"
+#include "res/resource.h"
+#include "settings/settings.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+
+typedef std::function<bool()> Step;  // true when done; polled until then
+
+struct SheetScript {
+    std::vector<Step> steps;
+    size_t next;
+    DWORD start;
+    bool running;
+    bool timedOut;
+    int strayBoxes;  // message boxes that no step expected
+};
+static SheetScript Script;
+
+struct ThreadDialogs {
+    std::vector<HWND> windows;
+};
+
+static BOOL CALLBACK CollectDialog(HWND window, LPARAM lParam)
+{
+    WCHAR name[64];
+    GetClassNameW(window, name, 64);
+    if (lstrcmpW(name, L"#32770") == 0 && IsWindowVisible(window))
+        ((ThreadDialogs *)lParam)->windows.push_back(window);
+    return TRUE;
+}
+
+static std::wstring TextOf(HWND window)
+{
+    WCHAR text[256] = L"";
+    GetWindowTextW(window, text, 256);
+    return text;
+}
+
+static HWND FindThreadDialog(const wchar_t *title)
+{
+    ThreadDialogs found;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialog, (LPARAM)&found);
+    for (HWND window : found.windows)
+        if (TextOf(window) == title)
+            return window;
+    return nullptr;
+}
+
+static HWND Sheet()
+{
+    return FindThreadDialog(L"設定");
+}
+
+static HWND Page()
+{
+    HWND sheet = Sheet();
+    return sheet ? PropSheet_GetCurrentPageHwnd(sheet) : nullptr;
+}
+
+static void AbortDialogs()
+{
+    ThreadDialogs found;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialog, (LPARAM)&found);
+    for (HWND window : found.windows) {
+        if (TextOf(window) == L"tavo")
+            PostMessageW(window, WM_COMMAND, IDOK, 0);
+        else
+            PostMessageW(window, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    }
+}
+
+static void CALLBACK ScriptTimer(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (GetTickCount() - Script.start > 10000) {
+        Script.timedOut = true;
+        AbortDialogs();
+        return;
+    }
+    if (Script.running)
+        return;
+    if (Script.next >= Script.steps.size()) {
+        HWND box = FindThreadDialog(L"tavo");
+        if (box) {
+            Script.strayBoxes++;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        return;
+    }
+    Script.running = true;
+    if (Script.steps[Script.next]())
+        Script.next++;
+    Script.running = false;
+}
+
+// Opens the sheet on MainWindow and plays the steps; returns when the sheet has closed.
+static void RunSheet(const std::vector<Step> &steps)
+{
+    Script.steps = steps;
+    Script.next = 0;
+    Script.start = GetTickCount();
+    Script.running = false;
+    Script.timedOut = false;
+    Script.strayBoxes = 0;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, ScriptTimer);
+    ShowSettingsSheet(MainWindow);
+    KillTimer(nullptr, timer);
+    CHECK_MESSAGE(!Script.timedOut, "the sheet was still open after 10 s");
+    CHECK_MESSAGE(Script.next == steps.size(), "steps done: " << Script.next << " of " << steps.size());
+    CHECK(Script.strayBoxes == 0);
+    CHECK(SettingsSheet == nullptr);
+}
+
+static Step WaitForSheet()
+{
+    return [] { return Page() != nullptr; };
+}
+
+static Step Do(const std::function<void()> &action)
+{
+    return [action] {
+        action();
+        return true;
+    };
+}
+
+static Step Press(int button)
+{
+    return Do([button] { PostMessageW(Sheet(), PSM_PRESSBUTTON, button, 0); });
+}
+
+static HWND Control(int id)
+{
+    return GetDlgItem(Page(), id);
+}
+
+static void SetText(int id, const wchar_t *text)
+{
+    SetWindowTextW(Control(id), text);
+}
+
+static void ChooseMenuKey(int index)
+{
+    SendMessageW(Control(IDC_MENU_KEY), CB_SETCURSEL, index, 0);
+    SendMessageW(Page(), WM_COMMAND, MAKEWPARAM(IDC_MENU_KEY, CBN_SELCHANGE), (LPARAM)Control(IDC_MENU_KEY));
+}
+
+static void SetHotkey(BYTE vk, BYTE flags)
+{
+    SendMessageW(Control(IDC_HOTKEY), HKM_SETHOTKEY, MAKEWORD(vk, flags), 0);
+}
+
+static WORD Hotkey()
+{
+    return (WORD)SendMessageW(Control(IDC_HOTKEY), HKM_GETHOTKEY, 0, 0);
+}
+
+static LRESULT SpinAnswer(int id)
+{
+    return SendMessageW(Control(id), UDM_GETPOS, 0, 0);
+}
+
+// Another window may register the combination only when nobody holds it.
+static bool HotkeyTaken(UINT mods, UINT vk)
+{
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    bool taken = !RegisterHotKey(probe, 1, mods, vk);
+    if (!taken)
+        UnregisterHotKey(probe, 1);
+    DestroyWindow(probe);
+    return taken;
+}
+
+// True when MainWindow holds the menu hotkey; leaves it registered as it was.
+static bool MenuHotkeyRegistered()
+{
+    return UnregisterHotKey(MainWindow, HOTKEY_MENU) != FALSE;
+}
+
+static void SetUpMainWindow()
+{
+    if (!MainWindow) {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
+        InitCommonControlsEx(&controls);
+        MainWindow = CreateWindowExW(0, L"STATIC", L"main", 0, 0, 0, 0, 0, nullptr, nullptr, AppInstance, nullptr);
+    }
+    UnregisterHotKey(MainWindow, HOTKEY_MENU);
+}
+
+static void SetIni(int mode, int vk, int mods)
+{
+    SetDefaultIniData(&g_ini);
+    g_ini.pasteWaitMs = 250;
+    g_ini.menuItemChars = 33;
+    g_ini.menuWrapCount = 7;
+    g_ini.historyMax = 4321;
+    g_ini.treeWidth = 123;
+    g_ini.editorPlacement.showCmd = SW_SHOWNORMAL;
+    g_ini.menuKeyMode = mode;
+    g_ini.hotkeyVk = vk;
+    g_ini.hotkeyMods = mods;
+}
+
+TEST_CASE("the hotkey control's flags and RegisterHotKey's modifiers convert both ways")
+{
+    CHECK(HotkeyFlagsToMods(HOTKEYF_SHIFT) == MOD_SHIFT);
+    CHECK(HotkeyFlagsToMods(HOTKEYF_CONTROL) == MOD_CONTROL);
+    CHECK(HotkeyFlagsToMods(HOTKEYF_ALT) == MOD_ALT);
+    CHECK(HotkeyFlagsToMods(HOTKEYF_EXT) == 0);
+    CHECK(HotkeyFlagsToMods(HOTKEYF_EXT | HOTKEYF_ALT | HOTKEYF_SHIFT) == (MOD_ALT | MOD_SHIFT));
+    CHECK(ModsToHotkeyFlags(MOD_SHIFT) == HOTKEYF_SHIFT);
+    CHECK(ModsToHotkeyFlags(MOD_CONTROL) == HOTKEYF_CONTROL);
+    CHECK(ModsToHotkeyFlags(MOD_ALT) == HOTKEYF_ALT);
+    CHECK(ModsToHotkeyFlags(MOD_ALT | MOD_CONTROL | MOD_SHIFT) == (HOTKEYF_ALT | HOTKEYF_CONTROL | HOTKEYF_SHIFT));
+    for (int flags = 0; flags < 16; flags++) {
+        INFO("flags " << flags);
+        CHECK(ModsToHotkeyFlags(HotkeyFlagsToMods((BYTE)flags)) == (flags & ~HOTKEYF_EXT));
+    }
+}
+
+TEST_CASE("CenterWindow puts a window in the middle of another, rounding toward zero, and shows it")
+{
+    HWND reference = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 10, 20, 101, 100, nullptr, nullptr, nullptr, nullptr);
+    HWND small = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 500, 500, 30, 31, nullptr, nullptr, nullptr, nullptr);
+    HWND large = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 500, 500, 151, 200, nullptr, nullptr, nullptr, nullptr);
+    CenterWindow(reference, small);
+    RECT rect;
+    GetWindowRect(small, &rect);
+    CHECK(rect.left == 10 + 35);  // (101 - 30) / 2
+    CHECK(rect.top == 20 + 34);   // (100 - 31) / 2
+    CHECK(rect.right - rect.left == 30);
+    CHECK(IsWindowVisible(small));
+    CenterWindow(reference, large);
+    GetWindowRect(large, &rect);
+    CHECK(rect.left == 10 - 25);  // -50 / 2
+    CHECK(rect.top == 20 - 50);
+    DestroyWindow(large);
+    DestroyWindow(small);
+    DestroyWindow(reference);
+}
+
+TEST_CASE("the sheet opens with the stored values and OK keeps them, registering Alt+F9 again")
+{
+    SetUpMainWindow();
+    SetIni(3, VK_F9, MOD_ALT);
+    IniData before = g_ini;
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            HWND sheet = Sheet();
+            CHECK(SettingsSheet == sheet);
+            CHECK(GetWindow(sheet, GW_OWNER) == MainWindow);
+            HWND apply = GetDlgItem(sheet, 0x3021);
+            CHECK((!apply || !IsWindowVisible(apply)));
+            RECT desk, rect;
+            GetWindowRect(GetDesktopWindow(), &desk);
+            GetWindowRect(sheet, &rect);
+            CHECK(abs((rect.left + rect.right) - (desk.left + desk.right)) <= 1);
+            CHECK(abs((rect.top + rect.bottom) - (desk.top + desk.bottom)) <= 1);
+            CHECK(TextOf(Control(IDC_PASTE_WAIT)) == L"250");
+            CHECK(TextOf(Control(IDC_ITEM_CHARS)) == L"33");
+            CHECK(TextOf(Control(IDC_WRAP_COUNT)) == L"7");
+            CHECK(TextOf(Control(IDC_HISTORY_MAX)) == L"4321");
+            CHECK(SpinAnswer(IDC_PASTE_WAIT_SPIN) == 250);
+            CHECK(SpinAnswer(IDC_HISTORY_MAX_SPIN) == 4321);
+            HWND combo = Control(IDC_MENU_KEY);
+            const wchar_t *names[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
+            CHECK(SendMessageW(combo, CB_GETCOUNT, 0, 0) == 4);
+            for (int i = 0; i < 4; i++) {
+                WCHAR text[64] = L"";
+                SendMessageW(combo, CB_GETLBTEXT, i, (LPARAM)text);
+                CHECK(std::wstring(text) == names[i]);
+            }
+            CHECK(SendMessageW(combo, CB_GETCURSEL, 0, 0) == 3);
+            CHECK(IsWindowEnabled(Control(IDC_HOTKEY)));
+            CHECK(Hotkey() == MAKEWORD(VK_F9, HOTKEYF_ALT));
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
+    CHECK(HotkeyTaken(MOD_ALT, VK_F9));
+    CHECK(MenuHotkeyRegistered());
+}
+
+TEST_CASE("in a double-tap mode the hotkey control starts empty and disabled, so OK clears a stored hotkey")
+{
+    SetUpMainWindow();
+    for (int mode = 0; mode < 3; mode++) {
+        INFO("mode " << mode);
+        SetIni(mode, VK_F9, MOD_ALT);
+        RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+        RunSheet({
+            WaitForSheet(),
+            Do([mode] {
+                CHECK(SendMessageW(Control(IDC_MENU_KEY), CB_GETCURSEL, 0, 0) == mode);
+                CHECK(!IsWindowEnabled(Control(IDC_HOTKEY)));
+                CHECK(Hotkey() == 0);
+            }),
+            Press(PSBTN_OK),
+        });
+        CHECK(g_ini.menuKeyMode == mode);
+        CHECK(g_ini.hotkeyVk == 0);
+        CHECK(g_ini.hotkeyMods == 0);
+        CHECK(!MenuHotkeyRegistered());
+    }
+}
+
+TEST_CASE("OK stores every field and registers the new hotkey")
+{
+    SetUpMainWindow();
+    SetIni(3, VK_F9, MOD_ALT);
+    RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            SetText(IDC_PASTE_WAIT, L"0");
+            SetText(IDC_ITEM_CHARS, L"50");
+            SetText(IDC_WRAP_COUNT, L"30");
+            SetText(IDC_HISTORY_MAX, L"5000");
+            ChooseMenuKey(1);
+            SetHotkey(VK_F8, HOTKEYF_CONTROL | HOTKEYF_SHIFT | HOTKEYF_EXT);
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.pasteWaitMs == 0);
+    CHECK(g_ini.menuItemChars == 50);
+    CHECK(g_ini.menuWrapCount == 30);
+    CHECK(g_ini.historyMax == 5000);
+    CHECK(g_ini.menuKeyMode == 1);
+    CHECK(g_ini.hotkeyVk == VK_F8);
+    CHECK(g_ini.hotkeyMods == (MOD_CONTROL | MOD_SHIFT));
+    CHECK(g_ini.treeWidth == 123);
+    CHECK(g_ini.editorPlacement.showCmd == SW_SHOWNORMAL);
+    CHECK(!HotkeyTaken(MOD_ALT, VK_F9));
+    CHECK(HotkeyTaken(MOD_CONTROL | MOD_SHIFT, VK_F8));
+    CHECK(MenuHotkeyRegistered());
+}
+
+TEST_CASE("a value outside its range or no number keeps the previous value")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    IniData before = g_ini;
+    SUBCASE("just beyond the ranges")
+    {
+        RunSheet({
+            WaitForSheet(),
+            Do([] {
+                SetText(IDC_PASTE_WAIT, L"1001");
+                SetText(IDC_ITEM_CHARS, L"0");
+                SetText(IDC_WRAP_COUNT, L"31");
+                SetText(IDC_HISTORY_MAX, L"5001");
+            }),
+            Press(PSBTN_OK),
+        });
+    }
+    SUBCASE("no number")
+    {
+        RunSheet({
+            WaitForSheet(),
+            Do([] {
+                SetText(IDC_PASTE_WAIT, L"-5");
+                SetText(IDC_ITEM_CHARS, L"abc");
+                SetText(IDC_WRAP_COUNT, L"");
+                SetText(IDC_HISTORY_MAX, L"12x");
+            }),
+            Press(PSBTN_OK),
+        });
+    }
+    CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
+}
+
+TEST_CASE("the up arrow at a spin's upper bound wraps to its lower bound")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    g_ini.pasteWaitMs = 1000;
+    g_ini.menuItemChars = 50;
+    g_ini.menuWrapCount = 30;
+    g_ini.historyMax = 5000;
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            for (int edit : {IDC_PASTE_WAIT, IDC_ITEM_CHARS, IDC_WRAP_COUNT, IDC_HISTORY_MAX}) {
+                SendMessageW(Control(edit), WM_KEYDOWN, VK_UP, 1);
+                SendMessageW(Control(edit), WM_KEYUP, VK_UP, 0xC0000001);
+            }
+            CHECK(TextOf(Control(IDC_PASTE_WAIT)) == L"0");
+            CHECK(TextOf(Control(IDC_ITEM_CHARS)) == L"1");
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.pasteWaitMs == 0);
+    CHECK(g_ini.menuItemChars == 1);
+    CHECK(g_ini.menuWrapCount == 1);
+    CHECK(g_ini.historyMax == 1);
+}
+
+TEST_CASE("Cancel after changing every field changes nothing")
+{
+    SetUpMainWindow();
+    SetIni(3, VK_F9, MOD_ALT);
+    RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+    IniData before = g_ini;
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            SetText(IDC_PASTE_WAIT, L"1");
+            SetText(IDC_ITEM_CHARS, L"2");
+            SetText(IDC_WRAP_COUNT, L"3");
+            SetText(IDC_HISTORY_MAX, L"4");
+            ChooseMenuKey(2);
+            SetHotkey(VK_F6, HOTKEYF_CONTROL);
+        }),
+        Press(PSBTN_CANCEL),
+    });
+    CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
+    CHECK(!HotkeyTaken(MOD_CONTROL, VK_F6));
+    CHECK(MenuHotkeyRegistered());
+}
+
+TEST_CASE("choosing その他 enables and focuses the hotkey control; leaving it disables it and keeps the key")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            ChooseMenuKey(3);
+            CHECK(IsWindowEnabled(Control(IDC_HOTKEY)));
+            CHECK(GetFocus() == Control(IDC_HOTKEY));
+            SetHotkey(VK_F7, HOTKEYF_CONTROL);
+            ChooseMenuKey(1);
+            CHECK(!IsWindowEnabled(Control(IDC_HOTKEY)));
+            CHECK(Hotkey() == MAKEWORD(VK_F7, HOTKEYF_CONTROL));
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.menuKeyMode == 1);
+    CHECK(g_ini.hotkeyVk == VK_F7);
+    CHECK(g_ini.hotkeyMods == MOD_CONTROL);
+    CHECK(MenuHotkeyRegistered());
+}
+
+TEST_CASE("OK with an empty hotkey control, or modifiers without a key, unregisters and zeroes the hotkey")
+{
+    SetUpMainWindow();
+    BYTE flags = 0;
+    SUBCASE("empty") { flags = 0; }
+    SUBCASE("Ctrl alone") { flags = HOTKEYF_CONTROL; }
+    SetIni(3, VK_F9, MOD_ALT);
+    RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+    RunSheet({
+        WaitForSheet(),
+        Do([flags] { SetHotkey(0, flags); }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.menuKeyMode == 3);
+    CHECK(g_ini.hotkeyVk == 0);
+    CHECK(g_ini.hotkeyMods == 0);
+    CHECK(!MenuHotkeyRegistered());
+    CHECK(!HotkeyTaken(MOD_ALT, VK_F9));
+}
+
+TEST_CASE("the その他 page shows only 未使用, and OK there applies the first page")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            SetText(IDC_WRAP_COUNT, L"12");
+            PropSheet_SetCurSel(Sheet(), nullptr, 1);
+        }),
+        Do([] {
+            HWND page = Page();
+            CHECK(TextOf(page) == L"その他");
+            HWND only = GetWindow(page, GW_CHILD);
+            CHECK(TextOf(only) == L"未使用");
+            CHECK((only && GetWindow(only, GW_HWNDNEXT) == nullptr));
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.menuWrapCount == 12);
+}
+
+TEST_CASE("a second request while the sheet is open opens no second sheet")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            HWND sheet = Sheet();
+            ShowSettingsSheet(MainWindow);  // returns at once instead of nesting a modal loop
+            CHECK(Sheet() == sheet);
+            CHECK(SettingsSheet == sheet);
+        }),
+        Press(PSBTN_OK),
+    });
+}
+
+// Holds Ctrl+Shift+F11 until told to let go.
+TEST_CHILD(hold_hotkey)
+{
+    (void)argc;
+    (void)argv;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"tavo-test-hotkey-held");
+    HANDLE done = OpenEventW(SYNCHRONIZE, FALSE, L"tavo-test-hotkey-release");
+    if (!window || !ready || !done || !RegisterHotKey(window, 1, MOD_CONTROL | MOD_SHIFT, VK_F11))
+        return 1;
+    SetEvent(ready);
+    WaitForSingleObject(done, 30000);
+    UnregisterHotKey(window, 1);
+    return 0;
+}
+
+TEST_CASE("a hotkey that another program holds gives the message and the new values stay")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, L"tavo-test-hotkey-held");
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, L"tavo-test-hotkey-release");
+    PROCESS_INFORMATION child = {};
+    REQUIRE(StartTestChild("hold_hotkey", "", &child));
+    bool holding = WaitUntil([&] { return WaitForSingleObject(held, 0) == WAIT_OBJECT_0; }, 10000);
+    CHECK(holding);
+    if (holding) {
+        RunSheet({
+            WaitForSheet(),
+            Do([] {
+                SetText(IDC_WRAP_COUNT, L"12");
+                ChooseMenuKey(3);
+                SetHotkey(VK_F11, HOTKEYF_CONTROL | HOTKEYF_SHIFT);
+            }),
+            Press(PSBTN_OK),
+            [] {
+                HWND box = FindThreadDialog(L"tavo");
+                if (!box)
+                    return false;
+                CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"ホットキーの設定に失敗しました。");
+                PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+                return true;
+            },
+        });
+        CHECK(g_ini.menuWrapCount == 12);
+        CHECK(g_ini.menuKeyMode == 3);
+        CHECK(g_ini.hotkeyVk == VK_F11);
+        CHECK(g_ini.hotkeyMods == (MOD_CONTROL | MOD_SHIFT));
+        CHECK(!MenuHotkeyRegistered());
+    }
+    SetEvent(release);
+    CHECK(WaitExit(child, 10000) == 0);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    CloseHandle(held);
+    CloseHandle(release);
+}
