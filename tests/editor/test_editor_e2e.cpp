@@ -89,7 +89,7 @@ TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry rea
     HWND editor = nullptr;
     WaitUntil([&] { return (editor = FindProcessWindow(pid, L"tavoDataEditClass", L"データ編集")) != nullptr; }, 5000);
     REQUIRE(editor);
-    CHECK(IsWindowVisible(editor));
+    CHECK(WaitUntil([&] { return IsWindowVisible(editor) != FALSE; }, 3000));
 
     // A second opening raises the existing window and says so.
     PostMessageW(tavo.mainWindow, WM_COMMAND, 40006, 0);

@@ -2,6 +2,7 @@
 #include <doctest/doctest.h>
 #include "editor_test_util.h"
 #include "res/resource.h"
+#include "shell/shell.h"
 #include "state/ini_data.h"
 #include "test_util.h"
 
@@ -411,7 +412,7 @@ TEST_CASE("a pending edit is stored on selection change and on close")
     REQUIRE(OpenTestEditor());
 
     SelectTreeItem(EntryWithId(0, h));
-    TypeIntoTextEdit(L"new history\r\ntext");
+    TypeIntoTextEdit(L"new history\rtext");  // Enter: the edit control stores CR LF
     CHECK(TextOf(h) == "old history");  // nothing is stored while typing
     SelectTreeItem(GroupNode(1));
     CHECK(TextOf(h) == "new history\r\ntext");
@@ -433,8 +434,14 @@ TEST_CASE("a pending edit is stored on selection change and on close")
 }
 
 // A drag as the tree reports it: the begin-drag notification, then the mouse over the target.
+// Ctrl goes down before the drag starts: keys injected while the window holds the mouse
+// capture do not reach the key state under Wine.
 static void DragEntry(HTREEITEM from, HTREEITEM to, bool ctrl)
 {
+    if (ctrl) {
+        KeyDown(VK_CONTROL);
+        WaitUntil([] { return GetKeyState(VK_CONTROL) < 0; }, 1000);
+    }
     NMTREEVIEWW info = {};
     info.hdr.hwndFrom = EditorTree;
     info.hdr.idFrom = IDC_EDITOR_TREE;
@@ -454,14 +461,15 @@ static void DragEntry(HTREEITEM from, HTREEITEM to, bool ctrl)
     ClientToScreen(EditorTree, &point);
     SetCursorPos(point.x, point.y);
     SendMessageW(EditorWindow, WM_MOUSEMOVE, 0, 0);
-    if (ctrl) {
-        KeyDown(VK_CONTROL);
-        PumpFor(30);
-    }
+    bool dragging = TreeDragging == 1;
+    CHECK(dragging == (GetCapture() == EditorWindow));
+    if (dragging)
+        CHECK(GetCursor() == LoadImageW(AppInstance, MAKEINTRESOURCEW(to ? (ctrl ? 111 : 110) : 109), IMAGE_CURSOR, 0, 0,
+                                        LR_DEFAULTSIZE | LR_SHARED));
     SendMessageW(EditorWindow, WM_LBUTTONUP, 0, 0);
     if (ctrl) {
         KeyUp(VK_CONTROL);
-        PumpFor(30);
+        WaitUntil([] { return GetKeyState(VK_CONTROL) >= 0; }, 1000);
     }
 }
 
