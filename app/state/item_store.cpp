@@ -22,10 +22,21 @@ static void FreeItemStrings(Item *item)
     item->name = item->text = nullptr;
 }
 
+// An id that Replace added on its own may later come out of NextItemId too; the entry then
+// takes the new contents and its old strings are released, not leaked.
+static void PutItem(ItemId id, const Item &item)
+{
+    std::pair<ItemMap::iterator, bool> added = g_items.insert(ItemMap::value_type(id, item));
+    if (!added.second) {
+        FreeItemStrings(&added.first->second);
+        added.first->second = item;
+    }
+}
+
 static void AddItem(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text)
 {
     Item item = {kind, CopyString(name), CopyString(text)};
-    g_items[id] = item;
+    PutItem(id, item);
 }
 
 namespace ItemStore {
@@ -72,7 +83,7 @@ ItemId MoveToEnd(ItemId id)
     Item moved = it->second;
     g_items.erase(it);
     ItemId fresh = NextItemId++;
-    g_items[fresh] = moved;
+    PutItem(fresh, moved);
     return fresh;
 }
 

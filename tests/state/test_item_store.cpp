@@ -122,3 +122,52 @@ TEST_CASE("erase by kind, oldest history, counts")
     ItemStore::EraseAll();
     CHECK(ItemStore::Size() == 0);
 }
+
+TEST_CASE("move to end of the newest entry takes the next id; the walks list it newest")
+{
+    ItemStore::ResetForTests();
+    ItemId a = ItemStore::Insert(History, nullptr, L"a");
+    ItemId b = ItemStore::Insert(History, nullptr, L"b");
+    ItemStore::Erase(a);
+    ItemId moved = ItemStore::MoveToEnd(b);
+    CHECK(moved == 3);
+    CHECK(TextOf(moved) == L"b");
+    CHECK(ItemStore::Size() == 1);
+    CHECK(ItemStore::Insert(History, nullptr, L"c") == 4);
+    CHECK(IdsDescending(History) == std::vector<ItemId>{4, 3});
+}
+
+TEST_CASE("an id added by replace and later handed out by insert holds the new entry only")
+{
+    ItemStore::ResetForTests();
+    ItemStore::Replace(2, Registered, L"early", L"placed by replace");
+    CHECK(ItemStore::Insert(History, nullptr, L"one") == 1);
+    CHECK(ItemStore::Insert(History, nullptr, L"two") == 2);
+    CHECK(ItemStore::Size() == 2);
+    CHECK(ItemStore::KindOf(2) == History);
+    CHECK(NameOf(2) == L"");
+    CHECK(TextOf(2) == L"two");
+    ItemStore::Replace(5, History, nullptr, L"five");
+    ItemStore::Insert(History, nullptr, L"three");
+    CHECK(ItemStore::MoveToEnd(1) == 4);
+    CHECK(ItemStore::MoveToEnd(2) == 5);
+    CHECK(TextOf(5) == L"two");
+    CHECK(ItemStore::Size() == 3);
+}
+
+TEST_CASE("show text puts the entry's text into the window")
+{
+    ItemStore::ResetForTests();
+    HWND edit = CreateWindowExW(0, L"EDIT", L"before", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    REQUIRE(edit);
+    ItemId id = ItemStore::Insert(History, nullptr, L"line1\r\nline2");
+    ItemStore::ShowText(edit, id + 1);
+    WCHAR shown[64];
+    GetWindowTextW(edit, shown, 64);
+    CHECK(std::wstring(shown) == L"before");
+    ItemStore::ShowText(edit, id);
+    GetWindowTextW(edit, shown, 64);
+    CHECK(std::wstring(shown) == L"line1\r\nline2");
+    DestroyWindow(edit);
+}

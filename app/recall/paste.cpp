@@ -1,0 +1,122 @@
+// The chosen entry goes into the application that had the focus: through the clipboard and a
+// synthesized Ctrl+V; a registered entry line by line with a Tab between the lines.
+#include "recall/recall_internal.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+
+SendInputFunction SendInputRoute = SendInput;
+
+static void FillKeyInput(INPUT *input, WORD vk, DWORD flags)
+{
+    ZeroMemory(input, sizeof(*input));
+    input->type = INPUT_KEYBOARD;
+    input->ki.wVk = vk;
+    input->ki.wScan = (WORD)MapVirtualKeyW(vk, 0);
+    input->ki.dwFlags = flags;
+}
+
+// The extended-key flag rides on every event, presses included.
+void SendCtrlV()
+{
+    INPUT inputs[4];
+    FillKeyInput(&inputs[0], VK_CONTROL, KEYEVENTF_EXTENDEDKEY);
+    FillKeyInput(&inputs[1], 'V', KEYEVENTF_EXTENDEDKEY);
+    FillKeyInput(&inputs[2], 'V', KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+    FillKeyInput(&inputs[3], VK_CONTROL, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+    SendInputRoute(4, inputs, sizeof(INPUT));
+}
+
+void SendTab()
+{
+    INPUT inputs[2];
+    FillKeyInput(&inputs[0], VK_TAB, KEYEVENTF_EXTENDEDKEY);
+    FillKeyInput(&inputs[1], VK_TAB, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+    SendInputRoute(2, inputs, sizeof(INPUT));
+}
+
+void PumpMessages(int count)
+{
+    for (int look = 0; look < count; look++) {
+        MSG msg;
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+void CopyEntryToClipboard(HWND owner, ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    if (item)
+        ClipboardSetText(owner, item->text);
+}
+
+int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, int *lineLength)
+{
+    if (*position >= length) {
+        line[*lineLength] = 0;
+        return TYPE_STEP_END;
+    }
+    WCHAR ch = source[*position];
+    if (ch == L'\r') {
+        line[*lineLength] = 0;
+        // The LF of a CR LF pair goes with it; after a lone CR, whatever stands there goes.
+        *position += *position + 1 < length ? 2 : 1;
+        return TYPE_STEP_LINE;
+    }
+    line[(*lineLength)++] = ch;
+    (*position)++;
+    return TYPE_STEP_CHAR;
+}
+
+void TypeRegisteredEntry(HWND owner, ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    if (!item)
+        return;
+    int length = lstrlenW(item->text);
+    HANDLE heap = GetProcessHeap();
+    WCHAR *source = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
+    WCHAR *line = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
+    if (source && line) {
+        CopyMemory(source, item->text, 2 * length);
+        // An altered ini.dat must not turn the pause into a hang.
+        int pause = g_ini.pasteWaitMs < PASTE_WAIT_MIN ? PASTE_WAIT_MIN
+                  : g_ini.pasteWaitMs > PASTE_WAIT_MAX ? PASTE_WAIT_MAX : g_ini.pasteWaitMs;
+        int position = 0, lineLength = 0;
+        for (;;) {
+            int step = TakeTypingStep(source, length, &position, line, &lineLength);
+            if (step == TYPE_STEP_END)
+                break;
+            if (step == TYPE_STEP_LINE) {
+                ClipboardSetPrivateText(owner, line);
+                SendCtrlV();
+                SendTab();
+                lineLength = 0;
+                line[0] = 0;
+            }
+            PumpMessages(pause);
+            Sleep(pause);
+        }
+        ClipboardSetPrivateText(owner, line);
+        SendCtrlV();
+    }
+    if (source)
+        HeapFree(heap, 0, source);
+    if (line)
+        HeapFree(heap, 0, line);
+}
+
+void PasteChosenEntry(HWND owner, int identifier)
+{
+    int kind = ItemStore::KindOf(identifier);
+    if (kind == History) {
+        // Cleared first, so that the capture takes the text again as the newest copy.
+        BusyFlag = 0;
+        CopyEntryToClipboard(owner, identifier);
+        SendCtrlV();
+    } else if (kind == Registered) {
+        TypeRegisteredEntry(owner, identifier);
+    }
+}

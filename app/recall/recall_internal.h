@@ -1,0 +1,95 @@
+// Capture and recall: the decisions kept apart from their effects, and the few globals and hooks
+// that tests reach directly. The window-message side is declared in recall.h.
+#pragma once
+#include <windows.h>
+#include "recall/recall.h"
+#include "state/item_store.h"
+
+// ---- Clipboard and capture ----
+
+// The clipboard formats that ask clipboard watchers to keep a text to themselves.
+#define CF_NAME_EXCLUDE_MONITOR  L"ExcludeClipboardContentFromMonitorProcessing"
+#define CF_NAME_VIEWER_IGNORE    L"Clipboard Viewer Ignore"
+#define CF_NAME_IN_HISTORY       L"CanIncludeInClipboardHistory"
+#define CF_NAME_UPLOAD_TO_CLOUD  L"CanUploadToCloudClipboard"
+
+// TRUE when the clipboard carries a "do not record" marker (or cannot be read to find out).
+BOOL ClipboardMarkedPrivate(HWND owner);
+// ClipboardSetText that also marks the text as not to be recorded, kept in history or uploaded.
+BOOL ClipboardSetPrivateText(HWND owner, const WCHAR *text);
+// The store side of a capture: the text becomes the newest History entry, an equal older one
+// goes, and one oldest entry goes when the history is over its limit.
+void AddHistoryText(const WCHAR *text, int historyMax);
+
+// ---- Trigger detection ----
+
+struct TapCounterState {
+    int KeyDownFlag;  // 1 between a press of the trigger key and its release
+    int TapCount;     // taps since the last decision
+};
+extern TapCounterState TapCounter;  // the recogniser of MainWindow's thread
+
+// What a key event asks of TIMER_DOUBLETAP.
+#define TAP_ARM_NONE  0  // leave the timer alone
+#define TAP_ARM_FIRST 1  // arm it with the double-click time
+#define TAP_ARM_AGAIN 2  // arm it with 1 ms: the decision comes at once
+
+// The double-tap decision.
+#define DOUBLETAP_WAIT  0  // busy: keep the count for later
+#define DOUBLETAP_OPEN  1  // open the menu, then forget the taps
+#define DOUBLETAP_RESET 2  // forget the taps
+
+// 16, 17 or 18 for menuKeyMode 0, 1, 2; 0 for every other mode.
+int TriggerKeyOfMode(int menuKeyMode);
+int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags);
+int DecideDoubleTap(const TapCounterState *state, int busyFlag);
+BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode);
+
+// ---- Popup menu ----
+
+#define MENU_ITEM_ENTRY       0  // an entry; its id is the command
+#define MENU_ITEM_SUBMENU     1  // a block or the registered-data submenu; opens menu `submenu`
+#define MENU_ITEM_PLACEHOLDER 2  // the grey "(コピー履歴なし)"
+#define MENU_ITEM_SEPARATOR   3
+
+struct MenuLayoutItem {
+    int type;
+    int menu;     // index of the menu the item is appended to; 0 is the root
+    int submenu;  // MENU_ITEM_SUBMENU: index of the menu it opens, created with the item
+    ItemId id;    // MENU_ITEM_ENTRY: the entry; 0 otherwise
+    WCHAR label[ITEM_LABEL_CHARS];
+};
+
+// The whole menu in the order in which its items are created.
+struct MenuLayout {
+    MenuLayoutItem *items;  // process heap
+    int count;
+    int menuCount;  // root included
+};
+
+// Lays out both lists of the store; wrapCount and itemChars are brought into their ranges here.
+BOOL LayOutPopupMenu(int wrapCount, int itemChars, MenuLayout *layout);
+void FreeMenuLayout(MenuLayout *layout);
+HMENU CreateMenuFromLayout(const MenuLayout *layout);  // null when the root cannot be created
+
+void TakeFocusSnapshot(FocusSnapshotRecord *snapshot);
+void ForceForeground(HWND window);
+void RestoreFocus(const FocusSnapshotRecord *snapshot);
+
+// ---- Paste injection ----
+
+// Every synthesized key goes through here; tests put a recorder in its place.
+typedef UINT(WINAPI *SendInputFunction)(UINT count, LPINPUT inputs, int size);
+extern SendInputFunction SendInputRoute;
+
+void CopyEntryToClipboard(HWND owner, ItemId id);
+void TypeRegisteredEntry(HWND owner, ItemId id);
+void SendCtrlV();
+void SendTab();
+void PumpMessages(int count);
+
+// One step through a registered text at *position.
+#define TYPE_STEP_END  0  // nothing left: paste the line as the last one
+#define TYPE_STEP_CHAR 1  // the character joined the line: pause
+#define TYPE_STEP_LINE 2  // a CR ended the line (terminated in `line`): paste it, Tab, empty it, pause
+int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, int *lineLength);

@@ -1,0 +1,75 @@
+// When the popup menu opens: a double tap of the chosen modifier, counted from the key events
+// that the hook library forwards, or the menu hotkey. Every key press of every application waits
+// for OnHookKey, so it does two comparisons and at most one timer call: no allocation, no store.
+#include "recall/recall_internal.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+
+TapCounterState TapCounter;
+
+int TriggerKeyOfMode(int menuKeyMode)
+{
+    switch (menuKeyMode) {
+    case 0: return VK_SHIFT;
+    case 1: return VK_CONTROL;
+    case 2: return VK_MENU;
+    default: return 0;
+    }
+}
+
+int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags)
+{
+    int triggerKey = TriggerKeyOfMode(menuKeyMode);
+    if (triggerKey == 0 || vk != (WPARAM)triggerKey)
+        return TAP_ARM_NONE;
+    if (((DWORD)flags & 0x80000000u) == 0) {
+        state->KeyDownFlag = 1;  // auto-repeat presses land here too and change nothing
+        return TAP_ARM_NONE;
+    }
+    int arm = TAP_ARM_NONE;
+    if (state->KeyDownFlag == 1) {
+        state->TapCount++;
+        arm = state->TapCount == 1 ? TAP_ARM_FIRST : TAP_ARM_AGAIN;
+    }
+    state->KeyDownFlag = 0;
+    return arm;
+}
+
+int DecideDoubleTap(const TapCounterState *state, int busyFlag)
+{
+    if (busyFlag == 1)
+        return DOUBLETAP_WAIT;
+    return state->TapCount > 1 ? DOUBLETAP_OPEN : DOUBLETAP_RESET;
+}
+
+BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode)
+{
+    return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == 3;
+}
+
+void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    int arm = CountTap(&TapCounter, g_ini.menuKeyMode, wParam, lParam);
+    if (arm == TAP_ARM_FIRST)
+        SetTimer(window, TIMER_DOUBLETAP, GetDoubleClickTime(), nullptr);
+    else if (arm == TAP_ARM_AGAIN)
+        SetTimer(window, TIMER_DOUBLETAP, 1, nullptr);
+}
+
+void OnDoubleTapTimer(HWND window)
+{
+    KillTimer(window, TIMER_DOUBLETAP);
+    int decision = DecideDoubleTap(&TapCounter, BusyFlag);
+    if (decision == DOUBLETAP_WAIT)
+        return;
+    if (decision == DOUBLETAP_OPEN)
+        ShowPopupMenu(window);
+    // Taps counted while the menu was open are dropped with the rest.
+    TapCounter.TapCount = 0;
+}
+
+void OnHotKey(HWND window, WPARAM wParam)
+{
+    if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode))
+        ShowPopupMenu(window);
+}

@@ -1,0 +1,309 @@
+// Figures of capture and recall:
+//   1. capture of one new text with 5,000 copy-history entries of 200 characters in the store;
+//   2. building the popup menu from 5,000 copy-history and 100 registered entries, W = 10;
+//   3. 10,000 key events through a window of this process, without and with the keyboard hook
+//      forwarding each one to a hub window on another thread (WM_HOOKKEY), as a ratio;
+//   4. end to end with the real tavo.exe: second Shift release to the menu window being visible.
+// Run: build/winerun build/bin/bench_recall.exe
+#include <windows.h>
+#include <stdio.h>
+#include <string>
+#include "recall/recall_internal.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+#include "state/item_store.h"
+#include "tavohook.h"
+#include "test_util.h"
+
+static double Now()
+{
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * counter.QuadPart / frequency.QuadPart;
+}
+
+static void FillPrefixes()
+{
+    for (int i = 0; i < 30; i++) {
+        LabelPrefixTable[i][0] = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
+        LabelPrefixTable[i][1] = 0;
+    }
+}
+
+// 200 characters that share all but their last digits: the comparison runs to the end.
+static std::wstring LongText(int n)
+{
+    std::wstring text(190, L'x');
+    WCHAR tail[16];
+    wsprintfW(tail, L"%010d", n);
+    return text + tail;
+}
+
+static void FillHistory(int count)
+{
+    ItemStore::ResetForTests();
+    for (int n = 0; n < count; n++)
+        ItemStore::Insert(History, nullptr, LongText(n).c_str());
+}
+
+static void BenchCapture()
+{
+    SetDefaultIniData(&g_ini);
+    g_ini.historyMax = 5000;
+    FillHistory(5000);
+    const int rounds = 500;
+    double worst = 0, start = Now();
+    for (int n = 0; n < rounds; n++) {
+        std::wstring text = LongText(100000 + n);
+        double t = Now();
+        AddHistoryText(text.c_str(), g_ini.historyMax);
+        double spent = Now() - t;
+        worst = spent > worst ? spent : worst;
+    }
+    printf("capture (store side), 5000 entries of 200 chars sharing 190 (worst case): %.3f ms mean, %.3f ms worst over %d new texts\n",
+           (Now() - start) / rounds, worst, rounds);
+
+    // Texts that differ from their first characters on, as copies usually do.
+    ItemStore::ResetForTests();
+    for (int n = 0; n < 5000; n++)
+        ItemStore::Insert(History, nullptr, (std::to_wstring(n) + LongText(n)).c_str());
+    worst = 0;
+    start = Now();
+    for (int n = 0; n < rounds; n++) {
+        std::wstring text = std::to_wstring(100000 + n) + LongText(n);
+        double t = Now();
+        AddHistoryText(text.c_str(), g_ini.historyMax);
+        double spent = Now() - t;
+        worst = spent > worst ? spent : worst;
+    }
+    printf("capture (store side), 5000 entries of 200 chars differing early: %.3f ms mean, %.3f ms worst\n",
+           (Now() - start) / rounds, worst);
+    FillHistory(5000);
+
+    // The whole capture: read the clipboard, check its markers, update the store.
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    const int clipRounds = 100;
+    double total = 0;
+    worst = 0;
+    for (int n = 0; n < clipRounds; n++) {
+        PutClipboardText(owner, LongText(200000 + n));
+        double t = Now();
+        CaptureClipboardText(owner);
+        double spent = Now() - t;
+        total += spent;
+        worst = spent > worst ? spent : worst;
+    }
+    printf("capture (clipboard read + store), 5000 entries: %.3f ms mean, %.3f ms worst over %d texts\n",
+           total / clipRounds, worst, clipRounds);
+    printf("  history count afterwards: %d (limit 5000)\n", ItemStore::CountKind(History));
+    DestroyWindow(owner);
+}
+
+static void BenchMenu()
+{
+    FillHistory(5000);
+    for (int n = 0; n < 100; n++)
+        ItemStore::Insert(Registered, (L"site " + std::to_wstring(n)).c_str(), L"user\r\npass");
+    const int rounds = 20;
+    double layoutTotal = 0, total = 0, worst = 0;
+    int items = 0;
+    for (int n = 0; n < rounds; n++) {
+        double t = Now();
+        MenuLayout layout;
+        LayOutPopupMenu(10, 20, &layout);
+        double laidOut = Now();
+        HMENU root = CreateMenuFromLayout(&layout);
+        double built = Now();
+        items = layout.count;
+        FreeMenuLayout(&layout);
+        DestroyMenu(root);
+        layoutTotal += laidOut - t;
+        total += built - t;
+        worst = built - t > worst ? built - t : worst;
+    }
+    printf("popup menu, 5000 history + 100 registered, W = 10 (%d items): %.2f ms mean (layout %.2f ms), %.2f ms worst\n",
+           items, total / rounds, layoutTotal / rounds, worst);
+}
+
+// ---- key events through the hook ----
+
+static HWND HubWindow;
+static volatile LONG HookKeysSeen;
+static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_HOOKKEY) {
+        InterlockedIncrement(&HookKeysSeen);
+        OnHookKey(window, wParam, lParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static DWORD WINAPI RunHub(void *ready)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = HubProc;
+    wc.lpszClassName = L"benchHubClass";
+    RegisterClassW(&wc);
+    HubWindow = CreateWindowExW(WS_EX_TOOLWINDOW, L"benchHubClass", L"", WS_OVERLAPPEDWINDOW, -50, -50, 0, 0,
+                                nullptr, nullptr, nullptr, nullptr);
+    SetEvent((HANDLE)ready);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    DestroyWindow(HubWindow);
+    return 0;
+}
+
+static volatile LONG KeysReceived;
+static LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_KEYDOWN || message == WM_KEYUP) {
+        KeysReceived++;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Milliseconds for `count` key events to reach the focused window of this thread.
+static double TimeKeyEvents(HWND target, int count)
+{
+    SetForegroundWindow(target);
+    SetFocus(target);
+    PumpFor(50);
+    KeysReceived = 0;
+    INPUT inputs[200];
+    for (int k = 0; k < 200; k++) {
+        ZeroMemory(&inputs[k], sizeof(INPUT));
+        inputs[k].type = INPUT_KEYBOARD;
+        inputs[k].ki.wVk = VK_F24;  // no character, no trigger: the plain forwarding path
+        inputs[k].ki.dwFlags = (k & 1) ? KEYEVENTF_KEYUP : 0;
+    }
+    double start = Now();
+    for (int sent = 0; sent < count; sent += 200) {
+        SendInput(200, inputs, sizeof(INPUT));
+        MSG msg;
+        while (KeysReceived < sent + 200 && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return Now() - start;
+}
+
+static void BenchHook()
+{
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hubThread = CreateThread(nullptr, 0, RunHub, ready, 0, nullptr);
+    WaitForSingleObject(ready, 5000);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = TargetProc;
+    wc.lpszClassName = L"benchTargetClass";
+    RegisterClassW(&wc);
+    HWND target = CreateWindowExW(0, L"benchTargetClass", L"bench target", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  100, 100, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    const int events = 10000;
+    SetDefaultIniData(&g_ini);
+    TimeKeyEvents(target, 1000);  // warm-up
+    double without = TimeKeyEvents(target, events);
+    if (!tvSetHook(HubWindow, WM_HOOKKEY)) {
+        printf("key events: the hook could not be installed\n");
+    } else {
+        HookKeysSeen = 0;
+        double with = TimeKeyEvents(target, events);
+        tvUnHook();
+        printf("10000 key events: %.1f ms without the hook, %.1f ms with it (%ld forwarded); ratio %.2f, "
+               "%.1f us added per event\n",
+               without, with, HookKeysSeen, with / without, 1000.0 * (with - without) / events);
+    }
+    PostThreadMessageW(GetThreadId(hubThread), WM_QUIT, 0, 0);
+    WaitForSingleObject(hubThread, 5000);
+    DestroyWindow(target);
+    CloseHandle(hubThread);
+    CloseHandle(ready);
+}
+
+// ---- end to end ----
+
+static HWND VisibleMenu()
+{
+    HWND menu = nullptr;
+    while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr)
+        if (IsWindowVisible(menu))
+            return menu;
+    return nullptr;
+}
+
+static void BenchEndToEnd()
+{
+    std::wstring dir = MakeScratchDir(L"bench_recall");
+    EmptyClipboardNow();
+    TavoProcess tavo;
+    if (!StartTavo(dir, &tavo)) {
+        printf("end to end: tavo.exe did not start\n");
+        return;
+    }
+    HWND form = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 150, 150, 300, 80,
+                                nullptr, nullptr, nullptr, nullptr);
+    PumpFor(300);
+    double total = 0, worst = 0;
+    int opened = 0;
+    const int rounds = 5;
+    for (int n = 0; n < rounds; n++) {
+        WaitUntil([&] {
+            SetForegroundWindow(form);
+            return GetForegroundWindow() == form;
+        }, 2000);
+        SetFocus(form);
+        PumpFor(100);
+        TapKey(VK_SHIFT);
+        PumpFor(30);
+        KeyDown(VK_SHIFT);
+        PumpFor(30);
+        KeyUp(VK_SHIFT);
+        double released = Now();
+        double seen = 0;
+        while (Now() - released < 3000) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+            if (VisibleMenu()) {
+                seen = Now();
+                break;
+            }
+        }
+        if (seen) {
+            opened++;
+            total += seen - released;
+            worst = seen - released > worst ? seen - released : worst;
+            TapKey(VK_ESCAPE);
+            WaitUntil([] { return VisibleMenu() == nullptr; }, 2000);
+        }
+        PumpFor(GetDoubleClickTime() + 100);
+    }
+    if (opened)
+        printf("end to end under Wine: second Shift release to visible menu: %.1f ms mean, %.1f ms worst (%d of %d opened)\n",
+               total / opened, worst, opened, rounds);
+    else
+        printf("end to end: the menu never opened\n");
+    DestroyWindow(form);
+    StopTavo(&tavo);
+}
+
+int main()
+{
+    AppInstance = GetModuleHandleW(nullptr);
+    FillPrefixes();
+    BenchCapture();
+    BenchMenu();
+    BenchHook();
+    BenchEndToEnd();
+    return 0;
+}

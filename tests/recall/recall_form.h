@@ -1,0 +1,34 @@
+// The window that the recall tests type into: two edit fields, Tab moves the focus between them.
+// It never takes the foreground by itself.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+struct TestForm {
+    HWND window;
+    HWND field1;
+    HWND field2;
+};
+
+bool CreateTestForm(TestForm *form);
+void DestroyTestForm(TestForm *form);
+// Brings the form to the foreground with the focus in field 1 (or 2); true when that holds.
+bool FocusTestField(const TestForm &form, int field);
+std::wstring FieldText(HWND field);
+
+// A thread that plays the user at an open popup menu: waits for a visible window of class
+// "#32768", notes when it appeared, then presses the keys.
+struct MenuPlayer {
+    std::vector<WORD> keys;
+    DWORD timeoutMs;
+    DWORD seenTick;  // GetTickCount when the menu was first seen visible; 0 if never
+    HWND menuWindow;
+    RECT menuRect;   // where it was first seen
+    HANDLE thread;
+};
+void StartMenuPlayer(MenuPlayer *player, const std::vector<WORD> &keys, DWORD timeoutMs = 5000);
+// Waits for the thread, pumping meanwhile; true when it saw a menu.
+bool FinishMenuPlayer(MenuPlayer *player);
+// A visible popup-menu window, or 0.
+HWND VisibleMenuWindow();

@@ -1,0 +1,48 @@
+// Helpers of the capture-and-recall tests.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "recall/recall_internal.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+
+// The prefixes "0".."9", "a".."t" as MainWindow's creation leaves them.
+inline void FillPrefixesForTests()
+{
+    for (int i = 0; i < 30; i++) {
+        LabelPrefixTable[i][0] = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
+        LabelPrefixTable[i][1] = 0;
+    }
+}
+
+// A clean start: empty store, default settings, nothing busy, no taps.
+inline void ResetRecallForTests()
+{
+    ItemStore::ResetForTests();
+    SetDefaultIniData(&g_ini);
+    FillPrefixesForTests();
+    BusyFlag = 0;
+    TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
+    ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
+    SendInputRoute = SendInput;
+}
+
+// Texts of the History entries, oldest first.
+inline std::vector<std::wstring> HistoryTexts()
+{
+    std::vector<std::wstring> texts;
+    const ItemMap &items = ItemStore::Items();
+    for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it)
+        if (it->second.kind == History)
+            texts.push_back(it->second.text);
+    return texts;
+}
+
+// Records every batch of synthesized keys instead of sending it.
+struct KeyBatch {
+    std::vector<INPUT> inputs;
+    int sizeArgument;
+};
+extern std::vector<KeyBatch> RecordedBatches;
+UINT WINAPI RecordSendInput(UINT count, LPINPUT inputs, int size);

@@ -1,0 +1,373 @@
+// The main road with the real tavo.exe: this program plays the user. It owns a form with two
+// fields, copies texts, taps Shift (or Ctrl, or presses the hotkey), answers the popup menu with
+// keys and reads what landed in the fields and, after tavo.exe has ended, in paste.dat.
+#include <doctest/doctest.h>
+#include "recall_form.h"
+#include "state/ini_data.h"
+#include "test_util.h"
+
+struct Entry {
+    int kind;
+    std::wstring name;
+    std::wstring text;
+    bool operator==(const Entry &other) const { return kind == other.kind && name == other.name && text == other.text; }
+};
+
+static void WriteIni(const std::wstring &dir, const IniData &ini)
+{
+    Bytes plain((const BYTE *)&ini, (const BYTE *)&ini + sizeof(ini));
+    REQUIRE(WriteFileBytes(dir + L"ini.dat", DecryptDataFile(plain)));
+}
+
+static void AppendString(Bytes *image, const std::wstring &text)
+{
+    const BYTE *bytes = (const BYTE *)text.c_str();
+    image->insert(image->end(), bytes, bytes + 2 * text.size() + 2);
+}
+
+static void WritePaste(const std::wstring &dir, const std::vector<Entry> &entries)
+{
+    Bytes image(4);
+    *(int *)image.data() = (int)entries.size();
+    for (const Entry &entry : entries) {
+        image.insert(image.end(), (const BYTE *)&entry.kind, (const BYTE *)&entry.kind + 4);
+        AppendString(&image, entry.name);
+        AppendString(&image, entry.text);
+    }
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", DecryptDataFile(image)));
+}
+
+static std::vector<Entry> ReadPaste(const std::wstring &dir)
+{
+    std::vector<Entry> entries;
+    Bytes image = DecryptDataFile(ReadFileBytes(dir + L"paste.dat"));
+    if (image.size() < 4)
+        return entries;
+    int count = *(const int *)image.data();
+    size_t at = 4;
+    const WCHAR *chars = nullptr;
+    auto takeString = [&](std::wstring *out) {
+        out->clear();
+        while (at + 1 < image.size()) {
+            chars = (const WCHAR *)&image[at];
+            at += 2;
+            if (*chars == 0)
+                return;
+            out->push_back(*chars);
+        }
+    };
+    for (int n = 0; n < count && at + 4 <= image.size(); n++) {
+        Entry entry;
+        entry.kind = *(const int *)&image[at];
+        at += 4;
+        takeString(&entry.name);
+        takeString(&entry.text);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+static std::vector<std::wstring> HistoryOf(const std::vector<Entry> &entries)
+{
+    std::vector<std::wstring> texts;
+    for (const Entry &entry : entries)
+        if (entry.kind == 0)
+            texts.push_back(entry.text);
+    return texts;
+}
+
+static IniData TestIni(int menuKeyMode)
+{
+    IniData ini;
+    SetDefaultIniData(&ini);
+    ini.menuKeyMode = menuKeyMode;
+    ini.pasteWaitMs = 20;  // keeps a registered paste short
+    return ini;
+}
+
+// A running tavo.exe in a folder of its own and the form that this program types into.
+struct Session {
+    std::wstring dir;
+    TavoProcess tavo = {};
+    TestForm form = {};
+    bool Start(const wchar_t *name, const IniData &ini, const std::vector<Entry> *entries)
+    {
+        dir = MakeScratchDir(name);
+        WriteIni(dir, ini);
+        if (entries)
+            WritePaste(dir, *entries);
+        EmptyClipboardNow();  // joining the chain captures what is there
+        if (!StartTavo(dir, &tavo))
+            return false;
+        PumpFor(300);
+        return CreateTestForm(&form) && FocusTestField(form, 1);
+    }
+    std::vector<Entry> Stop()
+    {
+        DestroyTestForm(&form);
+        if (tavo.process.hProcess)
+            CHECK(StopTavo(&tavo) == 0);
+        return ReadPaste(dir);
+    }
+    ~Session()
+    {
+        if (form.window)
+            DestroyTestForm(&form);
+        if (tavo.process.hProcess)
+            StopTavo(&tavo);
+    }
+};
+
+// A tap whose events pass through this thread's queue, where the hook forwards them.
+static void PlayTap(WORD vk)
+{
+    KeyDown(vk);
+    PumpFor(30);
+    KeyUp(vk);
+    PumpFor(30);
+}
+
+static void PlayDoubleTap(WORD vk)
+{
+    PlayTap(vk);
+    PlayTap(vk);
+}
+
+// After a tap sequence: a menu seen within the time, or none.
+static bool MenuOpensWithin(DWORD ms)
+{
+    return WaitUntil([] { return VisibleMenuWindow() != nullptr; }, ms);
+}
+
+TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
+{
+    Session s;
+    REQUIRE(s.Start(L"e2e_copies", TestIni(0), nullptr));
+    for (const wchar_t *text : {L"first", L"second", L"third", L"second"}) {
+        REQUIRE(PutClipboardText(s.form.window, text));
+        PumpFor(200);
+    }
+    // A password manager's copy carries the marker: it is not recorded.
+    REQUIRE(OpenClipboardRetry(s.form.window));
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 16);
+    lstrcpyW((WCHAR *)GlobalLock(block), L"hunter2");
+    GlobalUnlock(block);
+    SetClipboardData(CF_UNICODETEXT, block);
+    SetClipboardData(RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing"), GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 4));
+    CloseClipboard();
+    PumpFor(200);
+    REQUIRE(PutClipboardText(s.form.window, L"after the secret"));
+    PumpFor(200);
+    std::vector<Entry> saved = s.Stop();
+    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"first", L"third", L"second", L"after the secret"});
+    REQUIRE(!saved.empty());
+    CHECK(saved[0] == (Entry{1, L"サイト名", L"ログインID\r\nパスワード"}));
+}
+
+static const std::vector<Entry> SeedEntries = {
+    {0, L"", L"older copy"},
+    {1, L"site", L"user\r\npass"},
+    {0, L"", L"newest copy"},
+};
+
+TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into field 1")
+{
+    Session s;
+    REQUIRE(s.Start(L"e2e_history", TestIni(0), &SeedEntries));
+    MenuPlayer player;
+    StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
+    CHECK(FinishMenuPlayer(&player));
+    CHECK(FieldText(s.form.field2) == L"");
+    // The menu opened at the caret of field 1, not at the mouse cursor.
+    RECT field;
+    GetWindowRect(s.form.field1, &field);
+    CHECK(player.menuRect.left >= field.left);
+    CHECK(player.menuRect.left <= field.left + 40);
+    CHECK(player.menuRect.top >= field.top);
+    CHECK(player.menuRect.top <= field.bottom);
+
+    // The second entry chosen: it moves to the newest place of the history.
+    PumpFor(GetDoubleClickTime() + 100);
+    SetWindowTextW(s.form.field1, L"");
+    REQUIRE(FocusTestField(s.form, 1));
+    StartMenuPlayer(&player, {VK_DOWN, VK_DOWN, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"older copy"; }, 5000));
+    CHECK(FinishMenuPlayer(&player));
+    PumpFor(200);
+    std::vector<Entry> saved = s.Stop();
+    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
+}
+
+// Records every clipboard change with the markers it carried.
+static std::vector<std::wstring> ListenedTexts;
+static std::vector<int> ListenedMarks;  // how many of the three markers were set
+static LRESULT CALLBACK ListenerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLIPBOARDUPDATE) {
+        std::wstring text;
+        int marks = 0;
+        if (OpenClipboardRetry(window)) {
+            HANDLE data = GetClipboardData(CF_UNICODETEXT);
+            if (data) {
+                text = (const WCHAR *)GlobalLock(data);
+                GlobalUnlock(data);
+            }
+            const wchar_t *names[3] = {L"ExcludeClipboardContentFromMonitorProcessing", L"CanIncludeInClipboardHistory",
+                                       L"CanUploadToCloudClipboard"};
+            for (int k = 0; k < 3; k++) {
+                HANDLE marker = GetClipboardData(RegisterClipboardFormatW(names[k]));
+                if (marker && (k == 0 || (GlobalSize(marker) >= 4 && *(const DWORD *)GlobalLock(marker) == 0))) {
+                    marks++;
+                }
+                if (marker && k > 0)
+                    GlobalUnlock(marker);
+            }
+            CloseClipboard();
+        }
+        ListenedTexts.push_back(text);
+        ListenedMarks.push_back(marks);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_CASE("E2E: a registered entry fills both fields, marked, and adds nothing to the history")
+{
+    Session s;
+    IniData ini = TestIni(0);
+    ini.pasteWaitMs = 60;  // room for the listener to read each line before the next one
+    REQUIRE(s.Start(L"e2e_registered", ini, &SeedEntries));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ListenerProc;
+    wc.lpszClassName = L"tavoTestListenerClass";
+    RegisterClassW(&wc);
+    HWND listener = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    REQUIRE(AddClipboardFormatListener(listener));
+    ListenedTexts.clear();
+    ListenedMarks.clear();
+
+    MenuPlayer player;
+    StartMenuPlayer(&player, {VK_UP, VK_RIGHT, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
+    CHECK(FinishMenuPlayer(&player));
+    CHECK(FieldText(s.form.field1) == L"user");
+    CHECK(FieldText(s.form.field2) == L"pass");
+    PumpFor(200);
+    CHECK(ListenedTexts == std::vector<std::wstring>{L"user", L"pass"});
+    CHECK(ListenedMarks == std::vector<int>{3, 3});
+    RemoveClipboardFormatListener(listener);
+    DestroyWindow(listener);
+    std::vector<Entry> saved = s.Stop();
+    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy"});
+}
+
+TEST_CASE("E2E: which taps open the menu")
+{
+    SUBCASE("menuKeyMode 1: Shift twice opens nothing, Ctrl twice does")
+    {
+        Session s;
+        REQUIRE(s.Start(L"e2e_ctrl", TestIni(1), &SeedEntries));
+        PlayDoubleTap(VK_SHIFT);
+        CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 300));
+        MenuPlayer player;
+        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
+        PlayDoubleTap(VK_CONTROL);
+        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
+        CHECK(FinishMenuPlayer(&player));
+        s.Stop();
+    }
+    SUBCASE("two slow taps open nothing; Esc pastes nothing and the next double tap works")
+    {
+        Session s;
+        REQUIRE(s.Start(L"e2e_slow", TestIni(0), &SeedEntries));
+        PlayTap(VK_SHIFT);
+        PumpFor(GetDoubleClickTime() + 200);
+        PlayTap(VK_SHIFT);
+        CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 200));
+
+        MenuPlayer player;
+        StartMenuPlayer(&player, {VK_ESCAPE});
+        PlayDoubleTap(VK_SHIFT);
+        CHECK(WaitUntil([&] { return player.seenTick != 0 && VisibleMenuWindow() == nullptr; }, 5000));
+        CHECK(FinishMenuPlayer(&player));
+        PumpFor(300);
+        CHECK(FieldText(s.form.field1) == L"");
+
+        PumpFor(GetDoubleClickTime());
+        REQUIRE(FocusTestField(s.form, 1));
+        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
+        PlayDoubleTap(VK_SHIFT);
+        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
+        CHECK(FinishMenuPlayer(&player));
+        s.Stop();
+    }
+    SUBCASE("menuKeyMode 3 with the hotkey Alt+F9: one press opens the menu")
+    {
+        IniData ini = TestIni(3);
+        ini.hotkeyVk = VK_F9;
+        ini.hotkeyMods = MOD_ALT;
+        Session s;
+        REQUIRE(s.Start(L"e2e_hotkey", ini, &SeedEntries));
+        PlayDoubleTap(VK_SHIFT);
+        CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 200));
+        MenuPlayer player;
+        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
+        KeyDown(VK_MENU);
+        KeyDown(VK_F9);
+        KeyUp(VK_F9);
+        KeyUp(VK_MENU);
+        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
+        CHECK(FinishMenuPlayer(&player));
+        s.Stop();
+    }
+}
+
+static int ChainDraws;
+static HWND ChainNext;
+static LRESULT CALLBACK ChainViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DRAWCLIPBOARD) {
+        ChainDraws++;
+        if (ChainNext)
+            SendMessageW(ChainNext, message, wParam, lParam);
+        return 0;
+    }
+    if (message == WM_CHANGECBCHAIN) {
+        if ((HWND)wParam == ChainNext)
+            ChainNext = (HWND)lParam;
+        else if (ChainNext)
+            SendMessageW(ChainNext, message, wParam, lParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_CASE("E2E: a viewer that joins later is behind tavo again within 3 s and sees every change")
+{
+    Session s;
+    REQUIRE(s.Start(L"e2e_chain", TestIni(0), nullptr));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ChainViewerProc;
+    wc.lpszClassName = L"tavoTestChainViewerClass";
+    RegisterClassW(&wc);
+    HWND viewer = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ChainNext = SetClipboardViewer(viewer);
+    CHECK(ChainNext == s.tavo.mainWindow);
+    CHECK(WaitUntil([&] { return GetClipboardViewer() == s.tavo.mainWindow; }, 3500));
+    PumpFor(100);
+    ChainDraws = 0;
+    for (const wchar_t *text : {L"c1", L"c2", L"c3"}) {
+        REQUIRE(PutClipboardText(viewer, text));
+        PumpFor(150);
+    }
+    CHECK(ChainDraws == 3);
+    ChangeClipboardChain(viewer, ChainNext);
+    DestroyWindow(viewer);
+    std::vector<Entry> saved = s.Stop();
+    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"c1", L"c2", L"c3"});
+}

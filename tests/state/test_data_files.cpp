@@ -1,0 +1,508 @@
+#include <doctest/doctest.h>
+#include "state/data_files.h"
+#include "state/item_store.h"
+#include "test_util.h"
+#include <string>
+
+// Little-endian building blocks of the expected file images, written independently of the saver.
+static void PutInt(Bytes *out, int value)
+{
+    for (int i = 0; i < 4; i++)
+        out->push_back((BYTE)((unsigned)value >> (8 * i)));
+}
+
+static void PutString(Bytes *out, const std::wstring &s)
+{
+    for (size_t i = 0; i <= s.size(); i++) {
+        unsigned unit = i < s.size() ? (unsigned)s[i] : 0;
+        out->push_back((BYTE)unit);
+        out->push_back((BYTE)(unit >> 8));
+    }
+}
+
+static void PutRecord(Bytes *out, int kind, const std::wstring &name, const std::wstring &text)
+{
+    PutInt(out, kind);
+    PutString(out, name);
+    PutString(out, text);
+}
+
+// Plain and encrypted images are the same call: RC4 is its own inverse.
+static BOOL WriteEncrypted(const std::wstring &path, const Bytes &plain)
+{
+    return WriteFileBytes(path, DecryptDataFile(plain));
+}
+
+static std::wstring UseScratch(const std::wstring &name)
+{
+    std::wstring dir = MakeScratchDir(name);
+    SetDataDirectoryForTests(dir.c_str());
+    SetCipherFailureForTests(FALSE);
+    ItemStore::ResetForTests();
+    return dir;
+}
+
+static std::wstring TextOf(ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    return item ? item->text : L"<absent>";
+}
+
+static std::wstring NameOf(ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    return item ? item->name : L"<absent>";
+}
+
+static const std::wstring JapaneseName = L"サイト名";
+static const std::wstring LoginText = L"ログインID\r\nパスワード";
+
+TEST_CASE("the cipher gives the provider's RC4 key stream of the fixed phrase")
+{
+    SetCipherFailureForTests(FALSE);
+    SUBCASE("16 zero bytes with \"tavo\"")
+    {
+        BYTE buffer[16] = {};
+        REQUIRE(DataCipher(buffer, sizeof(buffer), L"tavo", CIPHER_ENCRYPT));
+        static const BYTE expected[16] = {0x11, 0x1b, 0x95, 0x9f, 0xbc, 0xda, 0xce, 0x93,
+                                          0x60, 0x69, 0x19, 0x87, 0x99, 0xb7, 0xa4, 0xe7};
+        CHECK(Bytes(buffer, buffer + 16) == Bytes(expected, expected + 16));
+    }
+    SUBCASE("a long buffer matches the independent RC4, and decrypting gives it back")
+    {
+        Bytes plain(5000);
+        for (size_t i = 0; i < plain.size(); i++)
+            plain[i] = (BYTE)(i * 7 + 3);
+        Bytes buffer = plain;
+        REQUIRE(DataCipher(buffer.data(), (DWORD)buffer.size(), DataPassPhrase, CIPHER_ENCRYPT));
+        CHECK(buffer == DecryptDataFile(plain));
+        Bytes again = plain;
+        REQUIRE(DataCipher(again.data(), (DWORD)again.size(), DataPassPhrase, CIPHER_ENCRYPT));
+        CHECK(again == buffer);  // every call starts the key stream afresh
+        REQUIRE(DataCipher(buffer.data(), (DWORD)buffer.size(), DataPassPhrase, CIPHER_DECRYPT));
+        CHECK(buffer == plain);
+    }
+    SUBCASE("only the first two characters of the phrase make the key")
+    {
+        BYTE a[8] = {}, b[8] = {};
+        REQUIRE(DataCipher(a, 8, L"tavo", CIPHER_ENCRYPT));
+        REQUIRE(DataCipher(b, 8, L"taXY", CIPHER_ENCRYPT));
+        CHECK(memcmp(a, b, 8) == 0);
+    }
+    SUBCASE("an unknown mode fails and leaves the buffer alone")
+    {
+        BYTE buffer[6] = {1, 2, 3, 4, 5, 6};
+        CHECK_FALSE(DataCipher(buffer, sizeof(buffer), DataPassPhrase, 2));
+        static const BYTE same[6] = {1, 2, 3, 4, 5, 6};
+        CHECK(memcmp(buffer, same, 6) == 0);
+    }
+}
+
+TEST_CASE("AppDir is the executable's folder with its backslash")
+{
+    SetDataDirectoryForTests(nullptr);
+    WCHAR dir[MAX_PATH];
+    REQUIRE(AppDir(dir));
+    CHECK(std::wstring(dir) == BinDir());
+    SetDataDirectoryForTests(L"C:\\some\\where");
+    REQUIRE(AppDir(dir));
+    CHECK(std::wstring(dir) == L"C:\\some\\where\\");
+}
+
+TEST_CASE("paste.dat holds the count and the records oldest first, encrypted as one piece")
+{
+    std::wstring dir = UseScratch(L"layout");
+    ItemId first = ItemStore::Insert(Registered, L"old", L"gone");
+    ItemId h = ItemStore::Insert(History, nullptr, L"line1\r\nline2");
+    ItemId r = ItemStore::Insert(Registered, JapaneseName.c_str(), LoginText.c_str());
+    ItemStore::Insert(7, L"odd", nullptr);
+    ItemStore::Erase(first);
+    ItemStore::MoveToEnd(r);  // ids 2, 4, 5: the registered entry is now the newest
+    (void)h;
+
+    REQUIRE(SaveItems());
+    CHECK(ItemStore::Size() == 0);
+
+    Bytes expected;
+    PutInt(&expected, 3);
+    PutRecord(&expected, History, L"", L"line1\r\nline2");
+    PutRecord(&expected, 7, L"odd", L"");
+    PutRecord(&expected, Registered, JapaneseName, LoginText);
+    Bytes onDisk = ReadFileBytes(dir + L"paste.dat");
+    CHECK(onDisk.size() == expected.size());
+    CHECK(DecryptDataFile(onDisk) == expected);
+    CHECK_FALSE(FileIsThere(dir + L"paste.tmp"));
+
+    SUBCASE("the image builder gives the same plain bytes")
+    {
+        REQUIRE(ParseItemsImage(expected.data(), (DWORD)expected.size()) == ITEMS_IMAGE_OK);
+        DWORD size = 0;
+        BYTE *image = MakeItemsImage(&size);
+        REQUIRE(image);
+        CHECK(Bytes(image, image + size) == expected);
+        HeapFree(GetProcessHeap(), 0, image);
+    }
+}
+
+TEST_CASE("saving and loading keeps order, kinds, names and texts; ids become 1 to N")
+{
+    std::wstring dir = UseScratch(L"roundtrip");
+    ItemStore::Insert(History, nullptr, L"first copy");
+    ItemStore::Insert(Registered, JapaneseName.c_str(), LoginText.c_str());
+    ItemStore::Insert(History, nullptr, L"");
+    ItemStore::Insert(-3, nullptr, L"odd kind");
+    ItemStore::Erase(1);
+    ItemStore::Insert(History, nullptr, L"newest");
+    REQUIRE(SaveItems());
+
+    ItemStore::ResetForTests();  // a fresh start numbers from 1 again
+    REQUIRE(LoadItems());
+    REQUIRE(ItemStore::Size() == 4);
+    CHECK(ItemStore::KindOf(1) == Registered);
+    CHECK(NameOf(1) == JapaneseName);
+    CHECK(TextOf(1) == LoginText);
+    CHECK(ItemStore::KindOf(2) == History);
+    CHECK(TextOf(2) == L"");
+    CHECK(ItemStore::KindOf(3) == -3);
+    CHECK(TextOf(3) == L"odd kind");
+    CHECK(TextOf(4) == L"newest");
+    CHECK(NameOf(4) == L"");
+    CHECK(NextItemId == 5);
+    CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+
+    SUBCASE("the odd kind is written back as it came")
+    {
+        Bytes before = ReadFileBytes(dir + L"paste.dat");
+        REQUIRE(SaveItems());
+        CHECK(ReadFileBytes(dir + L"paste.dat") == before);
+    }
+}
+
+TEST_CASE("a count of 0 or below loads an empty store successfully")
+{
+    std::wstring dir = UseScratch(L"empty");
+    SUBCASE("written from an empty store")
+    {
+        REQUIRE(SaveItems());
+        CHECK(ReadFileBytes(dir + L"paste.dat").size() == 4);
+    }
+    SUBCASE("negative count")
+    {
+        Bytes plain;
+        PutInt(&plain, -5);
+        REQUIRE(WriteEncrypted(dir + L"paste.dat", plain));
+    }
+    CHECK(LoadItems());
+    CHECK(ItemStore::Size() == 0);
+    CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+}
+
+TEST_CASE("a missing or too short paste.dat fails the load")
+{
+    std::wstring dir = UseScratch(L"short");
+    CHECK_FALSE(LoadItems());
+    CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", Bytes{1, 2, 3}));
+    CHECK_FALSE(LoadItems());
+    CHECK(ItemStore::Size() == 0);
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", Bytes{}));
+    CHECK_FALSE(LoadItems());
+    CHECK(ItemStore::Size() == 0);
+}
+
+TEST_CASE("a damaged paste.dat keeps what was read completely and is copied to paste.dat.bak")
+{
+    std::wstring dir = UseScratch(L"damaged");
+    Bytes plain;
+    PutInt(&plain, 2);
+    PutRecord(&plain, Registered, L"name", L"kept");
+    size_t secondRecord = plain.size();
+    PutRecord(&plain, History, L"", L"second");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat.bak", Bytes{9, 9}));  // an older copy is replaced
+
+    Bytes damaged;
+    SUBCASE("ends inside the second text")
+    {
+        damaged.assign(plain.begin(), plain.end() - 5);
+    }
+    SUBCASE("the second text lacks its terminator")
+    {
+        damaged.assign(plain.begin(), plain.end() - 2);
+    }
+    SUBCASE("ends inside the second kind")
+    {
+        damaged.assign(plain.begin(), plain.begin() + secondRecord + 3);
+    }
+    SUBCASE("an odd byte after the second name")
+    {
+        damaged.assign(plain.begin(), plain.begin() + secondRecord + 4 + 2 + 1);
+    }
+    SUBCASE("the count promises more records than there are")
+    {
+        damaged = plain;
+        damaged[0] = 0xff;
+        damaged[1] = 0xff;
+        damaged[2] = 0xff;
+        damaged[3] = 0x7f;
+        damaged.push_back(1);  // a kind cut short after the second record
+    }
+    REQUIRE(WriteEncrypted(dir + L"paste.dat", damaged));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+
+    CHECK(LoadItems());
+    CHECK(ItemStore::KindOf(1) == Registered);
+    CHECK(TextOf(1) == L"kept");
+    CHECK(NameOf(1) == L"name");
+    if (damaged.size() >= plain.size())
+        CHECK(TextOf(2) == L"second");
+    else
+        CHECK(ItemStore::Size() == 1);
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == original);
+    CHECK(ReadFileBytes(dir + L"paste.dat") == original);
+}
+
+TEST_CASE("bytes behind the last record count as damage")
+{
+    std::wstring dir = UseScratch(L"trailing");
+    Bytes plain;
+    PutInt(&plain, 1);
+    PutRecord(&plain, History, L"", L"only");
+    plain.push_back(0x41);
+    plain.push_back(0x00);
+    REQUIRE(WriteEncrypted(dir + L"paste.dat", plain));
+    CHECK(LoadItems());
+    CHECK(ItemStore::Size() == 1);
+    CHECK(FileIsThere(dir + L"paste.dat.bak"));
+}
+
+TEST_CASE("the parser never reads beyond the bytes it is given")
+{
+    ItemStore::ResetForTests();
+    // The image sits at the very end of a committed page followed by a reserved one, so any read
+    // past its end faults.
+    BYTE *pages = (BYTE *)VirtualAlloc(nullptr, 8192, MEM_RESERVE, PAGE_NOACCESS);
+    REQUIRE(pages);
+    REQUIRE(VirtualAlloc(pages, 4096, MEM_COMMIT, PAGE_READWRITE));
+    Bytes plain;
+    PutInt(&plain, 100);
+    PutRecord(&plain, Registered, L"n", L"t");
+    PutInt(&plain, History);
+    plain.push_back(L'x');
+    plain.push_back(0);  // a name that never ends
+    for (size_t cut = 0; cut <= plain.size(); cut++) {
+        BYTE *image = pages + 4096 - cut;
+        memcpy(image, plain.data(), cut);
+        ItemStore::ResetForTests();
+        int result = ParseItemsImage(image, (DWORD)cut);
+        CHECK(result == (cut < 4 ? ITEMS_IMAGE_BAD : ITEMS_IMAGE_DAMAGED));
+        CHECK(ItemStore::Size() == (cut >= 4 + 4 + 4 + 4 ? 1 : 0));
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store")
+{
+    std::wstring dir = UseScratch(L"savefail");
+    ItemStore::Insert(Registered, L"old", L"file");
+    REQUIRE(SaveItems());
+    Bytes old = ReadFileBytes(dir + L"paste.dat");
+    ItemStore::Insert(History, nullptr, L"new text");
+    ItemStore::Insert(History, nullptr, L"more");
+
+    SUBCASE("the cipher fails")
+    {
+        SetCipherFailureForTests(TRUE);
+        CHECK_FALSE(SaveItems());
+        SetCipherFailureForTests(FALSE);
+    }
+    SUBCASE("the temporary file cannot be created")
+    {
+        REQUIRE(CreateDirectoryW((dir + L"paste.tmp").c_str(), nullptr));
+        CHECK_FALSE(SaveItems());
+        RemoveDirectoryW((dir + L"paste.tmp").c_str());
+    }
+    SUBCASE("the old file is held open by someone else")
+    {
+        HANDLE held = CreateFileW((dir + L"paste.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        REQUIRE(held != INVALID_HANDLE_VALUE);
+        CHECK_FALSE(SaveItems());
+        CloseHandle(held);
+    }
+    CHECK(ReadFileBytes(dir + L"paste.dat") == old);
+    CHECK(ItemStore::Size() == 2);
+    CHECK(TextOf(2) == L"new text");
+    CHECK_FALSE(FileIsThere(dir + L"paste.tmp"));
+    CHECK(SaveItems());  // and the next attempt goes through
+    CHECK(ReadFileBytes(dir + L"paste.dat") != old);
+}
+
+TEST_CASE("a folder path too long for the file name is a file that cannot be opened")
+{
+    UseScratch(L"toolong");
+    std::wstring longDir = L"C:\\" + std::wstring(250, L'd') + L"\\";
+    REQUIRE(longDir.size() + lstrlenW(L"paste.dat") >= MAX_PATH);
+    SetDataDirectoryForTests(longDir.c_str());
+    ItemStore::Insert(History, nullptr, L"kept");
+    CHECK_FALSE(SaveItems());
+    CHECK(ItemStore::Size() == 1);
+    CHECK_FALSE(LoadItems());
+    IniData ini;
+    SetDefaultIniData(&ini);
+    CHECK_FALSE(SaveIniData(&ini));
+    CHECK_FALSE(LoadIniData(&ini));
+
+    SetDataDirectoryForTests((L"C:\\" + std::wstring(300, L'e')).c_str());
+    WCHAR dir[MAX_PATH];
+    CHECK_FALSE(AppDir(dir));
+    CHECK_FALSE(SaveItems());
+    CHECK(ItemStore::Size() == 1);
+}
+
+TEST_CASE("a paste.dat that cannot be decrypted fails the load and is kept aside")
+{
+    std::wstring dir = UseScratch(L"loadfail");
+    ItemStore::Insert(History, nullptr, L"x");
+    REQUIRE(SaveItems());
+    Bytes saved = ReadFileBytes(dir + L"paste.dat");
+    SetCipherFailureForTests(TRUE);
+    CHECK_FALSE(LoadItems());
+    SetCipherFailureForTests(FALSE);
+    CHECK(ItemStore::Size() == 0);
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == saved);
+}
+
+static IniData SampleIni()
+{
+    IniData ini;
+    SetDefaultIniData(&ini);
+    ini.pasteWaitMs = 250;
+    ini.menuKeyMode = 3;
+    ini.hotkeyVk = 'Q';
+    ini.hotkeyMods = 6;
+    ini.menuItemChars = 33;
+    ini.menuWrapCount = 12;
+    ini.historyMax = 4321;
+    ini.treeWidth = -17;  // the settings sheet does not limit it: taken as it comes
+    ini.editorPlacement.length = sizeof(WINDOWPLACEMENT);
+    ini.editorPlacement.showCmd = SW_SHOWNORMAL;
+    ini.editorPlacement.rcNormalPosition.left = 10;
+    ini.editorPlacement.rcNormalPosition.bottom = 700;
+    return ini;
+}
+
+TEST_CASE("ini.dat is the encrypted 76-byte record")
+{
+    std::wstring dir = UseScratch(L"ini");
+    IniData ini = SampleIni();
+    REQUIRE(SaveIniData(&ini));
+    Bytes onDisk = ReadFileBytes(dir + L"ini.dat");
+    REQUIRE(onDisk.size() == 76);
+    Bytes plain = DecryptDataFile(onDisk);
+    CHECK(plain[0] == 250);
+    CHECK(plain[4] == 3);
+    CHECK(plain[8] == 'Q');
+    CHECK(plain[12] == 6);
+    CHECK(plain[16] == 33);
+    CHECK(plain[20] == 12);
+    CHECK((plain[24] | plain[25] << 8) == 4321);
+    CHECK((plain[28] == 0xef && plain[31] == 0xff));
+    CHECK(plain[32] == 44);
+    CHECK(plain[40] == SW_SHOWNORMAL);
+    CHECK(plain[60] == 10);
+    CHECK((plain[72] | plain[73] << 8) == 700);
+    CHECK_FALSE(FileIsThere(dir + L"ini.tmp"));
+
+    IniData loaded;
+    memset(&loaded, 0x55, sizeof(loaded));
+    REQUIRE(LoadIniData(&loaded));
+    CHECK(memcmp(&loaded, &ini, sizeof(ini)) == 0);
+
+    SUBCASE("a longer file gives its first 76 bytes")
+    {
+        plain.resize(200, 0xee);
+        REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+        memset(&loaded, 0, sizeof(loaded));
+        REQUIRE(LoadIniData(&loaded));
+        CHECK(memcmp(&loaded, &ini, sizeof(ini)) == 0);
+    }
+    SUBCASE("a shorter file fails and leaves the record untouched")
+    {
+        plain.resize(75);
+        REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+        memset(&loaded, 0x55, sizeof(loaded));
+        CHECK_FALSE(LoadIniData(&loaded));
+        CHECK(loaded.pasteWaitMs == 0x55555555);
+        CHECK(loaded.editorPlacement.rcNormalPosition.bottom == 0x55555555);
+    }
+}
+
+TEST_CASE("without ini.dat the load fails and the record keeps its values")
+{
+    UseScratch(L"noini");
+    IniData ini;
+    memset(&ini, 0x33, sizeof(ini));
+    CHECK_FALSE(LoadIniData(&ini));
+    CHECK(ini.historyMax == 0x33333333);
+    SetDefaultIniData(&ini);
+    int expected[8] = {100, 0, 0, 0, 20, 10, 1000, 200};
+    CHECK(memcmp(&ini, expected, sizeof(expected)) == 0);
+    CHECK(ini.editorPlacement.showCmd == 0);
+}
+
+TEST_CASE("values out of the settings' ranges are clamped on load")
+{
+    std::wstring dir = UseScratch(L"clamp");
+    Bytes plain;
+    int words[19] = {-5, 7, 0x41, 2, 0, 0, 99999, 300};
+    words[8] = 44;
+    for (int word : words)
+        PutInt(&plain, word);
+    REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    IniData ini;
+    REQUIRE(LoadIniData(&ini));
+    CHECK(ini.pasteWaitMs == 0);
+    CHECK(ini.menuKeyMode == 0);
+    CHECK(ini.hotkeyVk == 0x41);
+    CHECK(ini.hotkeyMods == 2);
+    CHECK(ini.menuItemChars == 1);
+    CHECK(ini.menuWrapCount == 1);
+    CHECK(ini.historyMax == 5000);
+    CHECK(ini.treeWidth == 300);
+    CHECK(ini.editorPlacement.length == 44);
+
+    plain.clear();
+    int high[19] = {5000, -1, 0, 0, 51, 31, 0, 0};
+    for (int word : high)
+        PutInt(&plain, word);
+    REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    REQUIRE(LoadIniData(&ini));
+    CHECK(ini.pasteWaitMs == 1000);
+    CHECK(ini.menuKeyMode == 0);
+    CHECK(ini.menuItemChars == 50);
+    CHECK(ini.menuWrapCount == 30);
+    CHECK(ini.historyMax == 1);
+}
+
+TEST_CASE("a failed ini save leaves the old ini.dat as it was")
+{
+    std::wstring dir = UseScratch(L"inifail");
+    IniData ini = SampleIni();
+    REQUIRE(SaveIniData(&ini));
+    Bytes old = ReadFileBytes(dir + L"ini.dat");
+    ini.pasteWaitMs = 999;
+    SUBCASE("the cipher fails")
+    {
+        SetCipherFailureForTests(TRUE);
+        CHECK_FALSE(SaveIniData(&ini));
+        SetCipherFailureForTests(FALSE);
+    }
+    SUBCASE("the temporary file cannot be created")
+    {
+        REQUIRE(CreateDirectoryW((dir + L"ini.tmp").c_str(), nullptr));
+        CHECK_FALSE(SaveIniData(&ini));
+        RemoveDirectoryW((dir + L"ini.tmp").c_str());
+    }
+    CHECK(ReadFileBytes(dir + L"ini.dat") == old);
+    CHECK(ini.pasteWaitMs == 999);
+}
