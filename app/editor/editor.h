@@ -27,7 +27,8 @@ extern HWND TextEdit;              // edit control 2006 inside TextPane
 extern HIMAGELIST TreeImageList;   // icons of the tree; destroyed when the editor closes
 extern WNDPROC TextEditPrevProc;   // the EDIT class procedure under our subclass
 extern int SplitterDragging;       // 1 while the splitter gap is dragged
-extern RECT *SplitterOutline;      // two focus rectangles last drawn, in window coordinates; null when none held
+extern RECT *SplitterOutline;
+extern HWND EditorFocus;           // the pane that had the focus when the editor was last left      // two focus rectangles last drawn, in window coordinates; null when none held
 extern int TreeDragging;           // 1 while a tree entry is dragged
 extern HTREEITEM DragItem;         // the entry being dragged
 

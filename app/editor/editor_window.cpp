@@ -16,6 +16,7 @@ HIMAGELIST TreeImageList;
 WNDPROC TextEditPrevProc;
 int SplitterDragging;
 RECT *SplitterOutline;
+HWND EditorFocus;
 
 #define SPLITTER_GAP 4
 #define TOOLBAR_BUTTONS 10
@@ -289,6 +290,25 @@ static void OnEditorClose(HWND window)
     DestroyWindow(window);
 }
 
+// Activation gives the keyboard focus to the frame itself, where no key does anything; the
+// focus goes on to the pane that had it when the editor was left (the tree at first), so that
+// the keyboard alone keeps working after the user comes back from another window.
+static void OnEditorActivate(HWND window, WPARAM wParam)
+{
+    HWND focus = GetFocus();
+    if (LOWORD(wParam) == WA_INACTIVE && focus && IsChild(window, focus))
+        EditorFocus = focus;
+}
+
+static void OnEditorSetFocus(HWND window)
+{
+    HWND target = EditorFocus;
+    if (!target || !IsWindow(target) || !IsChild(window, target) || !IsWindowEnabled(target))
+        target = EditorTree;
+    if (target)
+        SetFocus(target);
+}
+
 static void OnEditorDestroy(HWND window)
 {
     WINDOWPLACEMENT placement;
@@ -310,7 +330,7 @@ static void OnEditorDestroy(HWND window)
     SplitterDragging = 0;
     TreeDragging = 0;
     DragItem = nullptr;
-    EditorWindow = EditorToolbar = EditorTree = TextPane = TextEdit = nullptr;
+    EditorWindow = EditorToolbar = EditorTree = TextPane = TextEdit = EditorFocus = nullptr;
 }
 
 LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -323,6 +343,12 @@ LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     case WM_SIZE:
         LayoutEditor(window);
+        return 0;
+    case WM_ACTIVATE:
+        OnEditorActivate(window, wParam);
+        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_SETFOCUS:
+        OnEditorSetFocus(window);
         return 0;
     case WM_CLOSE:
         OnEditorClose(window);

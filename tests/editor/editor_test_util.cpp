@@ -98,7 +98,6 @@ HWND OpenTestEditor()
     if (window) {
         SetForegroundWindow(window);
         WaitUntil([&] { return GetForegroundWindow() == window; }, 2000);
-        SetFocus(EditorTree);
         PumpFor(30);
     }
     return window;

@@ -249,6 +249,35 @@ TEST_CASE("F6 moves between the panes and Ctrl+A selects the whole text")
     CloseTestEditor();
 }
 
+static void ActivateAnotherWindowAndBack()
+{
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                 AppInstance, nullptr);
+    SetForegroundWindow(other);
+    WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
+    SetForegroundWindow(EditorWindow);
+    WaitUntil([&] { return GetForegroundWindow() == EditorWindow; }, 1000);
+    DestroyWindow(other);
+    PumpFor(20);
+}
+
+TEST_CASE("coming back to the editor gives the keyboard to the pane that had it")
+{
+    ResetEditorState();
+    ItemStore::Insert(Registered, L"name", L"text");
+    REQUIRE(OpenTestEditor());
+    CHECK(GetFocus() == EditorTree);  // a new editor takes keys in its tree
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    PressKey(VK_F6);
+    REQUIRE(GetFocus() == TextEdit);
+    ActivateAnotherWindowAndBack();
+    CHECK(GetFocus() == TextEdit);
+    PressKey(VK_F6);
+    ActivateAnotherWindowAndBack();
+    CHECK(GetFocus() == EditorTree);
+    CloseTestEditor();
+}
+
 static POINT SplitterPoint()
 {
     RECT tree;
