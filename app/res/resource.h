@@ -1,6 +1,10 @@
 // Resource and command identifiers of tavo.exe, shared by the program and its .rc files.
 #pragma once
 
+// Version of tavo.exe, as the file properties show it; AppTitle carries the same number.
+#define TAVO_VERSION_BINARY  0,0,3,0
+#define TAVO_VERSION_TEXT    "0.03"
+
 #define IDI_APP              101
 #define IDI_ENTRY            102
 #define IDI_FOLDER           103

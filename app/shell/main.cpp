@@ -1,3 +1,39 @@
-// Placeholder until the entry point is written.
+// The entry point: one running copy, settings, window classes, the hidden MainWindow, the loop.
 #include "shell/shell.h"
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { AppInstance = instance; return 0; }
+#include <commctrl.h>
+#include "state/data_files.h"
+#include "state/ini_data.h"
+
+static int RunMessageLoop()
+{
+    MSG msg = {};
+    for (;;) {
+        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1)
+            break;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return (int)msg.wParam;
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    // The command line is not read: the start-up shortcut's "/s" changes nothing.
+    InstanceMutex = CreateMutexW(nullptr, FALSE, L"tavoClass");
+    if (InstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        MessageBoxW(nullptr, L"既に起動しています。", L"tavo", MB_ICONWARNING);
+        return 0;
+    }
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
+    InitCommonControlsEx(&controls);
+    if (!LoadIniData(&g_ini))
+        SetDefaultIniData(&g_ini);
+    AppInstance = instance;
+    if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance))
+        return 0;
+    ShowWindow(MainWindow, SW_HIDE);
+    if (!RegisterEditorClasses(instance))
+        return 0;
+    return RunMessageLoop();
+}

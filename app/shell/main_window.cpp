@@ -1,11 +1,272 @@
-// Placeholder until the shell is written.
+// MainWindow: the hidden hub of the program. It is the target of the keyboard hook, a clipboard
+// viewer, the owner of the tray icon and its menu, the window of the menu hotkey and of two timers;
+// its procedure only routes each message to the handler that owns it. On close it saves the state
+// and takes everything down again in a fixed order.
 #include "shell/shell.h"
-HINSTANCE AppInstance;
-HWND MainWindow;
-const WCHAR AppTitle[] = L"tavo ver 0.03";
-int BusyFlag;
-WCHAR LabelPrefixTable[30][2];
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) { return DefWindowProcW(window, message, wParam, lParam); }
-BOOL RegisterMainWindowClass(HINSTANCE) { return FALSE; }
-BOOL RegisterEditorClasses(HINSTANCE) { return FALSE; }
-void FillLabelPrefixTable() {}
+#include <commctrl.h>
+#include <shellapi.h>
+#include "editor/editor.h"
+#include "recall/recall.h"
+#include "res/resource.h"
+#include "settings/settings.h"
+#include "state/data_files.h"
+#include "state/ini_data.h"
+#include "state/item_store.h"
+
+HINSTANCE AppInstance;                      // module of the resources and windows; set by the entry point
+HWND MainWindow;                            // set when creation returns; null while WM_CREATE runs
+const WCHAR AppTitle[] = L"tavo ver 0.03";  // caption, tray tooltip, About text, shortcut description
+HANDLE InstanceMutex;                       // "tavoClass"; held until the process ends
+NOTIFYICONDATAW TrayIconData;               // filled at creation; adds and later deletes the icon
+int BusyFlag;                               // 1 while the popup menu or a registered paste runs
+WCHAR LabelPrefixTable[30][2];              // "0".."9", "a".."t"
+
+// A shutdown shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE or
+// WM_ENDSESSION arriving there must not run the sequence again, since after the first save the
+// store is empty and a second save would overwrite paste.dat with nothing.
+static BOOL ShutdownRunning;
+
+static const WCHAR MainClassName[] = L"tavoClass";
+static const WCHAR EditorClassName[] = L"tavoDataEditClass";
+static const WCHAR TextPaneClassName[] = L"tavoDataEditRClass";
+static const WCHAR BoxCaption[] = L"tavo";
+
+void FillLabelPrefixTable()
+{
+    for (int i = 0; i < 30; i++) {
+        WCHAR ch = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
+        wsprintfW(LabelPrefixTable[i], L"%c", ch);
+    }
+}
+
+void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
+{
+    ZeroMemory(data, sizeof(*data));
+    data->cbSize = NOTIFYICONDATAW_V1_SIZE;  // 152: the layout whose tooltip holds 64 units
+    data->hWnd = window;
+    data->uID = TRAY_ICON_ID;
+    data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data->uCallbackMessage = WM_TRAYICON;
+    data->hIcon = (HICON)LoadImageW(AppInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 16, 16, LR_SHARED);
+    lstrcpynW(data->szTip, AppTitle, 64);
+}
+
+static HICON LoadClassIcon(HINSTANCE instance)
+{
+    return (HICON)LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED);
+}
+
+static HCURSOR LoadSystemCursor(LPCWSTR cursor)
+{
+    return (HCURSOR)LoadImageW(nullptr, cursor, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED);
+}
+
+static BOOL RegisterClassOf(HINSTANCE instance, const WCHAR *name, WNDPROC procedure, HICON icon, HCURSOR cursor,
+                            int brushColour, const WCHAR *menu)
+{
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon;
+    windowClass.hCursor = cursor;
+    windowClass.hbrBackground = (HBRUSH)(INT_PTR)(brushColour + 1);
+    windowClass.lpszMenuName = menu;
+    windowClass.lpszClassName = name;
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+BOOL RegisterMainWindowClass(HINSTANCE instance)
+{
+    return RegisterClassOf(instance, MainClassName, MainWindowProc, LoadClassIcon(instance), LoadSystemCursor(IDC_ARROW),
+                           COLOR_WINDOW, nullptr);
+}
+
+BOOL RegisterEditorClasses(HINSTANCE instance)
+{
+    if (!RegisterClassOf(instance, EditorClassName, EditorWindowProc, LoadClassIcon(instance),
+                         LoadSystemCursor(IDC_SIZEWE), COLOR_BTNFACE, MAKEINTRESOURCEW(IDM_EDITOR)))
+        return FALSE;
+    return RegisterClassOf(instance, TextPaneClassName, TextPaneProc, nullptr, LoadSystemCursor(IDC_ARROW),
+                           COLOR_WINDOW, nullptr);
+}
+
+HWND CreateMainWindow(HINSTANCE instance)
+{
+    MainWindow = CreateWindowExW(WS_EX_TOOLWINDOW, MainClassName, AppTitle, WS_OVERLAPPEDWINDOW, -50, -50, 0, 0,
+                                 nullptr, nullptr, instance, nullptr);
+    return MainWindow;
+}
+
+static void WarnBox(HWND owner, const WCHAR *text)
+{
+    MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+}
+
+static LRESULT OnCreate(HWND window)
+{
+    ShutdownRunning = FALSE;
+    FillLabelPrefixTable();
+    FillTrayIconData(&TrayIconData, window);
+    Shell_NotifyIconW(NIM_ADD, &TrayIconData);
+    if (!LoadItems())
+        ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
+    if (!tvSetHook(window, WM_HOOKKEY))
+        WarnBox(window, L"キーボードフックに失敗しました。");
+    if (g_ini.hotkeyVk != 0 && !RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
+        WarnBox(window, L"ホットキーの設定に失敗しました");
+    NextViewer = SetClipboardViewer(window);
+    SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
+    return 0;
+}
+
+static LRESULT OnShutdown(HWND window)
+{
+    if (ShutdownRunning)
+        return 0;
+    ShutdownRunning = TRUE;
+    KillTimer(window, TIMER_CBCHAIN);
+    if (!SaveIniData(&g_ini))
+        WarnBox(window, L"初期化データ構造体(g_ini)の保存に失敗しました。");
+    SaveItems();
+    Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+    if (!tvUnHook())
+        WarnBox(window, L"フック解除に失敗しました。");
+    ChangeClipboardChain(window, NextViewer);
+    UnregisterHotKey(MainWindow, HOTKEY_MENU);
+    DestroyWindow(window);
+    return 0;
+}
+
+static LRESULT OnDestroy()
+{
+    PostQuitMessage(0);
+    return 0;
+}
+
+static void SetMenuItemState(HMENU menu, MENUITEMINFOW *info, UINT command, UINT state)
+{
+    info->fState = state;
+    SetMenuItemInfoW(menu, command, FALSE, info);
+}
+
+void UpdateTrayMenuStates(HMENU menu)
+{
+    WCHAR path[MAX_PATH];
+    BOOL registered = StartupShortcutPath(path) && FileExists(path);
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STATE;
+    SetMenuItemState(menu, &info, IDM_STARTUP, registered ? MFS_CHECKED : MFS_UNCHECKED);
+    SetMenuItemState(menu, &info, IDM_CLEAR_HISTORY, ItemStore::CountKind(History) == 0 ? MFS_GRAYED : MFS_ENABLED);
+}
+
+static LRESULT OnInitMenuPopup(HMENU menu)
+{
+    // The popup menu of the recall also opens with this window as owner; it runs with BusyFlag set.
+    if (BusyFlag != 1)
+        UpdateTrayMenuStates(menu);
+    return 0;
+}
+
+static void ShowTrayMenu()
+{
+    HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDM_TRAY));
+    if (!menu)
+        return;
+    HMENU popup = GetSubMenu(menu, 0);
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    SetForegroundWindow(MainWindow);
+    SetFocus(MainWindow);
+    TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_LEFTALIGN, cursor.x, cursor.y, 0, MainWindow, nullptr);
+    DestroyMenu(menu);
+    // Lets the menu close properly when the user clicks elsewhere (the menu's own loop needs a message).
+    PostMessageW(MainWindow, WM_NULL, 0, 0);
+}
+
+static LRESULT OnTrayIcon(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam == TRAY_ICON_ID && lParam == WM_RBUTTONUP)
+        ShowTrayMenu();
+    return 0;
+}
+
+static void ShowAboutBox()
+{
+    MessageBoxW(MainWindow, AppTitle, L"バージョン情報", MB_ICONINFORMATION);
+}
+
+static LRESULT OnCommand(WPARAM wParam)
+{
+    switch (LOWORD(wParam)) {
+    case IDM_EXIT:
+        SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+        break;
+    case IDM_ABOUT:
+        ShowAboutBox();
+        break;
+    case IDM_STARTUP:
+        ToggleStartupShortcut();
+        break;
+    case IDM_CLEAR_HISTORY:
+        ItemStore::EraseKind(History);
+        break;
+    case IDM_SETTINGS:
+        ShowSettingsSheet(MainWindow);
+        break;
+    case IDM_EDIT_DATA:
+        OpenEditorWindow();
+        break;
+    }
+    return 0;
+}
+
+static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (BusyFlag != 1)
+        OnDrawClipboard(window, wParam, lParam);
+    return 0;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return OnCreate(window);
+    case WM_DESTROY:
+        return OnDestroy();
+    case WM_CLOSE:
+    case WM_ENDSESSION:
+        return OnShutdown(window);
+    case WM_COMMAND:
+        return OnCommand(wParam);
+    case WM_TIMER:
+        if (wParam == TIMER_DOUBLETAP) {
+            OnDoubleTapTimer(window);
+            return 0;
+        }
+        if (wParam == TIMER_CBCHAIN) {
+            OnClipboardChainTimer(window);
+            return 0;
+        }
+        break;
+    case WM_INITMENUPOPUP:
+        return OnInitMenuPopup((HMENU)wParam);
+    case WM_DRAWCLIPBOARD:
+        return OnDrawClipboardMessage(window, wParam, lParam);
+    case WM_CHANGECBCHAIN:
+        OnChangeCbChain(window, wParam, lParam);
+        return 0;
+    case WM_HOTKEY:
+        OnHotKey(window, wParam);
+        return 0;
+    case WM_HOOKKEY:
+        OnHookKey(window, wParam, lParam);
+        return 0;
+    case WM_TRAYICON:
+        return OnTrayIcon(wParam, lParam);
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}

@@ -1,6 +1,7 @@
 // The resident shell: process-wide globals, MainWindow and the start-up shortcut.
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 #include "tavohook.h"
 
 #define WM_TRAYICON     (WM_APP + 2)
@@ -15,11 +16,18 @@ extern HWND MainWindow;                // hidden hub window of class "tavoClass"
 extern const WCHAR AppTitle[];         // "tavo ver 0.03": caption, tooltip, About text
 extern int BusyFlag;                   // 1 while the popup menu or a registered paste runs
 extern WCHAR LabelPrefixTable[30][2];  // "0".."9", "a".."t"
+extern HANDLE InstanceMutex;           // "tavoClass": marks the running copy
+extern NOTIFYICONDATAW TrayIconData;   // the tray icon as added, and deleted at shutdown
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL RegisterMainWindowClass(HINSTANCE instance);
 BOOL RegisterEditorClasses(HINSTANCE instance);
 void FillLabelPrefixTable();
+// Creates the hidden MainWindow of class "tavoClass" (registered first) and stores it in MainWindow.
+HWND CreateMainWindow(HINSTANCE instance);
+void FillTrayIconData(NOTIFYICONDATAW *data, HWND window);
+// Check mark of "スタートアップ登録(&S)" and grey state of "コピー履歴消去(&C)" in the tray menu.
+void UpdateTrayMenuStates(HMENU menu);
 
 // Start-up shortcut "tavo.lnk" in the user's Startup folder.
 BOOL StartupShortcutPath(WCHAR path[MAX_PATH]);

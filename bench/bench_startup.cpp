@@ -1,0 +1,92 @@
+// Time from the start of a tavo.exe process to its hidden main window, over several starts.
+// Run: build/winerun build/bin/bench_startup.exe [starts]
+#include <windows.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+static std::wstring ExeDir()
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    while (length > 0 && path[length - 1] != L'\\')
+        length--;
+    return std::wstring(path, length);
+}
+
+struct Search {
+    DWORD processId;
+    HWND found;
+};
+
+static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM lParam)
+{
+    Search *search = (Search *)lParam;
+    DWORD pid = 0;
+    WCHAR name[32];
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && GetClassNameW(window, name, 32) && lstrcmpW(name, L"tavoClass") == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static ULONGLONG Now100ns()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return ((ULONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+}
+
+int main(int argc, char **argv)
+{
+    int starts = argc > 1 ? atoi(argv[1]) : 10;
+    std::wstring bin = ExeDir();
+    std::wstring dir = bin + L"scratch\\bench_startup\\";
+    CreateDirectoryW((bin + L"scratch").c_str(), nullptr);
+    CreateDirectoryW(dir.c_str(), nullptr);
+    if (!CopyFileW((bin + L"tavo.exe").c_str(), (dir + L"tavo.exe").c_str(), FALSE) ||
+        !CopyFileW((bin + L"tavohook.dll").c_str(), (dir + L"tavohook.dll").c_str(), FALSE)) {
+        printf("bench_startup: cannot copy tavo.exe and tavohook.dll\n");
+        return 1;
+    }
+    std::vector<double> times;
+    for (int i = 0; i < starts; i++) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        std::wstring exe = dir + L"tavo.exe";
+        if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup, &process))
+            return 1;
+        Search search = {process.dwProcessId, nullptr};
+        ULONGLONG deadline = Now100ns() + 150000000ull;  // 15 s
+        while (!search.found && Now100ns() < deadline && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+            EnumWindows(MatchMainWindow, (LPARAM)&search);
+            if (!search.found)
+                Sleep(1);
+        }
+        ULONGLONG found = Now100ns();
+        FILETIME created, ended, kernel, user;
+        if (search.found && GetProcessTimes(process.hProcess, &created, &ended, &kernel, &user)) {
+            ULONGLONG start = ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
+            times.push_back((found - start) / 10000.0);
+        }
+        if (search.found)
+            PostMessageW(search.found, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(process.hProcess, 15000) != WAIT_OBJECT_0)
+            TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (times.empty()) {
+        printf("bench_startup: the main window never appeared\n");
+        return 1;
+    }
+    std::sort(times.begin(), times.end());
+    printf("bench_startup: process start to main window over %d starts: min %.0f ms, median %.0f ms, max %.0f ms\n",
+           (int)times.size(), times.front(), times[times.size() / 2], times.back());
+    return 0;
+}

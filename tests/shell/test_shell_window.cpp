@@ -1,0 +1,158 @@
+// MainWindow's pieces in this process: the prefix table, the tray record, the window classes and
+// the tray-menu states, through the real window procedure.
+#include <doctest/doctest.h>
+#include "editor/editor.h"
+#include "res/resource.h"
+#include "shell/shell.h"
+#include "shell_checks.h"
+#include "state/item_store.h"
+
+namespace {
+
+UINT StateOf(HMENU menu, UINT command)
+{
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STATE;
+    GetMenuItemInfoW(menu, command, FALSE, &info);
+    return info.fState;
+}
+
+void SetState(HMENU menu, UINT command, UINT state)
+{
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STATE;
+    info.fState = state;
+    SetMenuItemInfoW(menu, command, FALSE, &info);
+}
+
+void RemoveShortcut()
+{
+    WCHAR path[MAX_PATH];
+    REQUIRE(StartupShortcutPath(path));
+    DeleteFileW(path);
+}
+
+}  // namespace
+
+TEST_CASE("LabelPrefixTable holds 0 to 9, then a to t")
+{
+    FillLabelPrefixTable();
+    static const wchar_t expected[] = L"0123456789abcdefghijklmnopqrst";
+    for (int i = 0; i < 30; i++) {
+        CAPTURE(i);
+        CHECK(LabelPrefixTable[i][0] == expected[i]);
+        CHECK(LabelPrefixTable[i][1] == 0);
+    }
+}
+
+TEST_CASE("the tray record: 152 bytes, icon 2000, callback WM_TRAYICON, tooltip AppTitle, zeros elsewhere")
+{
+    NOTIFYICONDATAW data;
+    memset(&data, 0xCC, sizeof(data));
+    HWND window = (HWND)(INT_PTR)0x1234;
+    FillTrayIconData(&data, window);
+    CHECK(data.cbSize == 152);
+    CHECK(data.hWnd == window);
+    CHECK(data.uID == 2000);
+    CHECK(data.uFlags == 7);
+    CHECK(data.uCallbackMessage == 0x8002);
+    REQUIRE(data.hIcon != nullptr);
+    ICONINFO icon = {};
+    REQUIRE(GetIconInfo(data.hIcon, &icon));
+    BITMAP bitmap = {};
+    GetObjectW(icon.hbmColor, sizeof(bitmap), &bitmap);
+    CHECK(bitmap.bmWidth == 16);
+    DeleteObject(icon.hbmColor);
+    DeleteObject(icon.hbmMask);
+    CHECK(std::wstring(data.szTip) == AppTitle);
+    const BYTE *bytes = (const BYTE *)data.szTip;
+    size_t used = 2 * (lstrlenW(AppTitle) + 1);
+    bool zeros = true;
+    for (size_t i = used; i < sizeof(data) - offsetof(NOTIFYICONDATAW, szTip); i++)
+        zeros = zeros && bytes[i] == 0;
+    CHECK(zeros);
+}
+
+TEST_CASE("the three window classes")
+{
+    REQUIRE(RegisterMainWindowClass(AppInstance));
+    REQUIRE(RegisterEditorClasses(AppInstance));
+    struct Expected {
+        const wchar_t *name;
+        bool icon;
+        LPCWSTR cursor;
+        int brush;
+        LPCWSTR menu;
+    } expected[] = {
+        {L"tavoClass", true, IDC_ARROW, COLOR_WINDOW + 1, nullptr},
+        {L"tavoDataEditClass", true, IDC_SIZEWE, COLOR_BTNFACE + 1, MAKEINTRESOURCEW(IDM_EDITOR)},
+        {L"tavoDataEditRClass", false, IDC_ARROW, COLOR_WINDOW + 1, nullptr},
+    };
+    for (const Expected &e : expected) {
+        CAPTURE(std::string(e.name, e.name + lstrlenW(e.name)));
+        WNDCLASSEXW info = {};
+        info.cbSize = sizeof(info);
+        REQUIRE(GetClassInfoExW(AppInstance, e.name, &info));
+        CHECK(info.style == (CS_HREDRAW | CS_VREDRAW));
+        CHECK(info.cbClsExtra == 0);
+        CHECK(info.cbWndExtra == 0);
+        CHECK((info.hIcon != nullptr) == e.icon);
+        CHECK(info.hCursor == LoadCursorW(nullptr, e.cursor));
+        CHECK(info.hbrBackground == (HBRUSH)(INT_PTR)e.brush);
+        CHECK(info.lpszMenuName == e.menu);
+    }
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof(info);
+    GetClassInfoExW(AppInstance, L"tavoClass", &info);
+    CHECK((void *)info.lpfnWndProc == (void *)MainWindowProc);
+    GetClassInfoExW(AppInstance, L"tavoDataEditClass", &info);
+    CHECK((void *)info.lpfnWndProc == (void *)EditorWindowProc);
+    GetClassInfoExW(AppInstance, L"tavoDataEditRClass", &info);
+    CHECK((void *)info.lpfnWndProc == (void *)TextPaneProc);
+}
+
+TEST_CASE("tray menu states follow the copy history and the shortcut file, unless BusyFlag is set")
+{
+    ItemStore::ResetForTests();
+    RemoveShortcut();
+    HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDM_TRAY));
+    REQUIRE(menu != nullptr);
+    HMENU popup = GetSubMenu(menu, 0);
+    BusyFlag = 0;
+
+    SUBCASE("no history, no shortcut: clearing greyed, no check mark")
+    {
+        ItemStore::Insert(Registered, L"site", L"id");
+        MainWindowProc(nullptr, WM_INITMENUPOPUP, (WPARAM)popup, 0);
+        CHECK(StateOf(popup, IDM_CLEAR_HISTORY) == MFS_GRAYED);
+        CHECK(StateOf(popup, IDM_STARTUP) == MFS_UNCHECKED);
+        // The others stay as the resource has them.
+        CHECK(StateOf(popup, IDM_EDIT_DATA) == MFS_ENABLED);
+        CHECK(StateOf(popup, IDM_EXIT) == MFS_ENABLED);
+    }
+    SUBCASE("one history entry and the shortcut: clearing enabled, check mark")
+    {
+        SetState(popup, IDM_CLEAR_HISTORY, MFS_GRAYED);
+        ItemStore::Insert(History, L"", L"copied");
+        ToggleStartupShortcut();
+        MainWindowProc(nullptr, WM_INITMENUPOPUP, (WPARAM)popup, 0);
+        CHECK(StateOf(popup, IDM_CLEAR_HISTORY) == MFS_ENABLED);
+        CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
+        RemoveShortcut();
+    }
+    SUBCASE("while BusyFlag is 1 nothing changes")
+    {
+        ItemStore::Insert(History, L"", L"copied");
+        SetState(popup, IDM_STARTUP, MFS_CHECKED);
+        SetState(popup, IDM_CLEAR_HISTORY, MFS_GRAYED);
+        BusyFlag = 1;
+        MainWindowProc(nullptr, WM_INITMENUPOPUP, (WPARAM)popup, 0);
+        BusyFlag = 0;
+        CHECK(StateOf(popup, IDM_CLEAR_HISTORY) == MFS_GRAYED);
+        CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
+    }
+    DestroyMenu(menu);
+    ItemStore::ResetForTests();
+}
