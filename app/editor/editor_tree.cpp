@@ -1,0 +1,658 @@
+// The editor's tree of both lists and every editing command. Each change goes straight into
+// the item store; the editor keeps no copy of it. Within a group the entries stand newest
+// first, and every command keeps it so: new entries take the largest id, a paste renumbers the
+// entries above it, and Up/Down exchange contents between two ids instead of moving ids.
+#include <windowsx.h>
+#include "editor/editor.h"
+#include "recall/recall.h"
+#include "res/resource.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+
+EditorClipboardRecord EditorClipboard = {-1, nullptr, nullptr};
+int TreeDragging;
+HTREEITEM DragItem;
+
+#define LABEL_ROOM 260  // enough for any label the tree holds, typed ones included
+
+static WCHAR *CopyString(const WCHAR *source)
+{
+    int length = source ? lstrlenW(source) : 0;
+    WCHAR *copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
+    if (copy && length > 0)
+        CopyMemory(copy, source, 2 * length);
+    return copy;
+}
+
+static WCHAR *CopyEditText()
+{
+    int length = TextEdit ? GetWindowTextLengthW(TextEdit) : 0;
+    WCHAR *text = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
+    if (text && length > 0)
+        GetWindowTextW(TextEdit, text, length + 1);
+    return text;
+}
+
+static BOOL TreeHasFocus()
+{
+    return EditorTree && GetFocus() == EditorTree;
+}
+
+static HTREEITEM TreeNext(HTREEITEM item, UINT relation)
+{
+    return (HTREEITEM)SendMessageW(EditorTree, TVM_GETNEXTITEM, relation, (LPARAM)item);
+}
+
+static HTREEITEM SelectedItem()
+{
+    return EditorTree ? TreeNext(nullptr, TVGN_CARET) : nullptr;
+}
+
+static LPARAM TreeItemParam(HTREEITEM item)
+{
+    TVITEMW tv = {};
+    tv.mask = TVIF_PARAM;
+    tv.hItem = item;
+    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+    return tv.lParam;
+}
+
+static void SetTreeItemParam(HTREEITEM item, LPARAM param)
+{
+    TVITEMW tv = {};
+    tv.mask = TVIF_PARAM;
+    tv.hItem = item;
+    tv.lParam = param;
+    SendMessageW(EditorTree, TVM_SETITEMW, 0, (LPARAM)&tv);
+}
+
+static void SetTreeItemText(HTREEITEM item, const WCHAR *label)
+{
+    TVITEMW tv = {};
+    tv.mask = TVIF_TEXT;
+    tv.hItem = item;
+    tv.pszText = (WCHAR *)label;
+    SendMessageW(EditorTree, TVM_SETITEMW, 0, (LPARAM)&tv);
+}
+
+static void TreeItemText(HTREEITEM item, WCHAR *label, int room)
+{
+    label[0] = 0;
+    TVITEMW tv = {};
+    tv.mask = TVIF_TEXT;
+    tv.hItem = item;
+    tv.pszText = label;
+    tv.cchTextMax = room;
+    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+}
+
+static HTREEITEM InsertTreeItem(HTREEITEM parent, HTREEITEM after, const WCHAR *label, int image, LPARAM param)
+{
+    TVINSERTSTRUCTW insert = {};
+    insert.hParent = parent;
+    insert.hInsertAfter = after;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_SELECTEDIMAGE;
+    insert.item.pszText = (WCHAR *)label;
+    insert.item.cchTextMax = 254;
+    insert.item.iImage = image;
+    insert.item.iSelectedImage = image;
+    insert.item.lParam = param;
+    return (HTREEITEM)SendMessageW(EditorTree, TVM_INSERTITEMW, 0, (LPARAM)&insert);
+}
+
+static void SelectTreeItem(HTREEITEM item)
+{
+    SendMessageW(EditorTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+}
+
+static void MakeTreeLabel(WCHAR label[ITEM_LABEL_CHARS], const WCHAR *source)
+{
+    MakeItemLabel(label, source ? source : L"", -1, g_ini.menuItemChars);
+}
+
+void FillEditorTree()
+{
+    if (!EditorTree)
+        return;
+    HTREEITEM groups[2];
+    groups[History] = InsertTreeItem(TVI_ROOT, TVI_LAST, L"コピー履歴", NODE_HISTORY_GROUP, 0);
+    groups[Registered] = InsertTreeItem(TVI_ROOT, TVI_LAST, L"登録データ", NODE_REGISTERED_GROUP, 0);
+    const ItemMap &items = ItemStore::Items();
+    for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it) {
+        const Item &entry = it->second;
+        if (entry.kind != History && entry.kind != Registered)
+            continue;
+        WCHAR label[ITEM_LABEL_CHARS];
+        MakeTreeLabel(label, entry.kind == History ? entry.text : entry.name);
+        InsertTreeItem(groups[entry.kind], TVI_LAST, label, NODE_ENTRY, it->first);
+    }
+}
+
+BOOL ClassifyTreeItem(HTREEITEM item, ItemId *id, ItemKind *kind, int *nodeType)
+{
+    if (!item || !EditorTree) {
+        *nodeType = NODE_NONE;
+        return FALSE;
+    }
+    TVITEMW tv = {};
+    tv.mask = TVIF_IMAGE;
+    tv.hItem = item;
+    if (!SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv)) {
+        *nodeType = NODE_NONE;
+        return FALSE;
+    }
+    *nodeType = tv.iImage;
+    if (tv.iImage != NODE_ENTRY) {
+        *id = 0;
+        *kind = tv.iImage - 1;
+        return TRUE;
+    }
+    *id = (ItemId)TreeItemParam(item);
+    if (*id == 0)
+        return FALSE;
+    *kind = ItemStore::KindOf(*id);
+    return *kind != -1;
+}
+
+// An entry in the store behind a tree item, or FALSE for group nodes, no item and entries
+// that have left the store.
+static BOOL TreeItemEntry(HTREEITEM item, ItemId *id, ItemKind *kind)
+{
+    int nodeType;
+    return ClassifyTreeItem(item, id, kind, &nodeType) && nodeType == NODE_ENTRY;
+}
+
+// Stores a text for the entry of a tree item: the pane's text when the item is the one the
+// pane shows. A registered entry keeps its own full name (the tree label may be shortened);
+// only a name the user typed while renaming replaces it.
+static void CommitTreeItem(HTREEITEM item, const WCHAR *typedName)
+{
+    ItemId id = 0;
+    ItemKind kind = -1;
+    if (!TreeItemEntry(item, &id, &kind) || (kind != History && kind != Registered))
+        return;
+    const Item *entry = ItemStore::Find(id);
+    WCHAR *text = item == SelectedItem() ? CopyEditText() : CopyString(entry->text);
+    if (!text)
+        return;
+    if (kind == History) {
+        ItemStore::Replace(id, History, nullptr, text);
+        WCHAR label[ITEM_LABEL_CHARS];
+        MakeTreeLabel(label, text);
+        SetTreeItemText(item, label);
+    } else {
+        // The store frees the old name inside Replace, so hand it a copy.
+        WCHAR *name = CopyString(typedName ? typedName : entry->name);
+        if (name) {
+            ItemStore::Replace(id, Registered, name, text);
+            GlobalFree(name);
+        }
+    }
+    GlobalFree(text);
+}
+
+void CommitEditPane()
+{
+    CommitTreeItem(SelectedItem(), nullptr);
+}
+
+static void SetCommandState(HMENU menu, int toolbarCommand, int menuCommand, BOOL enabled)
+{
+    if (EditorToolbar &&
+        (SendMessageW(EditorToolbar, TB_ISBUTTONENABLED, toolbarCommand, 0) != 0) != (enabled != FALSE))
+        SendMessageW(EditorToolbar, TB_ENABLEBUTTON, toolbarCommand, MAKELONG(enabled ? TRUE : FALSE, 0));
+    if (menu) {
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_STATE;
+        info.fState = enabled ? MFS_ENABLED : MFS_GRAYED;
+        SetMenuItemInfoW(menu, menuCommand, FALSE, &info);
+    }
+}
+
+void UpdateEditorCommands(HMENU menu)
+{
+    BOOL onEntry, add, paste, up, cutCopyDelete;
+    if (TreeHasFocus()) {
+        ItemId id = 0;
+        ItemKind kind = -1;
+        int nodeType;
+        ClassifyTreeItem(SelectedItem(), &id, &kind, &nodeType);
+        onEntry = nodeType == NODE_ENTRY;
+        cutCopyDelete = up = onEntry;
+        add = TRUE;
+        paste = EditorClipboard.kind != -1;
+    } else {
+        DWORD start = 0, end = 0;
+        if (TextEdit)
+            SendMessageW(TextEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+        cutCopyDelete = start != end;
+        up = add = FALSE;
+        paste = ClipboardHasText(MainWindow);
+    }
+    SetCommandState(menu, IDT_COPY, IDM_EDITOR_COPY, cutCopyDelete);
+    SetCommandState(menu, IDT_CUT, IDM_EDITOR_CUT, cutCopyDelete);
+    SetCommandState(menu, IDT_DELETE, IDM_EDITOR_DELETE, cutCopyDelete);
+    SetCommandState(menu, IDT_UP, IDM_EDITOR_UP, up);
+    SetCommandState(menu, IDT_DOWN, IDM_EDITOR_DOWN, up);
+    SetCommandState(menu, IDT_ADD, IDM_EDITOR_ADD, add);
+    SetCommandState(menu, IDT_PASTE, IDM_EDITOR_PASTE, paste);
+}
+
+void EditorAdd()
+{
+    if (!TreeHasFocus())
+        return;
+    HTREEITEM item = SelectedItem();
+    ItemId id = 0;
+    ItemKind kind = -1;
+    int nodeType;
+    if (!ClassifyTreeItem(item, &id, &kind, &nodeType))
+        return;
+    HTREEITEM group = nodeType == NODE_ENTRY ? TreeNext(item, TVGN_PARENT) : item;
+    const WCHAR *text;
+    if (kind == History) {
+        text = L"(新しいコピー履歴)";
+        id = ItemStore::Insert(History, nullptr, text);
+    } else if (kind == Registered) {
+        text = L"(新しい登録データ)";
+        id = ItemStore::Insert(Registered, text, text);
+    } else {
+        return;
+    }
+    HTREEITEM added = InsertTreeItem(group, TVI_FIRST, text, NODE_ENTRY, id);
+    SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
+    SelectTreeItem(added);
+}
+
+void EditorDelete(HTREEITEM item)
+{
+    if (!TreeHasFocus() || !item)
+        return;
+    ItemId id = 0;
+    ItemKind kind = -1;
+    int nodeType;
+    BOOL inStore = ClassifyTreeItem(item, &id, &kind, &nodeType);
+    if (nodeType != NODE_ENTRY)
+        return;
+    // An item whose entry has already left the store still goes from the tree.
+    if (inStore)
+        ItemStore::Erase(id);
+    // A pending edit belonged to the entry that goes now; the selection the tree moves on to
+    // must not receive it.
+    if (item == SelectedItem() && TextEdit)
+        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+    if (item == DragItem)
+        DragItem = nullptr;
+    SendMessageW(EditorTree, TVM_DELETEITEM, 0, (LPARAM)item);
+}
+
+void EmptyEditorClipboard()
+{
+    if (EditorClipboard.text)
+        GlobalFree(EditorClipboard.text);
+    if (EditorClipboard.name)
+        GlobalFree(EditorClipboard.name);
+    EditorClipboard.text = EditorClipboard.name = nullptr;
+    EditorClipboard.kind = -1;
+}
+
+void EditorCopy(HTREEITEM item)
+{
+    ItemId id = 0;
+    ItemKind kind = -1;
+    if (!TreeHasFocus() || !TreeItemEntry(item, &id, &kind))
+        return;
+    EmptyEditorClipboard();
+    EditorClipboard.text = CopyEditText();
+    if (kind == Registered) {
+        // The full name, so that a paste into the registered group loses nothing of it.
+        EditorClipboard.name = CopyString(ItemStore::Find(id)->name);
+    } else {
+        // A copy-history entry has no name: pasted as a registered entry it is named after its label.
+        WCHAR label[LABEL_ROOM];
+        TreeItemText(item, label, LABEL_ROOM);
+        EditorClipboard.name = CopyString(label);
+    }
+    EditorClipboard.kind = kind;
+}
+
+int EditorPaste(HTREEITEM target)
+{
+    if (!TreeHasFocus() || !target || EditorClipboard.kind == -1)
+        return 0;
+    HTREEITEM parent = TreeNext(target, TVGN_PARENT);
+    HTREEITEM before = TreeNext(target, TVGN_PREVIOUS);
+    ItemId targetId;
+    ItemKind kind = -1;
+    int nodeType;
+    // A target entry that has left the store takes nothing: a drop then deletes nothing either.
+    if (!ClassifyTreeItem(target, &targetId, &kind, &nodeType))
+        return 0;
+    const WCHAR *text = EditorClipboard.text ? EditorClipboard.text : L"";
+    const WCHAR *name = EditorClipboard.name ? EditorClipboard.name : L"";
+    WCHAR label[ITEM_LABEL_CHARS];
+    ItemId id = 0;
+    if (kind == History) {
+        id = ItemStore::Insert(History, nullptr, text);
+        MakeTreeLabel(label, text);
+    } else if (kind == Registered) {
+        id = ItemStore::Insert(Registered, name, text);
+        MakeTreeLabel(label, name);
+    } else {
+        return 0;
+    }
+    HTREEITEM group, pasted;
+    if (nodeType != NODE_ENTRY) {
+        group = target;
+        pasted = InsertTreeItem(target, TVI_FIRST, label, NODE_ENTRY, id);
+    } else {
+        group = parent;
+        pasted = InsertTreeItem(parent, before ? before : TVI_FIRST, label, NODE_ENTRY, id);
+        // The entries above the pasted one take new ids, nearest first, so the topmost ends
+        // with the largest and the group reads newest first again.
+        for (HTREEITEM s = before; s; s = TreeNext(s, TVGN_PREVIOUS)) {
+            ItemId moved = ItemStore::MoveToEnd((ItemId)TreeItemParam(s));
+            if (moved != -1)
+                SetTreeItemParam(s, moved);
+        }
+    }
+    SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
+    SelectTreeItem(pasted);
+    return 1;
+}
+
+// Exchanges the selected entry with its neighbour above (up) or below: the contents change
+// places, the ids keep theirs.
+static void MoveSelectedEntry(BOOL up)
+{
+    if (!TreeHasFocus())
+        return;
+    HTREEITEM item = SelectedItem();
+    if (!item)
+        return;
+    HTREEITEM neighbour = TreeNext(item, up ? TVGN_PREVIOUS : TVGN_NEXT);
+    ItemId a, b;
+    ItemKind kind, neighbourKind;
+    if (!neighbour || !TreeItemEntry(item, &a, &kind) || !TreeItemEntry(neighbour, &b, &neighbourKind))
+        return;
+    HTREEITEM parent = TreeNext(item, TVGN_PARENT);
+    HTREEITEM after = neighbour;
+    if (up) {
+        after = TreeNext(neighbour, TVGN_PREVIOUS);
+        if (!after)
+            after = TVI_FIRST;
+    }
+    // A pending edit goes into the entry it was typed for before anything moves; the
+    // selection notifications of the delete below then find nothing pending.
+    if (TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
+        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+        CommitTreeItem(item, nullptr);
+    }
+    SendMessageW(EditorTree, WM_SETREDRAW, FALSE, 0);
+    ItemStore::Swap(a, b);
+    SendMessageW(EditorTree, TVM_DELETEITEM, 0, (LPARAM)item);
+    SetTreeItemParam(neighbour, a);
+    const Item *moved = ItemStore::Find(b);
+    WCHAR label[ITEM_LABEL_CHARS];
+    MakeTreeLabel(label, moved ? (kind == History ? moved->text : moved->name) : L"");
+    HTREEITEM placed = InsertTreeItem(parent, after, label, NODE_ENTRY, b);
+    SelectTreeItem(placed);
+    SendMessageW(EditorTree, WM_SETREDRAW, TRUE, 0);
+}
+
+void EditorMoveUp()
+{
+    MoveSelectedEntry(TRUE);
+}
+
+void EditorMoveDown()
+{
+    MoveSelectedEntry(FALSE);
+}
+
+static void CutSelectedEntry()
+{
+    HTREEITEM item = SelectedItem();
+    EditorCopy(item);
+    EditorDelete(item);
+}
+
+static LRESULT OnBeginLabelEdit(NMTVDISPINFOW *info)
+{
+    ItemId id = 0;
+    ItemKind kind = -1;
+    int nodeType;
+    ClassifyTreeItem(info->item.hItem, &id, &kind, &nodeType);
+    if (nodeType != NODE_ENTRY)
+        return 1;
+    UpdateEditorCommands(nullptr);
+    return 0;
+}
+
+static void OnEndLabelEdit(NMTVDISPINFOW *info)
+{
+    // A cancelled edit carries no text and leaves the label and the name as they were.
+    const WCHAR *typed = info->item.pszText;
+    if (typed)
+        SetTreeItemText(info->item.hItem, typed);
+    CommitTreeItem(info->item.hItem, typed);
+    if (info->item.hItem == SelectedItem() && TextEdit)
+        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+}
+
+static void OnSelChanging(NMTREEVIEWW *info)
+{
+    if (TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
+        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+        // The old item is still the caret here, and the pane still shows its text.
+        CommitTreeItem(info->itemOld.hItem, nullptr);
+    }
+}
+
+static void OnSelChanged(NMTREEVIEWW *info)
+{
+    if (!TextEdit)
+        return;
+    SetWindowTextW(TextEdit, L"");
+    ItemId id = 0;
+    ItemKind kind = -1;
+    int nodeType;
+    ClassifyTreeItem(info->itemNew.hItem, &id, &kind, &nodeType);
+    if (nodeType != NODE_ENTRY) {
+        EnableWindow(TextEdit, FALSE);
+        return;
+    }
+    EnableWindow(TextEdit, TRUE);
+    ItemStore::ShowText(TextEdit, id);
+}
+
+static void OnBeginDrag(HWND window, NMTREEVIEWW *info)
+{
+    DragItem = info->itemNew.hItem;
+    if (!DragItem)
+        return;
+    SelectTreeItem(DragItem);
+    ItemId id = 0;
+    ItemKind kind = -1;
+    if (!TreeItemEntry(DragItem, &id, &kind)) {
+        DragItem = nullptr;
+        return;
+    }
+    SetCapture(window);
+    TreeDragging = 1;
+    EditorCopy(DragItem);
+}
+
+static void OnTreeKeyDown(NMTVKEYDOWN *info)
+{
+    BOOL ctrl = GetKeyState(VK_CONTROL) < 0;
+    switch (info->wVKey) {
+    case VK_DELETE:
+        EditorDelete(SelectedItem());
+        break;
+    case 'A':
+        if (ctrl)
+            EditorAdd();
+        break;
+    case 'C':
+        if (ctrl)
+            EditorCopy(SelectedItem());
+        break;
+    case 'X':
+        if (ctrl)
+            CutSelectedEntry();
+        break;
+    case 'V':
+        if (ctrl)
+            EditorPaste(SelectedItem());
+        break;
+    case VK_F2:
+        SendMessageW(EditorTree, TVM_EDITLABELW, 0, (LPARAM)SelectedItem());
+        break;
+    case VK_F6:
+        SetFocus(TextEdit);
+        break;
+    }
+}
+
+LRESULT OnEditorNotify(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    NMHDR *header = (NMHDR *)lParam;
+    if (wParam == IDC_EDITOR_TREE && header) {
+        switch (header->code) {
+        case TVN_BEGINLABELEDITW:
+            return OnBeginLabelEdit((NMTVDISPINFOW *)lParam);
+        case TVN_ENDLABELEDITW:
+            OnEndLabelEdit((NMTVDISPINFOW *)lParam);
+            break;
+        case TVN_SELCHANGINGW:
+            OnSelChanging((NMTREEVIEWW *)lParam);
+            break;
+        case TVN_SELCHANGEDW:
+            OnSelChanged((NMTREEVIEWW *)lParam);
+            break;
+        case TVN_BEGINDRAGW:
+            OnBeginDrag(window, (NMTREEVIEWW *)lParam);
+            break;
+        case TVN_KEYDOWN:
+            OnTreeKeyDown((NMTVKEYDOWN *)lParam);
+            break;
+        }
+    }
+    UpdateEditorCommands(nullptr);
+    return 0;
+}
+
+void OnEditorCommand(HWND window, WPARAM wParam, LPARAM)
+{
+    BOOL tree = TreeHasFocus();
+    switch (LOWORD(wParam)) {
+    case IDM_EDITOR_CLOSE:
+        SendMessageW(window, WM_CLOSE, 0, 0);
+        break;
+    case IDT_CUT:
+    case IDM_EDITOR_CUT:
+        if (tree)
+            CutSelectedEntry();
+        else
+            SendMessageW(TextEdit, WM_CUT, 0, 0);
+        break;
+    case IDT_COPY:
+    case IDM_EDITOR_COPY:
+        if (tree)
+            EditorCopy(SelectedItem());
+        else
+            SendMessageW(TextEdit, WM_COPY, 0, 0);
+        break;
+    case IDT_PASTE:
+    case IDM_EDITOR_PASTE:
+        if (tree)
+            EditorPaste(SelectedItem());
+        else
+            SendMessageW(TextEdit, WM_PASTE, 0, 0);
+        break;
+    case IDT_DELETE:
+    case IDM_EDITOR_DELETE:
+        if (tree)
+            EditorDelete(SelectedItem());
+        else
+            SendMessageW(TextEdit, WM_CLEAR, 0, 0);
+        break;
+    case IDT_ADD:
+    case IDM_EDITOR_ADD:
+        EditorAdd();
+        break;
+    case IDT_DOWN:
+    case IDM_EDITOR_DOWN:
+        EditorMoveDown();
+        break;
+    case IDT_UP:
+    case IDM_EDITOR_UP:
+        EditorMoveUp();
+        break;
+    }
+}
+
+static HTREEITEM TreeItemAtScreen(POINT point)
+{
+    ScreenToClient(EditorTree, &point);
+    TVHITTESTINFO hit = {};
+    hit.pt = point;
+    return (HTREEITEM)SendMessageW(EditorTree, TVM_HITTEST, 0, (LPARAM)&hit);
+}
+
+void OnEditorContextMenu(HWND window, WPARAM, LPARAM lParam)
+{
+    if (!EditorTree)
+        return;
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    HTREEITEM item = TreeItemAtScreen(point);
+    if (!item)
+        return;
+    SelectTreeItem(item);
+    TrackPopupMenu(GetSubMenu(GetMenu(window), 1), TPM_CENTERALIGN, point.x, point.y, 0, window, nullptr);
+}
+
+static void SetDragCursor(int id)
+{
+    SetCursor((HCURSOR)LoadImageW(AppInstance, MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+}
+
+static HTREEITEM TreeItemAtCursor()
+{
+    POINT cursor;
+    GetCursorPos(&cursor);
+    return TreeItemAtScreen(cursor);
+}
+
+void TrackTreeDrag(HWND)
+{
+    if (!TreeDragging || !EditorTree)
+        return;
+    HTREEITEM item = TreeItemAtCursor();
+    if (!item) {
+        SetDragCursor(IDC_DRAG_NODROP);
+        return;
+    }
+    SetDragCursor(GetKeyState(VK_CONTROL) < 0 ? IDC_DRAG_COPY : IDC_DRAG_MOVE);
+    SelectTreeItem(item);
+}
+
+void DropTreeDrag(HWND)
+{
+    if (!TreeDragging)
+        return;
+    ReleaseCapture();
+    SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+    TreeDragging = 0;
+    if (!EditorTree)
+        return;
+    HTREEITEM item = TreeItemAtCursor();
+    if (!item)
+        return;
+    SelectTreeItem(item);
+    if (EditorPaste(item) == 1 && GetKeyState(VK_CONTROL) >= 0 && DragItem)
+        EditorDelete(DragItem);
+    DragItem = nullptr;
+}

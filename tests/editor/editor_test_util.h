@@ -1,0 +1,44 @@
+// Helpers of the editor tests: a real editor window in this process, its tree read back as
+// plain values, and labels made by an implementation of the label rules written here.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+#include <string>
+#include <vector>
+#include "editor/editor.h"
+#include "state/item_store.h"
+
+std::string U8(const std::wstring &text);
+std::string NameOf(ItemId id);  // "<absent>" when the entry is gone
+std::string TextOf(ItemId id);
+
+// The one-line label of a text with no prefix, from the rules: at most maxChars characters,
+// TAB as a blank, LF and CR (CR LF as one) as "↓", "..." behind a shortened text.
+std::wstring ExpectedLabel(const std::wstring &text, int maxChars);
+
+// Registers the two editor classes as the shell does, resets the store and the settings,
+// opens the editor and makes it the foreground window.
+void ResetEditorState();
+HWND OpenTestEditor();
+void CloseTestEditor();  // WM_CLOSE, as the title-bar button sends it
+
+struct TreeEntry {
+    HTREEITEM item;
+    std::string label;
+    ItemId id;
+    int image;
+};
+HTREEITEM GroupNode(int index);  // 0 copy history, 1 registered
+std::vector<TreeEntry> Children(HTREEITEM parent);
+std::string LabelOf(HTREEITEM item);
+HTREEITEM SelectedTreeItem();
+void SelectTreeItem(HTREEITEM item);
+void Command(int id);
+std::string EditText();
+// Types into TextEdit as a user would: focus there, keys, focus back to the tree.
+void TypeIntoTextEdit(const std::wstring &text);
+// Ids of the entries of one kind, newest first, as the store walks them.
+std::vector<ItemId> StoreIdsDescending(ItemKind kind);
+// Keys: synthesized and delivered before returning.
+void PressKey(WORD vk);
+void PressCtrlKey(WORD vk);

@@ -1,0 +1,434 @@
+// The editor window itself: children, command states, keys of the text pane, the splitter and
+// the remembered placement.
+#include <doctest/doctest.h>
+#include "editor_test_util.h"
+#include "res/resource.h"
+#include "shell/shell.h"
+#include "state/ini_data.h"
+#include "test_util.h"
+
+static std::string ClassOf(HWND window)
+{
+    WCHAR name[64] = {};
+    GetClassNameW(window, name, 64);
+    return U8(name);
+}
+
+static std::vector<std::string> CreatedClasses;
+
+static LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND) {
+        WCHAR name[64] = {};
+        GetClassNameW((HWND)wParam, name, 64);
+        CreatedClasses.push_back(U8(name));
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+static int FirstCreated(const char *className)
+{
+    for (size_t i = 0; i < CreatedClasses.size(); i++)
+        if (CreatedClasses[i] == className)
+            return (int)i;
+    return -1;
+}
+
+TEST_CASE("the editor window and its children have their classes, ids and styles")
+{
+    ResetEditorState();
+    CreatedClasses.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+    HWND window = OpenTestEditor();
+    UnhookWindowsHookEx(hook);
+    REQUIRE(window);
+    // Created in this order: the window, toolbar, its tooltips, tree, pane, and the edit control.
+    CHECK(FirstCreated("tavoDataEditClass") == 0);
+    CHECK(FirstCreated("ToolbarWindow32") > 0);
+    CHECK(FirstCreated("tooltips_class32") > FirstCreated("ToolbarWindow32"));
+    CHECK(FirstCreated("SysTreeView32") > FirstCreated("tooltips_class32"));
+    CHECK(FirstCreated("tavoDataEditRClass") > FirstCreated("SysTreeView32"));
+    CHECK(FirstCreated("Edit") > FirstCreated("tavoDataEditRClass"));
+    CHECK(window == EditorWindow);
+    CHECK(FindWindowW(L"tavoDataEditClass", L"データ編集") == window);
+    CHECK((GetWindowLongW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW);
+    CHECK(GetParent(window) == nullptr);
+    CHECK(GetMenu(window) != nullptr);
+
+    REQUIRE(EditorToolbar);
+    CHECK(GetDlgItem(window, 2007) == EditorToolbar);
+    CHECK(ClassOf(EditorToolbar) == "ToolbarWindow32");
+    CHECK((GetWindowLongW(EditorToolbar, GWL_STYLE) & (WS_CHILD | CCS_TOP | TBSTYLE_FLAT)) == (WS_CHILD | CCS_TOP | TBSTYLE_FLAT));
+    CHECK(IsWindowVisible(EditorToolbar));
+    CHECK(SendMessageW(EditorToolbar, TB_BUTTONCOUNT, 0, 0) == 10);
+    const int commands[10] = {0, 40012, 40008, 40009, 40010, 40011, 0, 40019, 40018, 0};
+    const int images[10] = {0, 0, 1, 2, 3, 4, 0, 5, 6, 0};
+    for (int i = 0; i < 10; i++) {
+        TBBUTTON button = {};
+        SendMessageW(EditorToolbar, TB_GETBUTTON, i, (LPARAM)&button);
+        CHECK_MESSAGE(button.idCommand == commands[i], "button ", i);
+        if (commands[i])
+            CHECK_MESSAGE(button.iBitmap == images[i], "button ", i);
+        CHECK((button.fsStyle & TBSTYLE_SEP) == (commands[i] ? 0 : TBSTYLE_SEP));
+    }
+    HWND tips = (HWND)SendMessageW(EditorToolbar, TB_GETTOOLTIPS, 0, 0);
+    REQUIRE(tips);
+    CHECK(ClassOf(tips) == "tooltips_class32");
+    CHECK(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0) == 10);
+    // The tooltip of the Cut button is the string resource numbered like the command.
+    WCHAR text[80] = {};
+    TOOLINFOW tool = {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = EditorToolbar;
+    tool.uId = 40008;
+    tool.lpszText = text;
+    REQUIRE(SendMessageW(tips, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
+    CHECK(tool.lpszText == MAKEINTRESOURCEW(40008));
+    CHECK(tool.hinst == AppInstance);
+
+    CHECK(GetDlgItem(window, 2005) == EditorTree);
+    CHECK(ClassOf(EditorTree) == "SysTreeView32");
+    CHECK((DWORD)GetWindowLongW(EditorTree, GWL_STYLE) == 0x5001002Fu);
+    CHECK((GetWindowLongW(EditorTree, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
+    HIMAGELIST images16 = TreeView_GetImageList(EditorTree, TVSIL_NORMAL);
+    REQUIRE(images16);
+    CHECK(ImageList_GetImageCount(images16) == 3);
+    CHECK(GetFocus() == EditorTree);
+
+    CHECK(GetDlgItem(window, 2008) == TextPane);
+    CHECK(ClassOf(TextPane) == "tavoDataEditRClass");
+    CHECK((GetWindowLongW(TextPane, GWL_STYLE) & 0xFFFF0000) == 0x50010000);
+    CHECK(GetDlgItem(TextPane, 2006) == TextEdit);
+    CHECK(ClassOf(TextEdit) == "Edit");
+    CHECK(((DWORD)GetWindowLongW(TextEdit, GWL_STYLE) & 0x50201044u) == 0x50201044u);
+    CHECK((GetWindowLongW(TextEdit, GWL_STYLE) & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0);
+    CHECK((HFONT)SendMessageW(TextEdit, WM_GETFONT, 0, 0) == (HFONT)GetStockObject(DEFAULT_GUI_FONT));
+
+    // Layout: the tree under the toolbar with treeWidth, the pane 4 pixels further.
+    RECT client, bar, tree, pane;
+    GetClientRect(window, &client);
+    GetWindowRect(EditorToolbar, &bar);
+    GetWindowRect(EditorTree, &tree);
+    GetWindowRect(TextPane, &pane);
+    MapWindowPoints(nullptr, window, (POINT *)&tree, 2);
+    MapWindowPoints(nullptr, window, (POINT *)&pane, 2);
+    CHECK(tree.left == 0);
+    CHECK(tree.top == bar.bottom - bar.top);
+    CHECK(tree.right == 200);
+    CHECK(tree.bottom == client.bottom);
+    CHECK(pane.left == 204);
+    CHECK(pane.right == client.right);
+
+    // A second editor is refused while this one exists, without a window being made here;
+    // the message box of that case is covered by the end-to-end test.
+    CloseTestEditor();
+    CHECK(FindWindowW(L"tavoDataEditClass", nullptr) == nullptr);
+}
+
+static BOOL ButtonEnabled(int command)
+{
+    return SendMessageW(EditorToolbar, TB_ISBUTTONENABLED, command, 0) != 0;
+}
+
+static BOOL MenuItemEnabled(HMENU menu, int command)
+{
+    return (GetMenuState(menu, command, MF_BYCOMMAND) & (MF_GRAYED | MF_DISABLED)) == 0;
+}
+
+struct CommandStates {
+    BOOL add, cut, copy, paste, del, up, down;
+};
+
+// Reads the toolbar and, after WM_INITMENUPOPUP, both popups of the menu bar; both must agree.
+static CommandStates ReadCommandStates()
+{
+    HMENU bar = GetMenu(EditorWindow);
+    SendMessageW(EditorWindow, WM_INITMENUPOPUP, (WPARAM)GetSubMenu(bar, 0), 0);
+    SendMessageW(EditorWindow, WM_INITMENUPOPUP, (WPARAM)GetSubMenu(bar, 1), 1);
+    CommandStates s = {ButtonEnabled(40012), ButtonEnabled(40008), ButtonEnabled(40009), ButtonEnabled(40010),
+                       ButtonEnabled(40011), ButtonEnabled(40019), ButtonEnabled(40018)};
+    CHECK(MenuItemEnabled(bar, 40017) == s.add);
+    CHECK(MenuItemEnabled(bar, 40013) == s.cut);
+    CHECK(MenuItemEnabled(bar, 40014) == s.copy);
+    CHECK(MenuItemEnabled(bar, 40015) == s.paste);
+    CHECK(MenuItemEnabled(bar, 40016) == s.del);
+    CHECK(MenuItemEnabled(bar, 40020) == s.up);
+    CHECK(MenuItemEnabled(bar, 40021) == s.down);
+    return s;
+}
+
+TEST_CASE("commands are enabled by the focus, the selection and both clipboards")
+{
+    ResetEditorState();
+    ItemStore::Insert(Registered, L"name", L"some text");
+    EmptyClipboardNow();
+    REQUIRE(OpenTestEditor());
+    HTREEITEM registered = GroupNode(1);
+
+    SUBCASE("tree focus")
+    {
+        SelectTreeItem(registered);
+        CommandStates s = ReadCommandStates();
+        CHECK(s.add);
+        CHECK(!s.cut);
+        CHECK(!s.copy);
+        CHECK(!s.del);
+        CHECK(!s.up);
+        CHECK(!s.down);
+        CHECK(!s.paste);
+
+        SelectTreeItem(TreeView_GetChild(EditorTree, registered));
+        s = ReadCommandStates();
+        CHECK(s.add);
+        CHECK(s.cut);
+        CHECK(s.copy);
+        CHECK(s.del);
+        CHECK(s.up);
+        CHECK(s.down);
+        CHECK(!s.paste);
+
+        Command(IDM_EDITOR_COPY);
+        s = ReadCommandStates();
+        CHECK(s.paste);
+    }
+    SUBCASE("text focus")
+    {
+        SelectTreeItem(TreeView_GetChild(EditorTree, registered));
+        PressKey(VK_F6);
+        REQUIRE(GetFocus() == TextEdit);
+        SendMessageW(TextEdit, EM_SETSEL, 0, 0);
+        CommandStates s = ReadCommandStates();
+        CHECK(!s.add);
+        CHECK(!s.up);
+        CHECK(!s.down);
+        CHECK(!s.cut);
+        CHECK(!s.copy);
+        CHECK(!s.del);
+        CHECK(!s.paste);
+
+        SendMessageW(TextEdit, EM_SETSEL, 0, 4);
+        PutClipboardText(nullptr, L"on the clipboard");
+        s = ReadCommandStates();
+        CHECK(s.cut);
+        CHECK(s.copy);
+        CHECK(s.del);
+        CHECK(s.paste);
+        CHECK(!s.add);
+
+        // Commands act on the text pane while it has the focus: the tree is left alone.
+        Command(IDT_COPY);
+        CHECK(U8(TakeClipboardText()) == "some");
+        Command(IDM_EDITOR_DELETE);
+        CHECK(EditText() == " text");
+        CHECK(ItemStore::CountKind(Registered) == 1);
+        EmptyClipboardNow();
+    }
+    CloseTestEditor();
+}
+
+TEST_CASE("F6 moves between the panes and Ctrl+A selects the whole text")
+{
+    ResetEditorState();
+    ItemStore::Insert(Registered, L"name", L"line one\r\nline two");
+    REQUIRE(OpenTestEditor());
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    REQUIRE(GetFocus() == EditorTree);
+    PressKey(VK_F6);
+    CHECK(GetFocus() == TextEdit);
+    SendMessageW(TextEdit, EM_SETSEL, 3, 3);
+    PressCtrlKey('A');
+    DWORD start = 0, end = 0;
+    SendMessageW(TextEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    CHECK(start == 0);
+    CHECK(end == (DWORD)GetWindowTextLengthW(TextEdit));
+    CHECK(EditText() == "line one\r\nline two");  // the key changed nothing else
+    PressKey(VK_TAB);  // no dialog navigation: Tab stays in the pane
+    CHECK(GetFocus() == TextEdit);
+    PressKey(VK_F6);
+    CHECK(GetFocus() == EditorTree);
+    CloseTestEditor();
+}
+
+static void ActivateAnotherWindowAndBack()
+{
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                 AppInstance, nullptr);
+    SetForegroundWindow(other);
+    WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
+    SetForegroundWindow(EditorWindow);
+    WaitUntil([&] { return GetForegroundWindow() == EditorWindow; }, 1000);
+    DestroyWindow(other);
+    PumpFor(20);
+}
+
+TEST_CASE("coming back to the editor gives the keyboard to the pane that had it")
+{
+    ResetEditorState();
+    ItemStore::Insert(Registered, L"name", L"text");
+    REQUIRE(OpenTestEditor());
+    CHECK(GetFocus() == EditorTree);  // a new editor takes keys in its tree
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    PressKey(VK_F6);
+    REQUIRE(GetFocus() == TextEdit);
+    ActivateAnotherWindowAndBack();
+    CHECK(GetFocus() == TextEdit);
+    PressKey(VK_F6);
+    ActivateAnotherWindowAndBack();
+    CHECK(GetFocus() == EditorTree);
+    CloseTestEditor();
+}
+
+static POINT SplitterPoint()
+{
+    RECT tree;
+    GetWindowRect(EditorTree, &tree);
+    return {tree.right + 2, (tree.top + tree.bottom) / 2};
+}
+
+// Presses on the splitter gap, moves the cursor to screen x and releases.
+static void DragSplitter(int screenX)
+{
+    POINT press = SplitterPoint();
+    POINT client = press;
+    ScreenToClient(EditorWindow, &client);
+    SetCursorPos(press.x, press.y);
+    SendMessageW(EditorWindow, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y));
+    SetCursorPos(screenX, press.y);
+    SendMessageW(EditorWindow, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    SendMessageW(EditorWindow, WM_LBUTTONUP, 0, 0);
+}
+
+TEST_CASE("the splitter sets the tree width within its limits")
+{
+    ResetEditorState();
+    REQUIRE(OpenTestEditor());
+    MoveWindow(EditorWindow, 100, 100, 600, 400, TRUE);
+    PumpFor(30);
+    REQUIRE(GetForegroundWindow() == EditorWindow);
+    RECT window;
+    GetWindowRect(EditorWindow, &window);
+    int frame = GetSystemMetrics(SM_CXFRAME);
+
+    SUBCASE("within the limits the tree follows the cursor")
+    {
+        DragSplitter(window.left + frame + 150);
+        CHECK(g_ini.treeWidth == 150);
+        RECT tree;
+        GetWindowRect(EditorTree, &tree);
+        CHECK(tree.right - tree.left == 150);
+        CHECK(SplitterDragging == 0);
+        CHECK(GetCapture() == nullptr);
+        CHECK(SplitterOutline == nullptr);
+    }
+    SUBCASE("past the left edge")
+    {
+        DragSplitter(0);
+        CHECK(g_ini.treeWidth == 10);
+    }
+    SUBCASE("past the right edge")
+    {
+        DragSplitter(window.right + 100);
+        CHECK(g_ini.treeWidth == 600 - 2 * frame - 14);
+        RECT pane;
+        GetWindowRect(TextPane, &pane);
+        CHECK(pane.left - window.left == frame + 600 - 2 * frame - 14 + 4);
+    }
+    SUBCASE("losing the foreground cancels the drag and keeps the width")
+    {
+        POINT press = SplitterPoint();
+        SetCursorPos(press.x, press.y);
+        SendMessageW(EditorWindow, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        CHECK(SplitterDragging == 1);
+        CHECK(GetCapture() == EditorWindow);
+        CHECK(SplitterOutline != nullptr);
+        SetCursorPos(press.x + 80, press.y);
+        SendMessageW(EditorWindow, WM_MOUSEMOVE, MK_LBUTTON, 0);
+        HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                     AppInstance, nullptr);
+        SetForegroundWindow(other);
+        CHECK(WaitUntil([] { return SplitterDragging == 0; }, 1000));
+        CHECK(GetCapture() == nullptr);
+        CHECK(SplitterOutline == nullptr);
+        SendMessageW(EditorWindow, WM_LBUTTONUP, 0, 0);
+        CHECK(g_ini.treeWidth == 200);
+        DestroyWindow(other);
+    }
+    SUBCASE("no drag starts while another window is in the foreground")
+    {
+        HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                     AppInstance, nullptr);
+        SetForegroundWindow(other);
+        WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
+        DragSplitter(window.left + 60);
+        CHECK(g_ini.treeWidth == 200);
+        CHECK(SplitterDragging == 0);
+        DestroyWindow(other);
+    }
+    CloseTestEditor();
+}
+
+TEST_CASE("closing records the placement, and the next opening uses it")
+{
+    ResetEditorState();
+    REQUIRE(OpenTestEditor());
+    CHECK(g_ini.editorPlacement.showCmd == 0);
+    MoveWindow(EditorWindow, 120, 90, 500, 350, TRUE);
+    PumpFor(20);
+
+    SUBCASE("closed minimised: back in the normal state at the normal rectangle")
+    {
+        ShowWindow(EditorWindow, SW_MINIMIZE);
+        PumpFor(50);
+        REQUIRE(IsIconic(EditorWindow));
+        CloseTestEditor();
+        CHECK(g_ini.editorPlacement.length == sizeof(WINDOWPLACEMENT));
+        CHECK(g_ini.editorPlacement.showCmd == SW_SHOW);
+        RECT normal = g_ini.editorPlacement.rcNormalPosition;
+        CHECK(normal.right - normal.left == 500);
+        CHECK(normal.bottom - normal.top == 350);
+        REQUIRE(OpenTestEditor());
+        CHECK(!IsIconic(EditorWindow));
+        CHECK(!IsZoomed(EditorWindow));
+        CHECK(IsWindowVisible(EditorWindow));
+        WINDOWPLACEMENT now = {};
+        now.length = sizeof(now);
+        GetWindowPlacement(EditorWindow, &now);
+        CHECK(now.rcNormalPosition.left == normal.left);
+        CHECK(now.rcNormalPosition.top == normal.top);
+        CHECK(now.rcNormalPosition.right == normal.right);
+        CHECK(now.rcNormalPosition.bottom == normal.bottom);
+    }
+    SUBCASE("closed maximised: opens maximised")
+    {
+        ShowWindow(EditorWindow, SW_MAXIMIZE);
+        PumpFor(50);
+        REQUIRE(IsZoomed(EditorWindow));
+        Command(IDM_EDITOR_CLOSE);
+        CHECK(EditorWindow == nullptr);
+        CHECK(g_ini.editorPlacement.showCmd == SW_SHOWMAXIMIZED);
+        REQUIRE(OpenTestEditor());
+        CHECK(IsZoomed(EditorWindow));
+        RECT normal = g_ini.editorPlacement.rcNormalPosition;
+        CHECK(normal.right - normal.left == 500);
+    }
+    CloseTestEditor();
+}
+
+TEST_CASE("the editor clipboard is emptied when the editor goes")
+{
+    ResetEditorState();
+    ItemStore::Insert(Registered, L"n", L"t");
+    REQUIRE(OpenTestEditor());
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    Command(IDM_EDITOR_COPY);
+    CHECK(EditorClipboard.kind == Registered);
+    CloseTestEditor();
+    CHECK(EditorClipboard.text == nullptr);
+    CHECK(EditorClipboard.name == nullptr);
+    REQUIRE(OpenTestEditor());
+    CHECK(EditorClipboard.kind == -1);
+    SelectTreeItem(GroupNode(1));
+    Command(IDM_EDITOR_PASTE);
+    CHECK(ItemStore::Size() == 1);
+    CloseTestEditor();
+}
