@@ -5,6 +5,9 @@
 #include "state/item_store.h"
 
 HWND OpenEditorWindow();
+// Stores a text typed in the open editor but not yet committed; the program calls it before it
+// saves at shutdown, since the editor itself ends with the process.
+void CommitPendingEditorEdit();
 LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TextPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -27,8 +30,8 @@ extern HWND TextEdit;              // edit control 2006 inside TextPane
 extern HIMAGELIST TreeImageList;   // icons of the tree; destroyed when the editor closes
 extern WNDPROC TextEditPrevProc;   // the EDIT class procedure under our subclass
 extern int SplitterDragging;       // 1 while the splitter gap is dragged
-extern RECT *SplitterOutline;
-extern HWND EditorFocus;           // the pane that had the focus when the editor was last left      // two focus rectangles last drawn, in window coordinates; null when none held
+extern RECT *SplitterOutline;      // two focus rectangles last drawn, in window coordinates; null when none held
+extern HWND EditorFocus;           // the pane that had the focus when the editor was last left
 extern int TreeDragging;           // 1 while a tree entry is dragged
 extern HTREEITEM DragItem;         // the entry being dragged
 

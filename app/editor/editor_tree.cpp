@@ -15,15 +15,6 @@ HTREEITEM DragItem;
 
 #define LABEL_ROOM 260  // enough for any label the tree holds, typed ones included
 
-static WCHAR *CopyString(const WCHAR *source)
-{
-    int length = source ? lstrlenW(source) : 0;
-    WCHAR *copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
-    if (copy && length > 0)
-        CopyMemory(copy, source, 2 * length);
-    return copy;
-}
-
 static WCHAR *CopyEditText()
 {
     int length = TextEdit ? GetWindowTextLengthW(TextEdit) : 0;
@@ -172,7 +163,7 @@ static void CommitTreeItem(HTREEITEM item, const WCHAR *typedName)
     if (!TreeItemEntry(item, &id, &kind) || (kind != History && kind != Registered))
         return;
     const Item *entry = ItemStore::Find(id);
-    WCHAR *text = item == SelectedItem() ? CopyEditText() : CopyString(entry->text);
+    WCHAR *text = item == SelectedItem() ? CopyEditText() : GlobalStringCopy(entry->text);
     if (!text)
         return;
     if (kind == History) {
@@ -182,7 +173,7 @@ static void CommitTreeItem(HTREEITEM item, const WCHAR *typedName)
         SetTreeItemText(item, label);
     } else {
         // The store frees the old name inside Replace, so hand it a copy.
-        WCHAR *name = CopyString(typedName ? typedName : entry->name);
+        WCHAR *name = GlobalStringCopy(typedName ? typedName : entry->name);
         if (name) {
             ItemStore::Replace(id, Registered, name, text);
             GlobalFree(name);
@@ -307,12 +298,12 @@ void EditorCopy(HTREEITEM item)
     EditorClipboard.text = CopyEditText();
     if (kind == Registered) {
         // The full name, so that a paste into the registered group loses nothing of it.
-        EditorClipboard.name = CopyString(ItemStore::Find(id)->name);
+        EditorClipboard.name = GlobalStringCopy(ItemStore::Find(id)->name);
     } else {
         // A copy-history entry has no name: pasted as a registered entry it is named after its label.
         WCHAR label[LABEL_ROOM];
         TreeItemText(item, label, LABEL_ROOM);
-        EditorClipboard.name = CopyString(label);
+        EditorClipboard.name = GlobalStringCopy(label);
     }
     EditorClipboard.kind = kind;
 }

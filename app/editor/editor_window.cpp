@@ -278,12 +278,17 @@ static void OnEditorLButtonUp(HWND window)
     DropTreeDrag(window);
 }
 
-static void OnEditorClose(HWND window)
+void CommitPendingEditorEdit()
 {
-    if (TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
+    if (EditorWindow && TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
         CommitEditPane();
         SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
     }
+}
+
+static void OnEditorClose(HWND window)
+{
+    CommitPendingEditorEdit();
     if (TreeImageList)
         ImageList_Destroy(TreeImageList);
     TreeImageList = nullptr;

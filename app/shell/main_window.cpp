@@ -127,6 +127,7 @@ static LRESULT OnShutdown(HWND window)
         return 0;
     ShutdownRunning = TRUE;
     KillTimer(window, TIMER_CBCHAIN);
+    CommitPendingEditorEdit();
     if (!SaveIniData(&g_ini))
         WarnBox(window, L"初期化データ構造体(g_ini)の保存に失敗しました。");
     SaveItems();

@@ -4,7 +4,7 @@ ItemId NextItemId = 1;
 
 static ItemMap g_items;  // owned here; every string in it is a GlobalAlloc block
 
-static WCHAR *CopyString(const WCHAR *source)
+WCHAR *GlobalStringCopy(const WCHAR *source)
 {
     int length = source ? lstrlenW(source) : 0;
     WCHAR *copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
@@ -35,7 +35,7 @@ static void PutItem(ItemId id, const Item &item)
 
 static void AddItem(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text)
 {
-    Item item = {kind, CopyString(name), CopyString(text)};
+    Item item = {kind, GlobalStringCopy(name), GlobalStringCopy(text)};
     PutItem(id, item);
 }
 

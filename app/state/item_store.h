@@ -17,6 +17,10 @@ struct Item {
 // Ascending walk: begin() to end(); descending walk: rbegin() to rend().
 typedef std::map<ItemId, Item> ItemMap;
 
+// A zero-filled GlobalAlloc copy of (length + 1) units; null counts as the empty string.
+// The caller releases it with GlobalFree.
+WCHAR *GlobalStringCopy(const WCHAR *source);
+
 // Next id that Insert hands out; starts at 1 and only ever grows.
 extern ItemId NextItemId;
 
