@@ -242,9 +242,8 @@ static HWND VisibleMenu()
 static void BenchEndToEnd()
 {
     std::wstring dir = MakeScratchDir(L"bench_recall");
-    EmptyClipboardNow();
     TavoProcess tavo;
-    if (!StartTavo(dir, &tavo)) {
+    if (!StartTavoClean(dir, &tavo)) {
         printf("end to end: tavo.exe did not start\n");
         return;
     }

@@ -123,3 +123,26 @@ bool FinishMenuPlayer(MenuPlayer *player)
     }
     return player->seenTick != 0;
 }
+
+int ViewerDraws;
+HWND ViewerNext;
+int ViewerChangeNotes;
+
+LRESULT CALLBACK CountingViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DRAWCLIPBOARD) {
+        ViewerDraws++;
+        if (ViewerNext)
+            SendMessageW(ViewerNext, message, wParam, lParam);
+        return 0;
+    }
+    if (message == WM_CHANGECBCHAIN) {
+        ViewerChangeNotes++;
+        if ((HWND)wParam == ViewerNext)
+            ViewerNext = (HWND)lParam;
+        else if (ViewerNext)
+            SendMessageW(ViewerNext, message, wParam, lParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}

@@ -32,3 +32,9 @@ void StartMenuPlayer(MenuPlayer *player, const std::vector<WORD> &keys, DWORD ti
 bool FinishMenuPlayer(MenuPlayer *player);
 // A visible popup-menu window, or 0.
 HWND VisibleMenuWindow();
+
+// A second clipboard viewer that keeps to the chain's protocol and counts what reaches it.
+extern int ViewerDraws;
+extern int ViewerChangeNotes;
+extern HWND ViewerNext;  // the viewer after it
+LRESULT CALLBACK CountingViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

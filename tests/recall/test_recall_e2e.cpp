@@ -6,76 +6,6 @@
 #include "state/ini_data.h"
 #include "test_util.h"
 
-struct Entry {
-    int kind;
-    std::wstring name;
-    std::wstring text;
-    bool operator==(const Entry &other) const { return kind == other.kind && name == other.name && text == other.text; }
-};
-
-static void WriteIni(const std::wstring &dir, const IniData &ini)
-{
-    Bytes plain((const BYTE *)&ini, (const BYTE *)&ini + sizeof(ini));
-    REQUIRE(WriteFileBytes(dir + L"ini.dat", DecryptDataFile(plain)));
-}
-
-static void AppendString(Bytes *image, const std::wstring &text)
-{
-    const BYTE *bytes = (const BYTE *)text.c_str();
-    image->insert(image->end(), bytes, bytes + 2 * text.size() + 2);
-}
-
-static void WritePaste(const std::wstring &dir, const std::vector<Entry> &entries)
-{
-    Bytes image(4);
-    *(int *)image.data() = (int)entries.size();
-    for (const Entry &entry : entries) {
-        image.insert(image.end(), (const BYTE *)&entry.kind, (const BYTE *)&entry.kind + 4);
-        AppendString(&image, entry.name);
-        AppendString(&image, entry.text);
-    }
-    REQUIRE(WriteFileBytes(dir + L"paste.dat", DecryptDataFile(image)));
-}
-
-static std::vector<Entry> ReadPaste(const std::wstring &dir)
-{
-    std::vector<Entry> entries;
-    Bytes image = DecryptDataFile(ReadFileBytes(dir + L"paste.dat"));
-    if (image.size() < 4)
-        return entries;
-    int count = *(const int *)image.data();
-    size_t at = 4;
-    const WCHAR *chars = nullptr;
-    auto takeString = [&](std::wstring *out) {
-        out->clear();
-        while (at + 1 < image.size()) {
-            chars = (const WCHAR *)&image[at];
-            at += 2;
-            if (*chars == 0)
-                return;
-            out->push_back(*chars);
-        }
-    };
-    for (int n = 0; n < count && at + 4 <= image.size(); n++) {
-        Entry entry;
-        entry.kind = *(const int *)&image[at];
-        at += 4;
-        takeString(&entry.name);
-        takeString(&entry.text);
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
-static std::vector<std::wstring> HistoryOf(const std::vector<Entry> &entries)
-{
-    std::vector<std::wstring> texts;
-    for (const Entry &entry : entries)
-        if (entry.kind == 0)
-            texts.push_back(entry.text);
-    return texts;
-}
-
 static IniData TestIni(int menuKeyMode)
 {
     IniData ini;
@@ -90,24 +20,25 @@ struct TavoRun {
     std::wstring dir;
     TavoProcess tavo = {};
     TestForm form = {};
-    bool Start(const wchar_t *name, const IniData &ini, const std::vector<Entry> *entries)
+    bool Start(const wchar_t *name, const IniData &ini, const std::vector<PasteRecord> *entries)
     {
         dir = MakeScratchDir(name);
-        WriteIni(dir, ini);
-        if (entries)
-            WritePaste(dir, *entries);
-        EmptyClipboardNow();  // joining the chain captures what is there
-        if (!StartTavo(dir, &tavo))
+        if (!WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)) ||
+            (entries && !WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(*entries))))
+            return false;
+        if (!StartTavoClean(dir, &tavo))
             return false;
         PumpFor(300);
         return CreateTestForm(&form) && FocusTestField(form, 1);
     }
-    std::vector<Entry> Stop()
+    std::vector<PasteRecord> Stop()
     {
         DestroyTestForm(&form);
         if (tavo.process.hProcess)
             CHECK(StopTavo(&tavo) == 0);
-        return ReadPaste(dir);
+        std::vector<PasteRecord> saved;
+        CHECK_MESSAGE(ReadPasteRecords(dir + L"paste.dat", &saved), "paste.dat does not parse");
+        return saved;
     }
     ~TavoRun()
     {
@@ -159,13 +90,13 @@ TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
     PumpFor(200);
     REQUIRE(PutClipboardText(s.form.window, L"after the secret"));
     PumpFor(200);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"first", L"third", L"second", L"after the secret"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"first", L"third", L"second", L"after the secret"});
     REQUIRE(!saved.empty());
-    CHECK(saved[0] == (Entry{1, L"サイト名", L"ログインID\r\nパスワード"}));
+    CHECK(saved[0] == (PasteRecord{1, L"サイト名", L"ログインID\r\nパスワード"}));
 }
 
-static const std::vector<Entry> SeedEntries = {
+static const std::vector<PasteRecord> SeedEntries = {
     {0, L"", L"older copy"},
     {1, L"site", L"user\r\npass"},
     {0, L"", L"newest copy"},
@@ -198,8 +129,8 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"older copy"; }, 5000));
     CHECK(FinishMenuPlayer(&player));
     PumpFor(200);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
 }
 
 // Records every clipboard change with the markers it carried.
@@ -262,8 +193,8 @@ TEST_CASE("E2E: a registered entry fills both fields, marked, and adds nothing t
     CHECK(ListenedMarks == std::vector<int>{3, 3});
     RemoveClipboardFormatListener(listener);
     DestroyWindow(listener);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy"});
 }
 
 TEST_CASE("E2E: which taps open the menu")
@@ -327,47 +258,27 @@ TEST_CASE("E2E: which taps open the menu")
     }
 }
 
-static int ChainDraws;
-static HWND ChainNext;
-static LRESULT CALLBACK ChainViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DRAWCLIPBOARD) {
-        ChainDraws++;
-        if (ChainNext)
-            SendMessageW(ChainNext, message, wParam, lParam);
-        return 0;
-    }
-    if (message == WM_CHANGECBCHAIN) {
-        if ((HWND)wParam == ChainNext)
-            ChainNext = (HWND)lParam;
-        else if (ChainNext)
-            SendMessageW(ChainNext, message, wParam, lParam);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 TEST_CASE("E2E: a viewer that joins later is behind tavo again within 3 s and sees every change")
 {
     TavoRun s;
     REQUIRE(s.Start(L"e2e_chain", TestIni(0), nullptr));
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = ChainViewerProc;
+    wc.lpfnWndProc = CountingViewerProc;
     wc.lpszClassName = L"tavoTestChainViewerClass";
     RegisterClassW(&wc);
     HWND viewer = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    ChainNext = SetClipboardViewer(viewer);
-    CHECK(ChainNext == s.tavo.mainWindow);
+    ViewerNext = SetClipboardViewer(viewer);
+    CHECK(ViewerNext == s.tavo.mainWindow);
     CHECK(WaitUntil([&] { return GetClipboardViewer() == s.tavo.mainWindow; }, 3500));
     PumpFor(100);
-    ChainDraws = 0;
+    ViewerDraws = 0;
     for (const wchar_t *text : {L"c1", L"c2", L"c3"}) {
         REQUIRE(PutClipboardText(viewer, text));
         PumpFor(150);
     }
-    CHECK(ChainDraws == 3);
-    ChangeClipboardChain(viewer, ChainNext);
+    CHECK(ViewerDraws == 3);
+    ChangeClipboardChain(viewer, ViewerNext);
     DestroyWindow(viewer);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"c1", L"c2", L"c3"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"c1", L"c2", L"c3"});
 }

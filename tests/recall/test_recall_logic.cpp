@@ -3,17 +3,6 @@
 #include <doctest/doctest.h>
 #include "recall_test_util.h"
 
-std::vector<KeyBatch> RecordedBatches;
-
-UINT WINAPI RecordSendInput(UINT count, LPINPUT inputs, int size)
-{
-    KeyBatch batch;
-    batch.inputs.assign(inputs, inputs + count);
-    batch.sizeArgument = size;
-    RecordedBatches.push_back(batch);
-    return count;
-}
-
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
 {
     WCHAR dest[ITEM_LABEL_CHARS + 8];
