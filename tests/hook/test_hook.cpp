@@ -75,6 +75,14 @@ LRESULT CALLBACK QuitOnDestroyProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+// Starts "child NAME args" and waits up to 10 s for its window of that class; 0 when none came.
+HWND StartTargetChild(const char *name, const std::string &args, const wchar_t *className, PROCESS_INFORMATION *child)
+{
+    if (!StartTestChild(name, args, child))
+        return nullptr;
+    return WaitForProcessWindow(child->dwProcessId, className, nullptr, 10000);
+}
+
 void EndChild(PROCESS_INFORMATION *child)
 {
     if (WaitExit(*child, 3000) == ~0u)
@@ -184,18 +192,9 @@ TEST_CASE("keys typed into another process arrive as the target message, bit 31 
     REQUIRE(recorder != nullptr);
 
     PROCESS_INFORMATION child = {};
-    REQUIRE(StartTestChild("typing_target", "", &child));
-    HWND target = nullptr;
-    REQUIRE(WaitUntil([&] {
-        target = FindProcessWindow(child.dwProcessId, L"HookTestTyping", nullptr);
-        return target != nullptr;
-    }, 10000));
-    // Under Wine 8 a window of another process may need the foreground handed over from here.
-    WaitUntil([&] {
-        if (GetForegroundWindow() != target)
-            SetForegroundWindow(target);
-        return GetForegroundWindow() == target;
-    }, 3000);
+    HWND target = StartTargetChild("typing_target", "", L"HookTestTyping", &child);
+    REQUIRE(target != nullptr);
+    BringToForeground(target, 3000);
     REQUIRE(GetForegroundWindow() == target);
 
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
@@ -244,12 +243,8 @@ TEST_CASE("a target that does not answer holds a key event for about a second, n
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_hung", &library));
     PROCESS_INFORMATION child = {};
-    REQUIRE(StartTestChild("hung_target", "20", &child));
-    HWND target = nullptr;
-    REQUIRE(WaitUntil([&] {
-        target = FindProcessWindow(child.dwProcessId, L"HookTestHung", nullptr);
-        return target != nullptr;
-    }, 10000));
+    HWND target = StartTargetChild("hung_target", "20", L"HookTestHung", &child);
+    REQUIRE(target != nullptr);
 
     REQUIRE(library.setHook(target, TestMessage) == 1);
     DWORD start = GetTickCount();

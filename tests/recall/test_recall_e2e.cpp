@@ -2,6 +2,7 @@
 // fields, copies texts, taps Shift (or Ctrl, or presses the hotkey), answers the popup menu with
 // keys and reads what landed in the fields and, after tavo.exe has ended, in paste.dat.
 #include <doctest/doctest.h>
+#include <functional>
 #include "recall_form.h"
 #include "state/ini_data.h"
 #include "test_util.h"
@@ -70,6 +71,22 @@ static bool MenuOpensWithin(DWORD ms)
     return WaitUntil([] { return VisibleMenuWindow() != nullptr; }, ms);
 }
 
+// Answers the menu that the trigger opens with the keys; checks that field 1 then reads the
+// expected text within 5 s and that the player saw the menu.
+static void PasteIntoField1(const TavoRun &s, MenuPlayer *player, const std::vector<WORD> &keys,
+                            const std::function<void()> &trigger, const wchar_t *expected)
+{
+    StartMenuPlayer(player, keys);
+    trigger();
+    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == expected; }, 5000));
+    CHECK(FinishMenuPlayer(player));
+}
+
+static std::function<void()> DoubleTapOf(WORD vk)
+{
+    return [vk] { PlayDoubleTap(vk); };
+}
+
 TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
 {
     TavoRun s;
@@ -107,10 +124,7 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     TavoRun s;
     REQUIRE(s.Start(L"e2e_history", TestIni(0), &SeedEntries));
     MenuPlayer player;
-    StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-    PlayDoubleTap(VK_SHIFT);
-    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-    CHECK(FinishMenuPlayer(&player));
+    PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, DoubleTapOf(VK_SHIFT), L"newest copy");
     CHECK(FieldText(s.form.field2) == L"");
     // The menu opened at the caret of field 1, not at the mouse cursor.
     RECT field;
@@ -124,10 +138,7 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     PumpFor(GetDoubleClickTime() + 100);
     SetWindowTextW(s.form.field1, L"");
     REQUIRE(FocusTestField(s.form, 1));
-    StartMenuPlayer(&player, {VK_DOWN, VK_DOWN, VK_RETURN});
-    PlayDoubleTap(VK_SHIFT);
-    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"older copy"; }, 5000));
-    CHECK(FinishMenuPlayer(&player));
+    PasteIntoField1(s, &player, {VK_DOWN, VK_DOWN, VK_RETURN}, DoubleTapOf(VK_SHIFT), L"older copy");
     PumpFor(200);
     std::vector<PasteRecord> saved = s.Stop();
     CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
@@ -206,10 +217,7 @@ TEST_CASE("E2E: which taps open the menu")
         PlayDoubleTap(VK_SHIFT);
         CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 300));
         MenuPlayer player;
-        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        PlayDoubleTap(VK_CONTROL);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-        CHECK(FinishMenuPlayer(&player));
+        PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, DoubleTapOf(VK_CONTROL), L"newest copy");
         s.Stop();
     }
     SUBCASE("two slow taps open nothing; Esc pastes nothing and the next double tap works")
@@ -231,10 +239,7 @@ TEST_CASE("E2E: which taps open the menu")
 
         PumpFor(GetDoubleClickTime());
         REQUIRE(FocusTestField(s.form, 1));
-        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        PlayDoubleTap(VK_SHIFT);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-        CHECK(FinishMenuPlayer(&player));
+        PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, DoubleTapOf(VK_SHIFT), L"newest copy");
         s.Stop();
     }
     SUBCASE("menuKeyMode 3 with the hotkey Alt+F9: one press opens the menu")
@@ -247,13 +252,12 @@ TEST_CASE("E2E: which taps open the menu")
         PlayDoubleTap(VK_SHIFT);
         CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 200));
         MenuPlayer player;
-        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        KeyDown(VK_MENU);
-        KeyDown(VK_F9);
-        KeyUp(VK_F9);
-        KeyUp(VK_MENU);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-        CHECK(FinishMenuPlayer(&player));
+        PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, [] {
+            KeyDown(VK_MENU);
+            KeyDown(VK_F9);
+            KeyUp(VK_F9);
+            KeyUp(VK_MENU);
+        }, L"newest copy");
         s.Stop();
     }
 }

@@ -19,6 +19,12 @@ std::vector<PasteRecord> SampleEntries()
     };
 }
 
+// What clearing the copy history leaves of them.
+std::vector<PasteRecord> SampleRegistered()
+{
+    return {SampleEntries()[1], SampleEntries()[3]};
+}
+
 std::vector<PasteRecord> SavedEntries(const std::wstring &dir)
 {
     std::vector<PasteRecord> entries;
@@ -41,6 +47,17 @@ void CheckDefaults(const IniData &ini)
     for (size_t i = 0; i < sizeof(ini.editorPlacement); i++)
         zeros = zeros && placement[i] == 0;
     CHECK(zeros);
+}
+
+// tavo.lnk in the Startup folder (created when missing), deleted; empty when there is no such folder.
+std::wstring StartupLinkWithoutFile()
+{
+    WCHAR folder[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE))
+        return L"";
+    std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
+    DeleteFileW(link.c_str());
+    return link;
 }
 
 // The concatenated texts of the static controls of a message box.
@@ -178,10 +195,8 @@ TEST_CASE("a second copy says it is already running and ends, the first runs on"
 
 TEST_CASE("the start-up command creates tavo.lnk with its properties, then deletes it")
 {
-    WCHAR folder[MAX_PATH];
-    REQUIRE(SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE));
-    std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
-    DeleteFileW(link.c_str());
+    std::wstring link = StartupLinkWithoutFile();
+    REQUIRE(!link.empty());
 
     std::wstring dir = MakeScratchDir(L"e2e_startup");
     TavoProcess tavo = {};
@@ -273,10 +288,7 @@ TEST_CASE("clearing the copy history keeps the registered entries")
     REQUIRE(StartClean(dir, &tavo));
     SendMessageW(tavo.mainWindow, WM_COMMAND, 40004, 0);
     CHECK(StopTavo(&tavo) == 0);
-    std::vector<PasteRecord> entries = SavedEntries(dir);
-    REQUIRE(entries.size() == 2);
-    CHECK(entries[0] == SampleEntries()[1]);
-    CHECK(entries[1] == SampleEntries()[3]);
+    CHECK(SavedEntries(dir) == SampleRegistered());
 }
 
 TEST_CASE("WM_ENDSESSION saves settings and entries like WM_CLOSE and ends the program")
@@ -443,11 +455,6 @@ TEST_CASE("the tray menu opens at the cursor on a right-button release and its c
         WaitUntil([&] { return (menu = menuWindow()) != nullptr; }, 5000);
         return menu;
     };
-    // A menu mnemonic typed on the keyboard; the menu's thread has the foreground.
-    auto press = [&](HWND menu, char letter) {
-        (void)menu;
-        TapKey((WORD)letter);
-    };
 
     // Other notifications of the icon, and other icons, open nothing.
     PostMessageW(tavo.mainWindow, TrayIconMessage, 2000, WM_LBUTTONUP);
@@ -466,17 +473,15 @@ TEST_CASE("the tray menu opens at the cursor on a right-button release and its c
     CHECK(where.left == cursor.x);
     CHECK(where.top == cursor.y);
 
-    // C clears the copy history; X from the menu opened again ends the program.
-    press(menu, 'C');
+    // Menu mnemonics typed on the keyboard (the menu's thread has the foreground): C clears the
+    // copy history; X from the menu opened again ends the program.
+    TapKey('C');
     CHECK(WaitUntil([&] { return menuWindow() == nullptr; }, 3000));
     menu = openMenu();
     REQUIRE(menu != nullptr);
-    press(menu, 'X');
+    TapKey('X');
     CHECK(WaitExit(tavo.process, 10000) == 0);
-    std::vector<PasteRecord> entries = SavedEntries(dir);
-    REQUIRE(entries.size() == 2);
-    CHECK(entries[0] == SampleEntries()[1]);
-    CHECK(entries[1] == SampleEntries()[3]);
+    CHECK(SavedEntries(dir) == SampleRegistered());
     tavo.mainWindow = nullptr;
     StopTavo(&tavo);
 }
@@ -544,10 +549,8 @@ std::vector<DrawnItem> DrawnMenuItems(HWND menu)
 
 TEST_CASE("the tray menu shows clearing greyed without copy history and the check mark with the shortcut")
 {
-    WCHAR folder[MAX_PATH];
-    REQUIRE(SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE));
-    std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
-    DeleteFileW(link.c_str());
+    std::wstring link = StartupLinkWithoutFile();
+    REQUIRE(!link.empty());
 
     struct Case {
         bool history, shortcut;

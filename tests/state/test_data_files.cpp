@@ -416,12 +416,14 @@ TEST_CASE("without ini.dat the load fails and the record keeps its values")
 TEST_CASE("values out of the settings' ranges are clamped on load")
 {
     std::wstring dir = UseScratch(L"clamp");
-    Bytes plain;
-    int words[19] = {-5, 7, 0x41, 2, 0, 0, 99999, 300};
-    words[8] = 44;
-    for (int word : words)
-        AppendInt32(&plain, word);
-    REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    // The 19 words of the record: the eight settings, then the placement.
+    auto writeWords = [&](const std::vector<int> &words) {
+        Bytes plain;
+        for (size_t i = 0; i < 19; i++)
+            AppendInt32(&plain, i < words.size() ? words[i] : 0);
+        REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    };
+    writeWords({-5, 7, 0x41, 2, 0, 0, 99999, 300, 44});
     IniData ini;
     REQUIRE(LoadIniData(&ini));
     CHECK(ini.pasteWaitMs == 0);
@@ -434,11 +436,7 @@ TEST_CASE("values out of the settings' ranges are clamped on load")
     CHECK(ini.treeWidth == 300);
     CHECK(ini.editorPlacement.length == 44);
 
-    plain.clear();
-    int high[19] = {5000, -1, 0, 0, 51, 31, 0, 0};
-    for (int word : high)
-        AppendInt32(&plain, word);
-    REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    writeWords({5000, -1, 0, 0, 51, 31, 0, 0});
     REQUIRE(LoadIniData(&ini));
     CHECK(ini.pasteWaitMs == 1000);
     CHECK(ini.menuKeyMode == 0);
