@@ -73,7 +73,7 @@ BOOL FileIsThere(const std::wstring &path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length)
+static void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length)
 {
     BYTE s[256];
     for (int i = 0; i < 256; i++)
@@ -111,7 +111,8 @@ void AppendInt32(Bytes *out, int value)
         out->push_back((BYTE)((unsigned)value >> (8 * i)));
 }
 
-void AppendUtf16z(Bytes *out, const std::wstring &text)
+// UTF-16LE with its 0 terminator.
+static void AppendUtf16z(Bytes *out, const std::wstring &text)
 {
     for (size_t i = 0; i <= text.size(); i++) {
         unsigned unit = i < text.size() ? (unsigned)text[i] : 0;
@@ -141,7 +142,7 @@ Bytes EncryptedPasteFile(const std::vector<PasteRecord> &records)
     return DecryptDataFile(PastePlainImage(records));
 }
 
-bool ParsePasteImage(const Bytes &plain, std::vector<PasteRecord> *records)
+static bool ParsePasteImage(const Bytes &plain, std::vector<PasteRecord> *records)
 {
     records->clear();
     size_t at = 0;
@@ -408,6 +409,15 @@ HWND WaitForProcessWindow(DWORD processId, const wchar_t *className, const wchar
     HWND window = nullptr;
     WaitUntil([&] { return (window = FindProcessWindow(processId, className, title)) != nullptr; }, timeoutMs);
     return window;
+}
+
+HWND VisibleMenuWindow()
+{
+    HWND menu = nullptr;
+    while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr)
+        if (IsWindowVisible(menu))
+            return menu;
+    return nullptr;
 }
 
 bool BringToForeground(HWND window, DWORD timeoutMs)

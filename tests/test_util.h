@@ -19,7 +19,6 @@ Bytes ReadFileBytes(const std::wstring &path);  // empty when missing
 BOOL FileIsThere(const std::wstring &path);
 
 // RC4 written here, independent of CryptoAPI, with the key the program's pass phrase gives.
-void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length);
 Bytes DecryptDataFile(const Bytes &encrypted);  // the same call encrypts
 
 // paste.dat and ini.dat images built and read here, independently of the program's saver and loader.
@@ -32,14 +31,12 @@ struct PasteRecord {
         return kind == other.kind && name == other.name && text == other.text;
     }
 };
-void AppendInt32(Bytes *out, int value);                    // little-endian
-void AppendUtf16z(Bytes *out, const std::wstring &text);    // UTF-16LE with its 0 terminator
+void AppendInt32(Bytes *out, int value);  // little-endian
 void AppendPasteRecord(Bytes *out, const PasteRecord &record);
 Bytes PastePlainImage(const std::vector<PasteRecord> &records);  // the count, then the records
 Bytes EncryptedPasteFile(const std::vector<PasteRecord> &records);
-// False when the plain image is not exactly the count and that many records.
-bool ParsePasteImage(const Bytes &plain, std::vector<PasteRecord> *records);
-// Reads and parses an encrypted paste.dat; false when it is missing or does not parse.
+// Reads and decodes an encrypted paste.dat; false when it is missing or is not exactly the count
+// and that many records.
 bool ReadPasteRecords(const std::wstring &path, std::vector<PasteRecord> *records);
 std::vector<std::wstring> HistoryTextsOf(const std::vector<PasteRecord> &records);  // in file order
 Bytes EncryptedIni(const IniData &ini);
@@ -91,6 +88,8 @@ HWND FindVisibleProcessWindow(DWORD processId, const wchar_t *className, const w
 int CountProcessWindows(DWORD processId, const wchar_t *className, const wchar_t *title, bool visibleOnly);
 // Pumps until FindProcessWindow finds one; 0 after the time-out.
 HWND WaitForProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title, DWORD timeoutMs);
+// A visible popup-menu window of any process, or 0.
+HWND VisibleMenuWindow();
 // Under Wine 8 a window of another process may need the foreground handed over from our thread.
 bool BringToForeground(HWND window, DWORD timeoutMs);
 

@@ -68,6 +68,12 @@ HWND CreateWindowOfClass(const wchar_t *className, WNDPROC procedure, DWORD styl
                            GetModuleHandleW(nullptr), nullptr);
 }
 
+// A window of this thread that records every TestMessage.
+HWND CreateRecorder()
+{
+    return CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+}
+
 LRESULT CALLBACK QuitOnDestroyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DESTROY)
@@ -148,7 +154,7 @@ TEST_CASE("tvUnHook without a hook returns 1; after one hook, the second removal
     CHECK(library.unHook() == 1);
     CHECK(library.unHook() == 1);
 
-    HWND recorder = CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
     CHECK(library.unHook() == 1);
@@ -162,7 +168,7 @@ TEST_CASE("the hook procedure forwards codes 0 and above and passes negative cod
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_codes", &library));
-    HWND recorder = CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
     Received.clear();
@@ -188,7 +194,7 @@ TEST_CASE("keys typed into another process arrive as the target message, bit 31 
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_typing", &library));
-    HWND recorder = CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
 
     PROCESS_INFORMATION child = {};
@@ -222,14 +228,12 @@ TEST_CASE("keys typed into another process arrive as the target message, bit 31 
         if (event.wParam == 'A' || event.wParam == VK_SHIFT)
             keys.push_back(event);
     REQUIRE(keys.size() == 4);
-    CHECK(keys[0].wParam == 'A');
-    CHECK((keys[0].lParam & 0x80000000) == 0);
-    CHECK(keys[1].wParam == 'A');
-    CHECK((keys[1].lParam & 0x80000000) != 0);
-    CHECK(keys[2].wParam == VK_SHIFT);
-    CHECK((keys[2].lParam & 0x80000000) == 0);
-    CHECK(keys[3].wParam == VK_SHIFT);
-    CHECK((keys[3].lParam & 0x80000000) != 0);
+    const WPARAM typed[4] = {'A', 'A', VK_SHIFT, VK_SHIFT};
+    for (size_t i = 0; i < 4; i++) {
+        CAPTURE(i);
+        CHECK(keys[i].wParam == typed[i]);
+        CHECK(((keys[i].lParam & 0x80000000) != 0) == (i % 2 == 1));  // press, then release
+    }
     // Scan code and repeat count come through unchanged.
     CHECK(((keys[0].lParam >> 16) & 0xFF) == (LPARAM)MapVirtualKeyW('A', 0));
     CHECK((keys[0].lParam & 0xFFFF) == 1);

@@ -73,15 +73,6 @@ std::wstring FieldText(HWND field)
     return text;
 }
 
-HWND VisibleMenuWindow()
-{
-    HWND menu = nullptr;
-    while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr)
-        if (IsWindowVisible(menu))
-            return menu;
-    return nullptr;
-}
-
 static DWORD WINAPI PlayMenu(void *parameter)
 {
     MenuPlayer *player = (MenuPlayer *)parameter;

@@ -47,7 +47,7 @@ static bool PressOk(const TavoProcess &tavo, HWND sheet)
 static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wchar_t *shownBefore)
 {
     TavoProcess tavo;
-    REQUIRE(StartTavo(dir, &tavo));
+    REQUIRE(StartTavoClean(dir, &tavo));
     HWND sheet = OpenSheet(tavo);
     CHECK(sheet != nullptr);
     if (sheet) {
@@ -61,7 +61,6 @@ static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wc
 
 TEST_CASE("the wrap count chosen in the sheet reaches ini.dat; 31 keeps the previous value")
 {
-    EmptyClipboardNow();
     std::wstring dir = MakeScratchDir(L"settings_wrap");
     SetWrapCount(dir, L"5", L"10");
     IniData ini;
