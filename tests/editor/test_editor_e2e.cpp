@@ -2,7 +2,17 @@
 // keyboard alone is in paste.dat after the program exits.
 #include <doctest/doctest.h>
 #include "editor_test_util.h"
+#include "res/resource.h"
 #include "test_util.h"
+
+// The text of a window of another process, marshalled by WM_GETTEXT.
+static std::wstring ForeignWindowText(HWND window)
+{
+    WCHAR text[256] = L"";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 256, (LPARAM)text, SMTO_NORMAL, 1000, &copied);
+    return text;
+}
 
 TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry reaches paste.dat")
 {
@@ -39,7 +49,17 @@ TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry rea
     PressKey(VK_RETURN);
     TypeText(L"line 2");
     PumpFor(100);
+    // The close below is a posted message, which the program takes before pending key input:
+    // wait until the keys have reached the text and F6 has taken the focus back to the tree.
+    HWND edit = GetDlgItem(FindWindowExW(editor, nullptr, EDITOR_PANE_CLASS, nullptr), IDC_EDITOR_TEXT);
+    REQUIRE(edit != nullptr);
+    CHECK(WaitUntil([&] { return ForeignWindowText(edit) == L"typed on the keyboard\r\nline 2"; }, 5000));
     PressKey(VK_F6);
+    DWORD editorThread = GetWindowThreadProcessId(editor, nullptr);
+    CHECK(WaitUntil([&] {
+        GUITHREADINFO info = {sizeof(info)};
+        return GetGUIThreadInfo(editorThread, &info) && info.hwndFocus != edit;
+    }, 3000));
     // Closed as by its title-bar button: Wine's tree view does not turn Alt+F4 or F10 into
     // system commands while it has the focus.
     PostMessageW(editor, WM_SYSCOMMAND, SC_CLOSE, 0);
