@@ -6,6 +6,7 @@
 //   4. end to end with the real tavo.exe: second Shift release to the menu window being visible.
 // Run: build/winerun build/bin/bench_recall.exe
 #include <windows.h>
+#include <functional>
 #include <stdio.h>
 #include <string>
 #include "recall/recall_internal.h"
@@ -49,38 +50,38 @@ static void FillHistory(int count)
         ItemStore::Insert(History, nullptr, LongText(n).c_str());
 }
 
+// Mean and worst time of AddHistoryText over the texts made for rounds 0 to rounds - 1, in ms.
+static void TimeCaptures(const std::function<std::wstring(int)> &makeText, int rounds, double *mean, double *worst)
+{
+    *worst = 0;
+    double start = Now();
+    for (int n = 0; n < rounds; n++) {
+        std::wstring text = makeText(n);
+        double t = Now();
+        AddHistoryText(text.c_str(), g_ini.historyMax);
+        double spent = Now() - t;
+        *worst = spent > *worst ? spent : *worst;
+    }
+    *mean = (Now() - start) / rounds;
+}
+
 static void BenchCapture()
 {
     SetDefaultIniData(&g_ini);
     g_ini.historyMax = 5000;
     FillHistory(5000);
     const int rounds = 500;
-    double worst = 0, start = Now();
-    for (int n = 0; n < rounds; n++) {
-        std::wstring text = LongText(100000 + n);
-        double t = Now();
-        AddHistoryText(text.c_str(), g_ini.historyMax);
-        double spent = Now() - t;
-        worst = spent > worst ? spent : worst;
-    }
+    double mean = 0, worst = 0;
+    TimeCaptures([](int n) { return LongText(100000 + n); }, rounds, &mean, &worst);
     printf("capture (store side), 5000 entries of 200 chars sharing 190 (worst case): %.3f ms mean, %.3f ms worst over %d new texts\n",
-           (Now() - start) / rounds, worst, rounds);
+           mean, worst, rounds);
 
     // Texts that differ from their first characters on, as copies usually do.
     ItemStore::ResetForTests();
     for (int n = 0; n < 5000; n++)
         ItemStore::Insert(History, nullptr, (std::to_wstring(n) + LongText(n)).c_str());
-    worst = 0;
-    start = Now();
-    for (int n = 0; n < rounds; n++) {
-        std::wstring text = std::to_wstring(100000 + n) + LongText(n);
-        double t = Now();
-        AddHistoryText(text.c_str(), g_ini.historyMax);
-        double spent = Now() - t;
-        worst = spent > worst ? spent : worst;
-    }
-    printf("capture (store side), 5000 entries of 200 chars differing early: %.3f ms mean, %.3f ms worst\n",
-           (Now() - start) / rounds, worst);
+    TimeCaptures([](int n) { return std::to_wstring(100000 + n) + LongText(n); }, rounds, &mean, &worst);
+    printf("capture (store side), 5000 entries of 200 chars differing early: %.3f ms mean, %.3f ms worst\n", mean, worst);
     FillHistory(5000);
 
     // The whole capture: read the clipboard, check its markers, update the store.
@@ -230,21 +231,11 @@ static void BenchHook()
 
 // ---- end to end ----
 
-static HWND VisibleMenu()
-{
-    HWND menu = nullptr;
-    while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr)
-        if (IsWindowVisible(menu))
-            return menu;
-    return nullptr;
-}
-
 static void BenchEndToEnd()
 {
     std::wstring dir = MakeScratchDir(L"bench_recall");
-    EmptyClipboardNow();
     TavoProcess tavo;
-    if (!StartTavo(dir, &tavo)) {
+    if (!StartTavoClean(dir, &tavo)) {
         printf("end to end: tavo.exe did not start\n");
         return;
     }
@@ -274,7 +265,7 @@ static void BenchEndToEnd()
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }
-            if (VisibleMenu()) {
+            if (VisibleMenuWindow()) {
                 seen = Now();
                 break;
             }
@@ -284,7 +275,7 @@ static void BenchEndToEnd()
             total += seen - released;
             worst = seen - released > worst ? seen - released : worst;
             TapKey(VK_ESCAPE);
-            WaitUntil([] { return VisibleMenu() == nullptr; }, 2000);
+            WaitUntil([] { return VisibleMenuWindow() == nullptr; }, 2000);
         }
         PumpFor(GetDoubleClickTime() + 100);
     }

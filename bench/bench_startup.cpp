@@ -6,33 +6,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-static std::wstring ExeDir()
-{
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    while (length > 0 && path[length - 1] != L'\\')
-        length--;
-    return std::wstring(path, length);
-}
-
-struct Search {
-    DWORD processId;
-    HWND found;
-};
-
-static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM lParam)
-{
-    Search *search = (Search *)lParam;
-    DWORD pid = 0;
-    WCHAR name[32];
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->processId && GetClassNameW(window, name, 32) && lstrcmpW(name, L"tavoClass") == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
+#include "test_util.h"
 
 static ULONGLONG Now100ns()
 {
@@ -44,12 +18,8 @@ static ULONGLONG Now100ns()
 int main(int argc, char **argv)
 {
     int starts = argc > 1 ? atoi(argv[1]) : 10;
-    std::wstring bin = ExeDir();
-    std::wstring dir = bin + L"scratch\\bench_startup\\";
-    CreateDirectoryW((bin + L"scratch").c_str(), nullptr);
-    CreateDirectoryW(dir.c_str(), nullptr);
-    if (!CopyFileW((bin + L"tavo.exe").c_str(), (dir + L"tavo.exe").c_str(), FALSE) ||
-        !CopyFileW((bin + L"tavohook.dll").c_str(), (dir + L"tavohook.dll").c_str(), FALSE)) {
+    std::wstring dir = MakeScratchDir(L"bench_startup");
+    if (!CopyTavoInto(dir)) {
         printf("bench_startup: cannot copy tavo.exe and tavohook.dll\n");
         return 1;
     }
@@ -61,21 +31,22 @@ int main(int argc, char **argv)
         std::wstring exe = dir + L"tavo.exe";
         if (!CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup, &process))
             return 1;
-        Search search = {process.dwProcessId, nullptr};
+        HWND mainWindow = nullptr;
         ULONGLONG deadline = Now100ns() + 150000000ull;  // 15 s
-        while (!search.found && Now100ns() < deadline && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            EnumWindows(MatchMainWindow, (LPARAM)&search);
-            if (!search.found)
+        // Polled every millisecond, not pumped: the figure should not wait on our own queue.
+        while (!mainWindow && Now100ns() < deadline && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+            mainWindow = FindProcessWindow(process.dwProcessId, L"tavoClass", nullptr);
+            if (!mainWindow)
                 Sleep(1);
         }
         ULONGLONG found = Now100ns();
         FILETIME created, ended, kernel, user;
-        if (search.found && GetProcessTimes(process.hProcess, &created, &ended, &kernel, &user)) {
+        if (mainWindow && GetProcessTimes(process.hProcess, &created, &ended, &kernel, &user)) {
             ULONGLONG start = ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
             times.push_back((found - start) / 10000.0);
         }
-        if (search.found)
-            PostMessageW(search.found, WM_CLOSE, 0, 0);
+        if (mainWindow)
+            PostMessageW(mainWindow, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(process.hProcess, 15000) != WAIT_OBJECT_0)
             TerminateProcess(process.hProcess, 1);
         CloseHandle(process.hThread);

@@ -73,7 +73,7 @@ BOOL FileIsThere(const std::wstring &path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length)
+static void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length)
 {
     BYTE s[256];
     for (int i = 0; i < 256; i++)
@@ -103,6 +103,130 @@ Bytes DecryptDataFile(const Bytes &encrypted)
     if (!plain.empty())
         Rc4(key, sizeof(key), plain.data(), plain.size());
     return plain;
+}
+
+void AppendInt32(Bytes *out, int value)
+{
+    for (int i = 0; i < 4; i++)
+        out->push_back((BYTE)((unsigned)value >> (8 * i)));
+}
+
+// UTF-16LE with its 0 terminator.
+static void AppendUtf16z(Bytes *out, const std::wstring &text)
+{
+    for (size_t i = 0; i <= text.size(); i++) {
+        unsigned unit = i < text.size() ? (unsigned)text[i] : 0;
+        out->push_back((BYTE)unit);
+        out->push_back((BYTE)(unit >> 8));
+    }
+}
+
+void AppendPasteRecord(Bytes *out, const PasteRecord &record)
+{
+    AppendInt32(out, record.kind);
+    AppendUtf16z(out, record.name);
+    AppendUtf16z(out, record.text);
+}
+
+Bytes PastePlainImage(const std::vector<PasteRecord> &records)
+{
+    Bytes plain;
+    AppendInt32(&plain, (int)records.size());
+    for (const PasteRecord &record : records)
+        AppendPasteRecord(&plain, record);
+    return plain;
+}
+
+Bytes EncryptedPasteFile(const std::vector<PasteRecord> &records)
+{
+    return DecryptDataFile(PastePlainImage(records));
+}
+
+static bool ParsePasteImage(const Bytes &plain, std::vector<PasteRecord> *records)
+{
+    records->clear();
+    size_t at = 0;
+    auto readInt = [&](int *value) {
+        if (at + 4 > plain.size())
+            return false;
+        *value = (int)(plain[at] | plain[at + 1] << 8 | plain[at + 2] << 16 | (unsigned)plain[at + 3] << 24);
+        at += 4;
+        return true;
+    };
+    auto readString = [&](std::wstring *text) {
+        text->clear();
+        for (;;) {
+            if (at + 2 > plain.size())
+                return false;
+            wchar_t ch = (wchar_t)(plain[at] | plain[at + 1] << 8);
+            at += 2;
+            if (ch == 0)
+                return true;
+            text->push_back(ch);
+        }
+    };
+    int count = 0;
+    if (!readInt(&count) || count < 0)
+        return false;
+    for (int i = 0; i < count; i++) {
+        PasteRecord record;
+        if (!readInt(&record.kind) || !readString(&record.name) || !readString(&record.text))
+            return false;
+        records->push_back(record);
+    }
+    return at == plain.size();
+}
+
+bool ReadPasteRecords(const std::wstring &path, std::vector<PasteRecord> *records)
+{
+    records->clear();
+    Bytes file = ReadFileBytes(path);
+    return !file.empty() && ParsePasteImage(DecryptDataFile(file), records);
+}
+
+std::vector<std::wstring> HistoryTextsOf(const std::vector<PasteRecord> &records)
+{
+    std::vector<std::wstring> texts;
+    for (const PasteRecord &record : records)
+        if (record.kind == History)
+            texts.push_back(record.text);
+    return texts;
+}
+
+Bytes EncryptedIni(const IniData &ini)
+{
+    return DecryptDataFile(Bytes((const BYTE *)&ini, (const BYTE *)&ini + sizeof(ini)));
+}
+
+bool ReadIniRecord(const std::wstring &path, IniData *ini)
+{
+    Bytes plain = DecryptDataFile(ReadFileBytes(path));
+    if (plain.size() != sizeof(IniData))
+        return false;
+    memcpy(ini, plain.data(), sizeof(IniData));
+    return true;
+}
+
+std::vector<ItemId> StoreIdsDescending(ItemKind kind)
+{
+    std::vector<ItemId> ids;
+    const ItemMap &items = ItemStore::Items();
+    for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it)
+        if (it->second.kind == kind)
+            ids.push_back(it->first);
+    return ids;
+}
+
+std::wstring StoredText(ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    return item ? item->text : L"<absent>";
+}
+
+std::wstring StoredName(ItemId id)
+{
+    const Item *item = ItemStore::Find(id);
+    return item ? item->name : L"<absent>";
 }
 
 void PumpFor(DWORD milliseconds)
@@ -228,7 +352,9 @@ struct WindowSearch {
     DWORD processId;
     const wchar_t *className;
     const wchar_t *title;
-    HWND found;
+    bool visibleOnly;
+    bool all;  // collect every match instead of stopping at the first
+    std::vector<HWND> found;
 };
 
 static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
@@ -236,7 +362,7 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
     WindowSearch *search = (WindowSearch *)lParam;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != search->processId)
+    if (pid != search->processId || (search->visibleOnly && !IsWindowVisible(window)))
         return TRUE;
     WCHAR text[256];
     if (search->className) {
@@ -249,15 +375,70 @@ static BOOL CALLBACK MatchWindow(HWND window, LPARAM lParam)
         if (lstrcmpW(text, search->title) != 0)
             return TRUE;
     }
-    search->found = window;
-    return FALSE;
+    search->found.push_back(window);
+    return search->all;
+}
+
+static std::vector<HWND> ProcessWindows(DWORD processId, const wchar_t *className, const wchar_t *title,
+                                        bool visibleOnly, bool all)
+{
+    WindowSearch search = {processId, className, title, visibleOnly, all, {}};
+    EnumWindows(MatchWindow, (LPARAM)&search);
+    return search.found;
 }
 
 HWND FindProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title)
 {
-    WindowSearch search = {processId, className, title, nullptr};
-    EnumWindows(MatchWindow, (LPARAM)&search);
-    return search.found;
+    std::vector<HWND> found = ProcessWindows(processId, className, title, false, false);
+    return found.empty() ? nullptr : found[0];
+}
+
+HWND FindVisibleProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title)
+{
+    std::vector<HWND> found = ProcessWindows(processId, className, title, true, false);
+    return found.empty() ? nullptr : found[0];
+}
+
+int CountProcessWindows(DWORD processId, const wchar_t *className, const wchar_t *title, bool visibleOnly)
+{
+    return (int)ProcessWindows(processId, className, title, visibleOnly, true).size();
+}
+
+HWND WaitForProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title, DWORD timeoutMs)
+{
+    HWND window = nullptr;
+    WaitUntil([&] { return (window = FindProcessWindow(processId, className, title)) != nullptr; }, timeoutMs);
+    return window;
+}
+
+HWND VisibleMenuWindow()
+{
+    HWND menu = nullptr;
+    while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr)
+        if (IsWindowVisible(menu))
+            return menu;
+    return nullptr;
+}
+
+bool BringToForeground(HWND window, DWORD timeoutMs)
+{
+    return WaitUntil([&] {
+        if (GetForegroundWindow() != window)
+            SetForegroundWindow(window);
+        return GetForegroundWindow() == window;
+    }, timeoutMs);
+}
+
+bool CopyTavoInto(const std::wstring &dir)
+{
+    return CopyFileW((BinDir() + L"tavo.exe").c_str(), (dir + L"tavo.exe").c_str(), FALSE) &&
+           CopyFileW((BinDir() + L"tavohook.dll").c_str(), (dir + L"tavohook.dll").c_str(), FALSE);
+}
+
+bool StartTavoClean(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs)
+{
+    EmptyClipboardNow();
+    return StartTavo(dir, tavo, timeoutMs);
 }
 
 bool StartTavo(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs)
@@ -266,8 +447,7 @@ bool StartTavo(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs)
     tavo->mainWindow = nullptr;
     tavo->dir = dir;
     std::wstring exe = dir + L"tavo.exe";
-    if (!CopyFileW((BinDir() + L"tavo.exe").c_str(), exe.c_str(), FALSE) ||
-        !CopyFileW((BinDir() + L"tavohook.dll").c_str(), (dir + L"tavohook.dll").c_str(), FALSE))
+    if (!CopyTavoInto(dir))
         return false;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+#include "state/ini_data.h"
+#include "state/item_store.h"
 
 typedef std::vector<BYTE> Bytes;
 
@@ -17,8 +19,34 @@ Bytes ReadFileBytes(const std::wstring &path);  // empty when missing
 BOOL FileIsThere(const std::wstring &path);
 
 // RC4 written here, independent of CryptoAPI, with the key the program's pass phrase gives.
-void Rc4(const BYTE *key, int keyLength, BYTE *data, size_t length);
 Bytes DecryptDataFile(const Bytes &encrypted);  // the same call encrypts
+
+// paste.dat and ini.dat images built and read here, independently of the program's saver and loader.
+struct PasteRecord {
+    int kind;
+    std::wstring name;
+    std::wstring text;
+    bool operator==(const PasteRecord &other) const
+    {
+        return kind == other.kind && name == other.name && text == other.text;
+    }
+};
+void AppendInt32(Bytes *out, int value);  // little-endian
+void AppendPasteRecord(Bytes *out, const PasteRecord &record);
+Bytes PastePlainImage(const std::vector<PasteRecord> &records);  // the count, then the records
+Bytes EncryptedPasteFile(const std::vector<PasteRecord> &records);
+// Reads and decodes an encrypted paste.dat; false when it is missing or is not exactly the count
+// and that many records.
+bool ReadPasteRecords(const std::wstring &path, std::vector<PasteRecord> *records);
+std::vector<std::wstring> HistoryTextsOf(const std::vector<PasteRecord> &records);  // in file order
+Bytes EncryptedIni(const IniData &ini);
+// Reads an encrypted ini.dat; false unless it holds exactly one record.
+bool ReadIniRecord(const std::wstring &path, IniData *ini);
+
+// The store of this process walked as the program walks it.
+std::vector<ItemId> StoreIdsDescending(ItemKind kind);  // newest first
+std::wstring StoredText(ItemId id);  // "<absent>" when the entry is gone
+std::wstring StoredName(ItemId id);
 
 // Pumps this thread's messages for the given time.
 void PumpFor(DWORD milliseconds);
@@ -49,8 +77,21 @@ bool StartTavo(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs = 150
 DWORD StopTavo(TavoProcess *tavo, DWORD timeoutMs = 15000);
 // Waits for the process to end on its own; returns its exit code or ~0 on time-out.
 DWORD WaitExit(const PROCESS_INFORMATION &process, DWORD timeoutMs);
+// Copies tavo.exe and tavohook.dll into dir.
+bool CopyTavoInto(const std::wstring &dir);
+// Empties the clipboard first (joining the viewer chain captures what it holds), then StartTavo.
+bool StartTavoClean(const std::wstring &dir, TavoProcess *tavo, DWORD timeoutMs = 15000);
 // A top-level window of that process, class and title (either may be null); 0 when none.
 HWND FindProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title);
+// The same among the visible ones, and how many of them there are.
+HWND FindVisibleProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title);
+int CountProcessWindows(DWORD processId, const wchar_t *className, const wchar_t *title, bool visibleOnly);
+// Pumps until FindProcessWindow finds one; 0 after the time-out.
+HWND WaitForProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title, DWORD timeoutMs);
+// A visible popup-menu window of any process, or 0.
+HWND VisibleMenuWindow();
+// Under Wine 8 a window of another process may need the foreground handed over from our thread.
+bool BringToForeground(HWND window, DWORD timeoutMs);
 
 // A second process played by this test executable: "child NAME args...".
 typedef int (*TestChildProc)(int argc, char **argv);

@@ -14,14 +14,12 @@ std::string U8(const std::wstring &text)
 
 std::string NameOf(ItemId id)
 {
-    const Item *item = ItemStore::Find(id);
-    return item ? U8(item->name) : "<absent>";
+    return U8(StoredName(id));
 }
 
 std::string TextOf(ItemId id)
 {
-    const Item *item = ItemStore::Find(id);
-    return item ? U8(item->text) : "<absent>";
+    return U8(StoredText(id));
 }
 
 std::wstring ExpectedLabel(const std::wstring &text, int maxChars)
@@ -187,14 +185,4 @@ void TypeIntoTextEdit(const std::wstring &text)
     PumpFor(60);
     SetFocus(EditorTree);
     PumpFor(10);
-}
-
-std::vector<ItemId> StoreIdsDescending(ItemKind kind)
-{
-    std::vector<ItemId> ids;
-    const ItemMap &items = ItemStore::Items();
-    for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it)
-        if (it->second.kind == kind)
-            ids.push_back(it->first);
-    return ids;
 }

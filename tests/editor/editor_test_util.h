@@ -9,7 +9,8 @@
 #include "state/item_store.h"
 
 std::string U8(const std::wstring &text);
-std::string NameOf(ItemId id);  // "<absent>" when the entry is gone
+// StoredName and StoredText in UTF-8, which doctest prints.
+std::string NameOf(ItemId id);
 std::string TextOf(ItemId id);
 
 // The one-line label of a text with no prefix, from the rules: at most maxChars characters,
@@ -37,8 +38,6 @@ void Command(int id);
 std::string EditText();
 // Types into TextEdit as a user would: focus there, keys, focus back to the tree.
 void TypeIntoTextEdit(const std::wstring &text);
-// Ids of the entries of one kind, newest first, as the store walks them.
-std::vector<ItemId> StoreIdsDescending(ItemKind kind);
 // Keys: synthesized and delivered before returning.
 void PressKey(WORD vk);
 void PressCtrlKey(WORD vk);

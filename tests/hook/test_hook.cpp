@@ -68,11 +68,25 @@ HWND CreateWindowOfClass(const wchar_t *className, WNDPROC procedure, DWORD styl
                            GetModuleHandleW(nullptr), nullptr);
 }
 
+// A window of this thread that records every TestMessage.
+HWND CreateRecorder()
+{
+    return CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+}
+
 LRESULT CALLBACK QuitOnDestroyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_DESTROY)
         PostQuitMessage(0);
     return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Starts "child NAME args" and waits up to 10 s for its window of that class; 0 when none came.
+HWND StartTargetChild(const char *name, const std::string &args, const wchar_t *className, PROCESS_INFORMATION *child)
+{
+    if (!StartTestChild(name, args, child))
+        return nullptr;
+    return WaitForProcessWindow(child->dwProcessId, className, nullptr, 10000);
 }
 
 void EndChild(PROCESS_INFORMATION *child)
@@ -140,7 +154,7 @@ TEST_CASE("tvUnHook without a hook returns 1; after one hook, the second removal
     CHECK(library.unHook() == 1);
     CHECK(library.unHook() == 1);
 
-    HWND recorder = CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
     CHECK(library.unHook() == 1);
@@ -154,7 +168,7 @@ TEST_CASE("the hook procedure forwards codes 0 and above and passes negative cod
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_codes", &library));
-    HWND recorder = CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
     Received.clear();
@@ -180,22 +194,13 @@ TEST_CASE("keys typed into another process arrive as the target message, bit 31 
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_typing", &library));
-    HWND recorder = CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
 
     PROCESS_INFORMATION child = {};
-    REQUIRE(StartTestChild("typing_target", "", &child));
-    HWND target = nullptr;
-    REQUIRE(WaitUntil([&] {
-        target = FindProcessWindow(child.dwProcessId, L"HookTestTyping", nullptr);
-        return target != nullptr;
-    }, 10000));
-    // Under Wine 8 a window of another process may need the foreground handed over from here.
-    WaitUntil([&] {
-        if (GetForegroundWindow() != target)
-            SetForegroundWindow(target);
-        return GetForegroundWindow() == target;
-    }, 3000);
+    HWND target = StartTargetChild("typing_target", "", L"HookTestTyping", &child);
+    REQUIRE(target != nullptr);
+    BringToForeground(target, 3000);
     REQUIRE(GetForegroundWindow() == target);
 
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
@@ -223,14 +228,12 @@ TEST_CASE("keys typed into another process arrive as the target message, bit 31 
         if (event.wParam == 'A' || event.wParam == VK_SHIFT)
             keys.push_back(event);
     REQUIRE(keys.size() == 4);
-    CHECK(keys[0].wParam == 'A');
-    CHECK((keys[0].lParam & 0x80000000) == 0);
-    CHECK(keys[1].wParam == 'A');
-    CHECK((keys[1].lParam & 0x80000000) != 0);
-    CHECK(keys[2].wParam == VK_SHIFT);
-    CHECK((keys[2].lParam & 0x80000000) == 0);
-    CHECK(keys[3].wParam == VK_SHIFT);
-    CHECK((keys[3].lParam & 0x80000000) != 0);
+    const WPARAM typed[4] = {'A', 'A', VK_SHIFT, VK_SHIFT};
+    for (size_t i = 0; i < 4; i++) {
+        CAPTURE(i);
+        CHECK(keys[i].wParam == typed[i]);
+        CHECK(((keys[i].lParam & 0x80000000) != 0) == (i % 2 == 1));  // press, then release
+    }
     // Scan code and repeat count come through unchanged.
     CHECK(((keys[0].lParam >> 16) & 0xFF) == (LPARAM)MapVirtualKeyW('A', 0));
     CHECK((keys[0].lParam & 0xFFFF) == 1);
@@ -244,12 +247,8 @@ TEST_CASE("a target that does not answer holds a key event for about a second, n
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_hung", &library));
     PROCESS_INFORMATION child = {};
-    REQUIRE(StartTestChild("hung_target", "20", &child));
-    HWND target = nullptr;
-    REQUIRE(WaitUntil([&] {
-        target = FindProcessWindow(child.dwProcessId, L"HookTestHung", nullptr);
-        return target != nullptr;
-    }, 10000));
+    HWND target = StartTargetChild("hung_target", "20", L"HookTestHung", &child);
+    REQUIRE(target != nullptr);
 
     REQUIRE(library.setHook(target, TestMessage) == 1);
     DWORD start = GetTickCount();

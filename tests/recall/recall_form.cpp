@@ -73,15 +73,6 @@ std::wstring FieldText(HWND field)
     return text;
 }
 
-HWND VisibleMenuWindow()
-{
-    HWND menu = nullptr;
-    while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr)
-        if (IsWindowVisible(menu))
-            return menu;
-    return nullptr;
-}
-
 static DWORD WINAPI PlayMenu(void *parameter)
 {
     MenuPlayer *player = (MenuPlayer *)parameter;
@@ -122,4 +113,27 @@ bool FinishMenuPlayer(MenuPlayer *player)
         player->thread = nullptr;
     }
     return player->seenTick != 0;
+}
+
+int ViewerDraws;
+HWND ViewerNext;
+int ViewerChangeNotes;
+
+LRESULT CALLBACK CountingViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DRAWCLIPBOARD) {
+        ViewerDraws++;
+        if (ViewerNext)
+            SendMessageW(ViewerNext, message, wParam, lParam);
+        return 0;
+    }
+    if (message == WM_CHANGECBCHAIN) {
+        ViewerChangeNotes++;
+        if ((HWND)wParam == ViewerNext)
+            ViewerNext = (HWND)lParam;
+        else if (ViewerNext)
+            SendMessageW(ViewerNext, message, wParam, lParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -30,5 +30,9 @@ struct MenuPlayer {
 void StartMenuPlayer(MenuPlayer *player, const std::vector<WORD> &keys, DWORD timeoutMs = 5000);
 // Waits for the thread, pumping meanwhile; true when it saw a menu.
 bool FinishMenuPlayer(MenuPlayer *player);
-// A visible popup-menu window, or 0.
-HWND VisibleMenuWindow();
+
+// A second clipboard viewer that keeps to the chain's protocol and counts what reaches it.
+extern int ViewerDraws;
+extern int ViewerChangeNotes;
+extern HWND ViewerNext;  // the viewer after it
+LRESULT CALLBACK CountingViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -6,17 +6,6 @@
 #include "recall_test_util.h"
 #include "test_util.h"
 
-std::vector<KeyBatch> RecordedBatches;
-
-UINT WINAPI RecordSendInput(UINT count, LPINPUT inputs, int size)
-{
-    KeyBatch batch;
-    batch.inputs.assign(inputs, inputs + count);
-    batch.sizeArgument = size;
-    RecordedBatches.push_back(batch);
-    return count;
-}
-
 static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -29,29 +18,6 @@ static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnDoubleTapTimer(window);
         else if (wParam == TIMER_CBCHAIN)
             OnClipboardChainTimer(window);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// A second clipboard viewer that keeps to the protocol and counts what reaches it.
-static int ViewerDraws;
-static HWND ViewerNext;
-static int ViewerChangeNotes;
-static LRESULT CALLBACK ViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DRAWCLIPBOARD) {
-        ViewerDraws++;
-        if (ViewerNext)
-            SendMessageW(ViewerNext, message, wParam, lParam);
-        return 0;
-    }
-    if (message == WM_CHANGECBCHAIN) {
-        ViewerChangeNotes++;
-        if ((HWND)wParam == ViewerNext)
-            ViewerNext = (HWND)lParam;
-        else if (ViewerNext)
-            SendMessageW(ViewerNext, message, wParam, lParam);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -212,7 +178,7 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
 {
     Hub hub;
     ViewerDraws = ViewerChangeNotes = 0;
-    HWND viewer = CreateWindowOfProc(L"tavoRecallViewerClass", ViewerProc);
+    HWND viewer = CreateWindowOfProc(L"tavoRecallViewerClass", CountingViewerProc);
     ViewerNext = nullptr;
 
     SUBCASE("copies land in the history in order; a repeat moves to the newest place")

@@ -2,79 +2,10 @@
 // fields, copies texts, taps Shift (or Ctrl, or presses the hotkey), answers the popup menu with
 // keys and reads what landed in the fields and, after tavo.exe has ended, in paste.dat.
 #include <doctest/doctest.h>
+#include <functional>
 #include "recall_form.h"
 #include "state/ini_data.h"
 #include "test_util.h"
-
-struct Entry {
-    int kind;
-    std::wstring name;
-    std::wstring text;
-    bool operator==(const Entry &other) const { return kind == other.kind && name == other.name && text == other.text; }
-};
-
-static void WriteIni(const std::wstring &dir, const IniData &ini)
-{
-    Bytes plain((const BYTE *)&ini, (const BYTE *)&ini + sizeof(ini));
-    REQUIRE(WriteFileBytes(dir + L"ini.dat", DecryptDataFile(plain)));
-}
-
-static void AppendString(Bytes *image, const std::wstring &text)
-{
-    const BYTE *bytes = (const BYTE *)text.c_str();
-    image->insert(image->end(), bytes, bytes + 2 * text.size() + 2);
-}
-
-static void WritePaste(const std::wstring &dir, const std::vector<Entry> &entries)
-{
-    Bytes image(4);
-    *(int *)image.data() = (int)entries.size();
-    for (const Entry &entry : entries) {
-        image.insert(image.end(), (const BYTE *)&entry.kind, (const BYTE *)&entry.kind + 4);
-        AppendString(&image, entry.name);
-        AppendString(&image, entry.text);
-    }
-    REQUIRE(WriteFileBytes(dir + L"paste.dat", DecryptDataFile(image)));
-}
-
-static std::vector<Entry> ReadPaste(const std::wstring &dir)
-{
-    std::vector<Entry> entries;
-    Bytes image = DecryptDataFile(ReadFileBytes(dir + L"paste.dat"));
-    if (image.size() < 4)
-        return entries;
-    int count = *(const int *)image.data();
-    size_t at = 4;
-    const WCHAR *chars = nullptr;
-    auto takeString = [&](std::wstring *out) {
-        out->clear();
-        while (at + 1 < image.size()) {
-            chars = (const WCHAR *)&image[at];
-            at += 2;
-            if (*chars == 0)
-                return;
-            out->push_back(*chars);
-        }
-    };
-    for (int n = 0; n < count && at + 4 <= image.size(); n++) {
-        Entry entry;
-        entry.kind = *(const int *)&image[at];
-        at += 4;
-        takeString(&entry.name);
-        takeString(&entry.text);
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
-static std::vector<std::wstring> HistoryOf(const std::vector<Entry> &entries)
-{
-    std::vector<std::wstring> texts;
-    for (const Entry &entry : entries)
-        if (entry.kind == 0)
-            texts.push_back(entry.text);
-    return texts;
-}
 
 static IniData TestIni(int menuKeyMode)
 {
@@ -90,24 +21,25 @@ struct TavoRun {
     std::wstring dir;
     TavoProcess tavo = {};
     TestForm form = {};
-    bool Start(const wchar_t *name, const IniData &ini, const std::vector<Entry> *entries)
+    bool Start(const wchar_t *name, const IniData &ini, const std::vector<PasteRecord> *entries)
     {
         dir = MakeScratchDir(name);
-        WriteIni(dir, ini);
-        if (entries)
-            WritePaste(dir, *entries);
-        EmptyClipboardNow();  // joining the chain captures what is there
-        if (!StartTavo(dir, &tavo))
+        if (!WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)) ||
+            (entries && !WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(*entries))))
+            return false;
+        if (!StartTavoClean(dir, &tavo))
             return false;
         PumpFor(300);
         return CreateTestForm(&form) && FocusTestField(form, 1);
     }
-    std::vector<Entry> Stop()
+    std::vector<PasteRecord> Stop()
     {
         DestroyTestForm(&form);
         if (tavo.process.hProcess)
             CHECK(StopTavo(&tavo) == 0);
-        return ReadPaste(dir);
+        std::vector<PasteRecord> saved;
+        CHECK_MESSAGE(ReadPasteRecords(dir + L"paste.dat", &saved), "paste.dat does not parse");
+        return saved;
     }
     ~TavoRun()
     {
@@ -139,6 +71,22 @@ static bool MenuOpensWithin(DWORD ms)
     return WaitUntil([] { return VisibleMenuWindow() != nullptr; }, ms);
 }
 
+// Answers the menu that the trigger opens with the keys; checks that field 1 then reads the
+// expected text within 5 s and that the player saw the menu.
+static void PasteIntoField1(const TavoRun &s, MenuPlayer *player, const std::vector<WORD> &keys,
+                            const std::function<void()> &trigger, const wchar_t *expected)
+{
+    StartMenuPlayer(player, keys);
+    trigger();
+    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == expected; }, 5000));
+    CHECK(FinishMenuPlayer(player));
+}
+
+static std::function<void()> DoubleTapOf(WORD vk)
+{
+    return [vk] { PlayDoubleTap(vk); };
+}
+
 TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
 {
     TavoRun s;
@@ -159,13 +107,13 @@ TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
     PumpFor(200);
     REQUIRE(PutClipboardText(s.form.window, L"after the secret"));
     PumpFor(200);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"first", L"third", L"second", L"after the secret"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"first", L"third", L"second", L"after the secret"});
     REQUIRE(!saved.empty());
-    CHECK(saved[0] == (Entry{1, L"サイト名", L"ログインID\r\nパスワード"}));
+    CHECK(saved[0] == (PasteRecord{1, L"サイト名", L"ログインID\r\nパスワード"}));
 }
 
-static const std::vector<Entry> SeedEntries = {
+static const std::vector<PasteRecord> SeedEntries = {
     {0, L"", L"older copy"},
     {1, L"site", L"user\r\npass"},
     {0, L"", L"newest copy"},
@@ -176,10 +124,7 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     TavoRun s;
     REQUIRE(s.Start(L"e2e_history", TestIni(0), &SeedEntries));
     MenuPlayer player;
-    StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-    PlayDoubleTap(VK_SHIFT);
-    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-    CHECK(FinishMenuPlayer(&player));
+    PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, DoubleTapOf(VK_SHIFT), L"newest copy");
     CHECK(FieldText(s.form.field2) == L"");
     // The menu opened at the caret of field 1, not at the mouse cursor.
     RECT field;
@@ -193,13 +138,10 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     PumpFor(GetDoubleClickTime() + 100);
     SetWindowTextW(s.form.field1, L"");
     REQUIRE(FocusTestField(s.form, 1));
-    StartMenuPlayer(&player, {VK_DOWN, VK_DOWN, VK_RETURN});
-    PlayDoubleTap(VK_SHIFT);
-    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"older copy"; }, 5000));
-    CHECK(FinishMenuPlayer(&player));
+    PasteIntoField1(s, &player, {VK_DOWN, VK_DOWN, VK_RETURN}, DoubleTapOf(VK_SHIFT), L"older copy");
     PumpFor(200);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
 }
 
 // Records every clipboard change with the markers it carried.
@@ -262,8 +204,8 @@ TEST_CASE("E2E: a registered entry fills both fields, marked, and adds nothing t
     CHECK(ListenedMarks == std::vector<int>{3, 3});
     RemoveClipboardFormatListener(listener);
     DestroyWindow(listener);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy"});
 }
 
 TEST_CASE("E2E: which taps open the menu")
@@ -275,10 +217,7 @@ TEST_CASE("E2E: which taps open the menu")
         PlayDoubleTap(VK_SHIFT);
         CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 300));
         MenuPlayer player;
-        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        PlayDoubleTap(VK_CONTROL);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-        CHECK(FinishMenuPlayer(&player));
+        PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, DoubleTapOf(VK_CONTROL), L"newest copy");
         s.Stop();
     }
     SUBCASE("two slow taps open nothing; Esc pastes nothing and the next double tap works")
@@ -300,10 +239,7 @@ TEST_CASE("E2E: which taps open the menu")
 
         PumpFor(GetDoubleClickTime());
         REQUIRE(FocusTestField(s.form, 1));
-        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        PlayDoubleTap(VK_SHIFT);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-        CHECK(FinishMenuPlayer(&player));
+        PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, DoubleTapOf(VK_SHIFT), L"newest copy");
         s.Stop();
     }
     SUBCASE("menuKeyMode 3 with the hotkey Alt+F9: one press opens the menu")
@@ -316,35 +252,14 @@ TEST_CASE("E2E: which taps open the menu")
         PlayDoubleTap(VK_SHIFT);
         CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 200));
         MenuPlayer player;
-        StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        KeyDown(VK_MENU);
-        KeyDown(VK_F9);
-        KeyUp(VK_F9);
-        KeyUp(VK_MENU);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
-        CHECK(FinishMenuPlayer(&player));
+        PasteIntoField1(s, &player, {VK_DOWN, VK_RETURN}, [] {
+            KeyDown(VK_MENU);
+            KeyDown(VK_F9);
+            KeyUp(VK_F9);
+            KeyUp(VK_MENU);
+        }, L"newest copy");
         s.Stop();
     }
-}
-
-static int ChainDraws;
-static HWND ChainNext;
-static LRESULT CALLBACK ChainViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_DRAWCLIPBOARD) {
-        ChainDraws++;
-        if (ChainNext)
-            SendMessageW(ChainNext, message, wParam, lParam);
-        return 0;
-    }
-    if (message == WM_CHANGECBCHAIN) {
-        if ((HWND)wParam == ChainNext)
-            ChainNext = (HWND)lParam;
-        else if (ChainNext)
-            SendMessageW(ChainNext, message, wParam, lParam);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 TEST_CASE("E2E: a viewer that joins later is behind tavo again within 3 s and sees every change")
@@ -352,22 +267,22 @@ TEST_CASE("E2E: a viewer that joins later is behind tavo again within 3 s and se
     TavoRun s;
     REQUIRE(s.Start(L"e2e_chain", TestIni(0), nullptr));
     WNDCLASSW wc = {};
-    wc.lpfnWndProc = ChainViewerProc;
+    wc.lpfnWndProc = CountingViewerProc;
     wc.lpszClassName = L"tavoTestChainViewerClass";
     RegisterClassW(&wc);
     HWND viewer = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    ChainNext = SetClipboardViewer(viewer);
-    CHECK(ChainNext == s.tavo.mainWindow);
+    ViewerNext = SetClipboardViewer(viewer);
+    CHECK(ViewerNext == s.tavo.mainWindow);
     CHECK(WaitUntil([&] { return GetClipboardViewer() == s.tavo.mainWindow; }, 3500));
     PumpFor(100);
-    ChainDraws = 0;
+    ViewerDraws = 0;
     for (const wchar_t *text : {L"c1", L"c2", L"c3"}) {
         REQUIRE(PutClipboardText(viewer, text));
         PumpFor(150);
     }
-    CHECK(ChainDraws == 3);
-    ChangeClipboardChain(viewer, ChainNext);
+    CHECK(ViewerDraws == 3);
+    ChangeClipboardChain(viewer, ViewerNext);
     DestroyWindow(viewer);
-    std::vector<Entry> saved = s.Stop();
-    CHECK(HistoryOf(saved) == std::vector<std::wstring>{L"c1", L"c2", L"c3"});
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"c1", L"c2", L"c3"});
 }

@@ -3,17 +3,6 @@
 #include <doctest/doctest.h>
 #include "recall_test_util.h"
 
-std::vector<KeyBatch> RecordedBatches;
-
-UINT WINAPI RecordSendInput(UINT count, LPINPUT inputs, int size)
-{
-    KeyBatch batch;
-    batch.inputs.assign(inputs, inputs + count);
-    batch.sizeArgument = size;
-    RecordedBatches.push_back(batch);
-    return count;
-}
-
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
 {
     WCHAR dest[ITEM_LABEL_CHARS + 8];
@@ -223,6 +212,11 @@ struct TapScript {
     std::string arms;
     void Press(int mode, WPARAM vk) { Feed(mode, vk, 0x00000001); }
     void Release(int mode, WPARAM vk) { Feed(mode, vk, (LPARAM)0xC0000001); }
+    void Tap(int mode, WPARAM vk)
+    {
+        Press(mode, vk);
+        Release(mode, vk);
+    }
     void Feed(int mode, WPARAM vk, LPARAM flags)
     {
         int arm = CountTap(&state, mode, vk, flags);
@@ -235,10 +229,8 @@ TEST_CASE("tap counting and the double-tap decision")
     SUBCASE("double tap: the first release arms the double-click time, the second 1 ms")
     {
         TapScript s;
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
         CHECK(s.arms == "-F-A");
         CHECK(s.state.TapCount == 2);
         CHECK(s.state.KeyDownFlag == 0);
@@ -247,22 +239,18 @@ TEST_CASE("tap counting and the double-tap decision")
     SUBCASE("slow taps: the timer's decision comes between them and resets")
     {
         TapScript s;
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
         CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_RESET);
         s.state.TapCount = 0;  // what the timer does after deciding
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
         CHECK(s.arms == "-F-F");
         CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_RESET);
     }
     SUBCASE("three quick taps: one decision to open")
     {
         TapScript s;
-        for (int n = 0; n < 3; n++) {
-            s.Press(0, VK_SHIFT);
-            s.Release(0, VK_SHIFT);
-        }
+        for (int n = 0; n < 3; n++)
+            s.Tap(0, VK_SHIFT);
         CHECK(s.arms == "-F-A-A");
         CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_OPEN);
     }
@@ -290,12 +278,9 @@ TEST_CASE("tap counting and the double-tap decision")
     SUBCASE("other keys in between neither count nor break the pair")
     {
         TapScript s;
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
-        s.Press(0, 'A');
-        s.Release(0, 'A');
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
+        s.Tap(0, 'A');
+        s.Tap(0, VK_SHIFT);
         CHECK(s.arms == "-F---A");
         CHECK(s.state.TapCount == 2);
     }
@@ -303,8 +288,7 @@ TEST_CASE("tap counting and the double-tap decision")
     {
         TapScript s;
         s.Press(1, VK_CONTROL);
-        s.Press(1, 'C');
-        s.Release(1, 'C');
+        s.Tap(1, 'C');
         s.Release(1, VK_CONTROL);
         CHECK(s.state.TapCount == 1);
     }
@@ -312,35 +296,27 @@ TEST_CASE("tap counting and the double-tap decision")
     {
         // The hook forwards VK_SHIFT for both; VK_LSHIFT / VK_RSHIFT never reach the counter as such.
         TapScript s;
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
+        s.Tap(0, VK_SHIFT);
         CHECK(s.state.TapCount == 2);
         TapScript other;
-        other.Press(0, VK_LSHIFT);
-        other.Release(0, VK_LSHIFT);
+        other.Tap(0, VK_LSHIFT);
         CHECK(other.state.TapCount == 0);
     }
     SUBCASE("wrong mode: Shift in Ctrl mode, any key in hotkey mode or an unknown mode")
     {
         for (int mode : {1, 2, 3, 4, -1}) {
             TapScript s;
-            s.Press(mode, VK_SHIFT);
-            s.Release(mode, VK_SHIFT);
-            s.Press(mode, VK_SHIFT);
-            s.Release(mode, VK_SHIFT);
+            s.Tap(mode, VK_SHIFT);
+            s.Tap(mode, VK_SHIFT);
             CHECK(s.state.TapCount == 0);
         }
         TapScript ctrl;
-        ctrl.Press(1, VK_CONTROL);
-        ctrl.Release(1, VK_CONTROL);
-        ctrl.Press(1, VK_CONTROL);
-        ctrl.Release(1, VK_CONTROL);
+        ctrl.Tap(1, VK_CONTROL);
+        ctrl.Tap(1, VK_CONTROL);
         CHECK(ctrl.state.TapCount == 2);
         TapScript alt;
-        alt.Press(2, VK_MENU);
-        alt.Release(2, VK_MENU);
+        alt.Tap(2, VK_MENU);
         CHECK(alt.state.TapCount == 1);
         CHECK(TriggerKeyOfMode(3) == 0);
     }
@@ -383,40 +359,27 @@ static std::wstring TypingScript(const std::wstring &text, int *pauses)
 
 TEST_CASE("line splitting of a registered text")
 {
-    int pauses = 0;
-    SUBCASE("CR LF separates lines; one pause per character handled")
-    {
-        CHECK(TypingScript(L"a\r\nb\r\nc", &pauses) == L"[a]T[b]T[c]");
-        CHECK(pauses == 5);
-        CHECK(TypingScript(L"ログインID\r\nパスワード", &pauses) == L"[ログインID]T[パスワード]");
-        CHECK(pauses == 12);
-    }
-    SUBCASE("a lone CR drops the character after it")
-    {
-        CHECK(TypingScript(L"a\rxb", &pauses) == L"[a]T[b]");
-        CHECK(pauses == 3);
-    }
-    SUBCASE("an LF without CR stays inside the line, as does a tab")
-    {
-        CHECK(TypingScript(L"a\nb\tc", &pauses) == L"[a\nb\tc]");
-        CHECK(pauses == 5);
-    }
-    SUBCASE("a trailing CR, or CR LF, ends with a Tab and an empty paste")
-    {
-        CHECK(TypingScript(L"a\r", &pauses) == L"[a]T[]");
-        CHECK(pauses == 2);
-        CHECK(TypingScript(L"a\r\n", &pauses) == L"[a]T[]");
-        CHECK(pauses == 2);
-    }
-    SUBCASE("empty text: no pause, one empty paste")
-    {
-        CHECK(TypingScript(L"", &pauses) == L"[]");
-        CHECK(pauses == 0);
-    }
-    SUBCASE("no CR at all: one piece after a pause per character")
-    {
-        CHECK(TypingScript(L"abcd", &pauses) == L"[abcd]");
-        CHECK(pauses == 4);
+    // Pastes in brackets, T for a Tab; one pause per character handled.
+    struct Case {
+        const char *rule;
+        const wchar_t *text;
+        const wchar_t *script;
+        int pauses;
+    } cases[] = {
+        {"CR LF separates lines", L"a\r\nb\r\nc", L"[a]T[b]T[c]", 5},
+        {"CR LF separates lines", L"ログインID\r\nパスワード", L"[ログインID]T[パスワード]", 12},
+        {"a lone CR drops the character after it", L"a\rxb", L"[a]T[b]", 3},
+        {"an LF without CR stays inside the line, as does a tab", L"a\nb\tc", L"[a\nb\tc]", 5},
+        {"a trailing CR ends with a Tab and an empty paste", L"a\r", L"[a]T[]", 2},
+        {"a trailing CR LF ends with a Tab and an empty paste", L"a\r\n", L"[a]T[]", 2},
+        {"empty text: no pause, one empty paste", L"", L"[]", 0},
+        {"no CR at all: one piece after a pause per character", L"abcd", L"[abcd]", 4},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(c.rule);
+        int pauses = 0;
+        CHECK(TypingScript(c.text, &pauses) == c.script);
+        CHECK(pauses == c.pauses);
     }
 }
 

@@ -8,34 +8,9 @@
 #include "res/resource.h"
 #include "state/ini_data.h"
 
-struct VisibleSearch {
-    DWORD processId;
-    const wchar_t *className;
-    const wchar_t *title;
-    HWND found;
-};
-
-static BOOL CALLBACK MatchVisible(HWND window, LPARAM lParam)
-{
-    VisibleSearch *search = (VisibleSearch *)lParam;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    WCHAR text[256];
-    GetClassNameW(window, text, 256);
-    if (pid != search->processId || !IsWindowVisible(window) || lstrcmpW(text, search->className) != 0)
-        return TRUE;
-    GetWindowTextW(window, text, 256);
-    if (search->title && lstrcmpW(text, search->title) != 0)
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
 static HWND FindVisible(const TavoProcess &tavo, const wchar_t *className, const wchar_t *title)
 {
-    VisibleSearch search = {tavo.process.dwProcessId, className, title, nullptr};
-    EnumWindows(MatchVisible, (LPARAM)&search);
-    return search.found;
+    return FindVisibleProcessWindow(tavo.process.dwProcessId, className, title);
 }
 
 static HWND OpenSheet(const TavoProcess &tavo)
@@ -68,20 +43,11 @@ static bool PressOk(const TavoProcess &tavo, HWND sheet)
     return closed;
 }
 
-static bool ReadIni(const std::wstring &dir, IniData *ini)
-{
-    Bytes plain = DecryptDataFile(ReadFileBytes(dir + L"ini.dat"));
-    if (plain.size() != sizeof(IniData))
-        return false;
-    memcpy(ini, plain.data(), sizeof(IniData));
-    return true;
-}
-
 // Opens the sheet, types the wrap count, presses OK and closes the program.
 static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wchar_t *shownBefore)
 {
     TavoProcess tavo;
-    REQUIRE(StartTavo(dir, &tavo));
+    REQUIRE(StartTavoClean(dir, &tavo));
     HWND sheet = OpenSheet(tavo);
     CHECK(sheet != nullptr);
     if (sheet) {
@@ -95,27 +61,25 @@ static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wc
 
 TEST_CASE("the wrap count chosen in the sheet reaches ini.dat; 31 keeps the previous value")
 {
-    EmptyClipboardNow();
     std::wstring dir = MakeScratchDir(L"settings_wrap");
     SetWrapCount(dir, L"5", L"10");
     IniData ini;
-    REQUIRE(ReadIni(dir, &ini));
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
     CHECK(ini.menuWrapCount == 5);
     CHECK(ini.menuItemChars == 20);
     CHECK(ini.pasteWaitMs == 100);
     CHECK(ini.historyMax == 1000);
 
     SetWrapCount(dir, L"31", L"5");
-    REQUIRE(ReadIni(dir, &ini));
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
     CHECK(ini.menuWrapCount == 5);
 }
 
 TEST_CASE("a hotkey set in the sheet opens the popup menu at once in mode その他")
 {
-    EmptyClipboardNow();
     std::wstring dir = MakeScratchDir(L"settings_hotkey");
     TavoProcess tavo;
-    REQUIRE(StartTavo(dir, &tavo));
+    REQUIRE(StartTavoClean(dir, &tavo));
     HWND sheet = OpenSheet(tavo);
     if (!sheet) {
         StopTavo(&tavo);
@@ -147,7 +111,7 @@ TEST_CASE("a hotkey set in the sheet opens the popup menu at once in mode その
     CHECK(StopTavo(&tavo) == 0);
 
     IniData ini;
-    REQUIRE(ReadIni(dir, &ini));
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
     CHECK(ini.menuKeyMode == 3);
     CHECK(ini.hotkeyVk == VK_F9);
     CHECK(ini.hotkeyMods == (MOD_CONTROL | MOD_SHIFT));

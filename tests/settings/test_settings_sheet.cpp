@@ -146,6 +146,16 @@ static void SetText(int id, const wchar_t *text)
     SetWindowTextW(Control(id), text);
 }
 
+// The four numbers of the page, in the order the page shows them.
+static void SetNumbers(const wchar_t *pasteWait, const wchar_t *itemChars, const wchar_t *wrapCount,
+                       const wchar_t *historyMax)
+{
+    SetText(IDC_PASTE_WAIT, pasteWait);
+    SetText(IDC_ITEM_CHARS, itemChars);
+    SetText(IDC_WRAP_COUNT, wrapCount);
+    SetText(IDC_HISTORY_MAX, historyMax);
+}
+
 static void ChooseMenuKey(int index)
 {
     SendMessageW(Control(IDC_MENU_KEY), CB_SETCURSEL, index, 0);
@@ -320,10 +330,7 @@ TEST_CASE("OK stores every field and registers the new hotkey")
     RunSheet({
         WaitForSheet(),
         Do([] {
-            SetText(IDC_PASTE_WAIT, L"0");
-            SetText(IDC_ITEM_CHARS, L"50");
-            SetText(IDC_WRAP_COUNT, L"30");
-            SetText(IDC_HISTORY_MAX, L"5000");
+            SetNumbers(L"0", L"50", L"30", L"5000");
             ChooseMenuKey(1);
             SetHotkey(VK_F8, HOTKEYF_CONTROL | HOTKEYF_SHIFT | HOTKEYF_EXT);
         }),
@@ -345,36 +352,25 @@ TEST_CASE("OK stores every field and registers the new hotkey")
 
 TEST_CASE("a value outside its range or no number keeps the previous value")
 {
-    SetUpMainWindow();
-    SetIni(0, 0, 0);
-    IniData before = g_ini;
-    SUBCASE("just beyond the ranges")
-    {
+    struct Typed {
+        const char *what;
+        const wchar_t *pasteWait, *itemChars, *wrapCount, *historyMax;
+    } cases[] = {
+        {"just beyond the ranges", L"1001", L"0", L"31", L"5001"},
+        {"no number", L"-5", L"abc", L"", L"12x"},
+    };
+    for (const Typed &typed : cases) {
+        CAPTURE(typed.what);
+        SetUpMainWindow();
+        SetIni(0, 0, 0);
+        IniData before = g_ini;
         RunSheet({
             WaitForSheet(),
-            Do([] {
-                SetText(IDC_PASTE_WAIT, L"1001");
-                SetText(IDC_ITEM_CHARS, L"0");
-                SetText(IDC_WRAP_COUNT, L"31");
-                SetText(IDC_HISTORY_MAX, L"5001");
-            }),
+            Do([&typed] { SetNumbers(typed.pasteWait, typed.itemChars, typed.wrapCount, typed.historyMax); }),
             Press(PSBTN_OK),
         });
+        CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
     }
-    SUBCASE("no number")
-    {
-        RunSheet({
-            WaitForSheet(),
-            Do([] {
-                SetText(IDC_PASTE_WAIT, L"-5");
-                SetText(IDC_ITEM_CHARS, L"abc");
-                SetText(IDC_WRAP_COUNT, L"");
-                SetText(IDC_HISTORY_MAX, L"12x");
-            }),
-            Press(PSBTN_OK),
-        });
-    }
-    CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
 }
 
 TEST_CASE("the up arrow at a spin's upper bound wraps to its lower bound")
@@ -412,10 +408,7 @@ TEST_CASE("Cancel after changing every field changes nothing")
     RunSheet({
         WaitForSheet(),
         Do([] {
-            SetText(IDC_PASTE_WAIT, L"1");
-            SetText(IDC_ITEM_CHARS, L"2");
-            SetText(IDC_WRAP_COUNT, L"3");
-            SetText(IDC_HISTORY_MAX, L"4");
+            SetNumbers(L"1", L"2", L"3", L"4");
             ChooseMenuKey(2);
             SetHotkey(VK_F6, HOTKEYF_CONTROL);
         }),

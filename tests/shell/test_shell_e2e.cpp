@@ -9,7 +9,7 @@ namespace {
 
 const UINT TrayIconMessage = WM_APP + 2;
 
-std::vector<Entry> SampleEntries()
+std::vector<PasteRecord> SampleEntries()
 {
     return {
         {0, L"", L"first copy"},
@@ -19,27 +19,17 @@ std::vector<Entry> SampleEntries()
     };
 }
 
-std::vector<Entry> SavedEntries(const std::wstring &dir)
+// What clearing the copy history leaves of them.
+std::vector<PasteRecord> SampleRegistered()
 {
-    std::vector<Entry> entries;
-    Bytes file = ReadFileBytes(dir + L"paste.dat");
-    CHECK_MESSAGE(ParsePasteImage(DecryptDataFile(file), &entries), "paste.dat does not parse");
+    return {SampleEntries()[1], SampleEntries()[3]};
+}
+
+std::vector<PasteRecord> SavedEntries(const std::wstring &dir)
+{
+    std::vector<PasteRecord> entries;
+    CHECK_MESSAGE(ReadPasteRecords(dir + L"paste.dat", &entries), "paste.dat does not parse");
     return entries;
-}
-
-bool SavedIni(const std::wstring &dir, IniData *ini)
-{
-    Bytes plain = DecryptDataFile(ReadFileBytes(dir + L"ini.dat"));
-    if (plain.size() != sizeof(IniData))
-        return false;
-    memcpy(ini, plain.data(), sizeof(IniData));
-    return true;
-}
-
-Bytes EncryptedIni(const IniData &ini)
-{
-    Bytes plain((const BYTE *)&ini, (const BYTE *)&ini + sizeof(ini));
-    return DecryptDataFile(plain);
 }
 
 void CheckDefaults(const IniData &ini)
@@ -57,6 +47,17 @@ void CheckDefaults(const IniData &ini)
     for (size_t i = 0; i < sizeof(ini.editorPlacement); i++)
         zeros = zeros && placement[i] == 0;
     CHECK(zeros);
+}
+
+// tavo.lnk in the Startup folder (created when missing), deleted; empty when there is no such folder.
+std::wstring StartupLinkWithoutFile()
+{
+    WCHAR folder[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE))
+        return L"";
+    std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
+    DeleteFileW(link.c_str());
+    return link;
 }
 
 // The concatenated texts of the static controls of a message box.
@@ -77,51 +78,16 @@ std::wstring BoxText(HWND box)
     return text;
 }
 
-HWND WaitForBox(DWORD processId, const wchar_t *caption, DWORD timeoutMs)
-{
-    HWND box = nullptr;
-    WaitUntil([&] {
-        box = FindProcessWindow(processId, L"#32770", caption);
-        return box != nullptr;
-    }, timeoutMs);
-    return box;
-}
-
 void PressOk(HWND box)
 {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
-}
-
-int CountBoxes(DWORD processId, const wchar_t *caption)
-{
-    struct Count {
-        DWORD processId;
-        const wchar_t *caption;
-        int count;
-        static BOOL CALLBACK Top(HWND window, LPARAM lParam)
-        {
-            Count *c = (Count *)lParam;
-            DWORD pid = 0;
-            WCHAR name[32], title[64];
-            GetWindowThreadProcessId(window, &pid);
-            GetClassNameW(window, name, 32);
-            GetWindowTextW(window, title, 64);
-            if (pid == c->processId && lstrcmpW(name, L"#32770") == 0 && lstrcmpW(title, c->caption) == 0 &&
-                IsWindowVisible(window))
-                c->count++;
-            return TRUE;
-        }
-    } count = {processId, caption, 0};
-    EnumWindows(Count::Top, (LPARAM)&count);
-    return count.count;
 }
 
 // Copies the program into dir and starts it without waiting for its window.
 bool LaunchCopy(const std::wstring &dir, PROCESS_INFORMATION *process)
 {
     std::wstring exe = dir + L"tavo.exe";
-    if (!CopyFileW((BinDir() + L"tavo.exe").c_str(), exe.c_str(), FALSE) ||
-        !CopyFileW((BinDir() + L"tavohook.dll").c_str(), (dir + L"tavohook.dll").c_str(), FALSE))
+    if (!CopyTavoInto(dir))
         return false;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -156,8 +122,7 @@ struct EndAtExit {
 // warning box stops the creation.
 bool StartClean(const std::wstring &dir, TavoProcess *tavo)
 {
-    EmptyClipboardNow();
-    if (!StartTavo(dir, tavo))
+    if (!StartTavoClean(dir, tavo))
         return false;
     WaitUntil([&] {
         return GetClipboardViewer() == tavo->mainWindow ||
@@ -198,11 +163,11 @@ TEST_CASE("first start without data files: hidden tavoClass window, defaults and
 
     CHECK(StopTavo(&tavo) == 0);
     IniData ini;
-    REQUIRE(SavedIni(dir, &ini));
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
     CheckDefaults(ini);
-    std::vector<Entry> entries = SavedEntries(dir);
+    std::vector<PasteRecord> entries = SavedEntries(dir);
     REQUIRE(entries.size() == 1);
-    CHECK(entries[0] == Entry{1, L"サイト名", L"ログインID\r\nパスワード"});
+    CHECK(entries[0] == PasteRecord{1, L"サイト名", L"ログインID\r\nパスワード"});
 }
 
 TEST_CASE("a second copy says it is already running and ends, the first runs on")
@@ -214,7 +179,7 @@ TEST_CASE("a second copy says it is already running and ends, the first runs on"
 
     PROCESS_INFORMATION second = {};
     REQUIRE(LaunchCopy(MakeScratchDir(L"e2e_second_copy"), &second));
-    HWND box = WaitForBox(second.dwProcessId, L"tavo", 15000);
+    HWND box = WaitForProcessWindow(second.dwProcessId, L"#32770", L"tavo", 15000);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == L"既に起動しています。");
     CHECK(GetWindow(box, GW_OWNER) == nullptr);
@@ -230,10 +195,8 @@ TEST_CASE("a second copy says it is already running and ends, the first runs on"
 
 TEST_CASE("the start-up command creates tavo.lnk with its properties, then deletes it")
 {
-    WCHAR folder[MAX_PATH];
-    REQUIRE(SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE));
-    std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
-    DeleteFileW(link.c_str());
+    std::wstring link = StartupLinkWithoutFile();
+    REQUIRE(!link.empty());
 
     std::wstring dir = MakeScratchDir(L"e2e_startup");
     TavoProcess tavo = {};
@@ -262,7 +225,7 @@ TEST_CASE("the About command shows AppTitle under the caption バージョン情
     EndAtExit endAtExit = {&tavo};
     REQUIRE(StartClean(dir, &tavo));
     PostMessageW(tavo.mainWindow, WM_COMMAND, 40002, 0);
-    HWND box = WaitForBox(tavo.process.dwProcessId, L"バージョン情報", 5000);
+    HWND box = WaitForProcessWindow(tavo.process.dwProcessId, L"#32770", L"バージョン情報", 5000);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == L"tavo ver 0.03");
     CHECK(GetWindow(box, GW_OWNER) == tavo.mainWindow);
@@ -287,7 +250,7 @@ TEST_CASE("a stored hotkey that another program holds gives a warning at start, 
         TavoProcess tavo = {};
         EndAtExit endAtExit = {&tavo};
         REQUIRE(StartClean(dir, &tavo));
-        HWND box = WaitForBox(tavo.process.dwProcessId, L"tavo", 5000);
+        HWND box = WaitForProcessWindow(tavo.process.dwProcessId, L"#32770", L"tavo", 5000);
         UnregisterHotKey(nullptr, 77);
         REQUIRE(box != nullptr);
         CHECK(BoxText(box) == L"ホットキーの設定に失敗しました");
@@ -298,7 +261,7 @@ TEST_CASE("a stored hotkey that another program holds gives a warning at start, 
         CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
         CHECK(StopTavo(&tavo) == 0);
         IniData saved;
-        REQUIRE(SavedIni(dir, &saved));
+        REQUIRE(ReadIniRecord(dir + L"ini.dat", &saved));
         CHECK(saved.hotkeyVk == VK_F9);
         CHECK(saved.hotkeyMods == (MOD_CONTROL | MOD_ALT));
     }
@@ -311,7 +274,7 @@ TEST_CASE("a stored hotkey that another program holds gives a warning at start, 
         EndAtExit endAtExit = {&tavo};
         REQUIRE(StartClean(dir, &tavo));
         PumpFor(300);
-        CHECK(CountBoxes(tavo.process.dwProcessId, L"tavo") == 0);
+        CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
         CHECK(StopTavo(&tavo) == 0);
     }
 }
@@ -325,10 +288,7 @@ TEST_CASE("clearing the copy history keeps the registered entries")
     REQUIRE(StartClean(dir, &tavo));
     SendMessageW(tavo.mainWindow, WM_COMMAND, 40004, 0);
     CHECK(StopTavo(&tavo) == 0);
-    std::vector<Entry> entries = SavedEntries(dir);
-    REQUIRE(entries.size() == 2);
-    CHECK(entries[0] == SampleEntries()[1]);
-    CHECK(entries[1] == SampleEntries()[3]);
+    CHECK(SavedEntries(dir) == SampleRegistered());
 }
 
 TEST_CASE("WM_ENDSESSION saves settings and entries like WM_CLOSE and ends the program")
@@ -349,7 +309,7 @@ TEST_CASE("WM_ENDSESSION saves settings and entries like WM_CLOSE and ends the p
         REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(SampleEntries())));
         REQUIRE(WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)));
         TavoProcess tavo = {};
-    EndAtExit endAtExit = {&tavo};
+        EndAtExit endAtExit = {&tavo};
         REQUIRE(StartClean(dir, &tavo));
         // Drop both files: what is found afterwards was written by this shutdown.
         REQUIRE(DeleteFileW((dir + L"paste.dat").c_str()));
@@ -359,7 +319,7 @@ TEST_CASE("WM_ENDSESSION saves settings and entries like WM_CLOSE and ends the p
         StopTavo(&tavo);
         CHECK(SavedEntries(dir) == SampleEntries());
         IniData saved;
-        REQUIRE(SavedIni(dir, &saved));
+        REQUIRE(ReadIniRecord(dir + L"ini.dat", &saved));
         CHECK(memcmp(&saved, &ini, sizeof(ini)) == 0);
     }
 }
@@ -371,7 +331,7 @@ TEST_CASE("damaged data files still give a running program and a clean exit")
     for (int i = 0; i < 301; i++)
         garbage.push_back((BYTE)(i * 37 + 11));
     bool iniDefaults = false;
-    std::vector<Entry> expectedEntries;
+    std::vector<PasteRecord> expectedEntries;
     bool checkEntries = false;
 
     SUBCASE("paste.dat of random bytes")
@@ -380,7 +340,7 @@ TEST_CASE("damaged data files still give a running program and a clean exit")
     }
     SUBCASE("paste.dat promising a million records and holding one")
     {
-        Bytes file = DecryptDataFile(EncryptedPasteFile({{1, L"only", L"one"}}));
+        Bytes file = PastePlainImage({{1, L"only", L"one"}});
         file[0] = 0x40;
         file[1] = 0x42;
         file[2] = 0x0F;
@@ -388,7 +348,7 @@ TEST_CASE("damaged data files still give a running program and a clean exit")
     }
     SUBCASE("paste.dat with a text lacking its terminator")
     {
-        Bytes plain = DecryptDataFile(EncryptedPasteFile({{1, L"site", L"unterminated"}}));
+        Bytes plain = PastePlainImage({{1, L"site", L"unterminated"}});
         plain.resize(plain.size() - 2);
         REQUIRE(WriteFileBytes(dir + L"paste.dat", DecryptDataFile(plain)));
     }
@@ -419,15 +379,15 @@ TEST_CASE("damaged data files still give a running program and a clean exit")
     REQUIRE(StartClean(dir, &tavo));
     PumpFor(300);
     CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
-    CHECK(CountBoxes(tavo.process.dwProcessId, L"tavo") == 0);
+    CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
     CHECK(StopTavo(&tavo) == 0);
 
     // Both files are written again, readable and in range.
-    std::vector<Entry> entries = SavedEntries(dir);
+    std::vector<PasteRecord> entries = SavedEntries(dir);
     if (checkEntries)
         CHECK(entries == expectedEntries);
     IniData ini;
-    REQUIRE(SavedIni(dir, &ini));
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
     if (iniDefaults)
         CheckDefaults(ini);
     CHECK(ini.pasteWaitMs >= PASTE_WAIT_MIN);
@@ -453,7 +413,7 @@ TEST_CASE("a failed settings save warns once; a close arriving meanwhile does no
     DWORD processId = tavo.process.dwProcessId;
 
     PostMessageW(mainWindow, WM_CLOSE, 0, 0);
-    HWND box = WaitForBox(processId, L"tavo", 10000);
+    HWND box = WaitForProcessWindow(processId, L"#32770", L"tavo", 10000);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == L"初期化データ構造体(g_ini)の保存に失敗しました。");
     CHECK(GetWindow(box, GW_OWNER) == mainWindow);
@@ -462,7 +422,7 @@ TEST_CASE("a failed settings save warns once; a close arriving meanwhile does no
     PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     PostMessageW(mainWindow, WM_ENDSESSION, TRUE, 0);
     PumpFor(500);
-    CHECK(CountBoxes(processId, L"tavo") == 1);
+    CHECK(CountProcessWindows(processId, L"#32770", L"tavo", true) == 1);
 
     // Answer every box until the program has ended.
     WaitUntil([&] {
@@ -495,11 +455,6 @@ TEST_CASE("the tray menu opens at the cursor on a right-button release and its c
         WaitUntil([&] { return (menu = menuWindow()) != nullptr; }, 5000);
         return menu;
     };
-    // A menu mnemonic typed on the keyboard; the menu's thread has the foreground.
-    auto press = [&](HWND menu, char letter) {
-        (void)menu;
-        TapKey((WORD)letter);
-    };
 
     // Other notifications of the icon, and other icons, open nothing.
     PostMessageW(tavo.mainWindow, TrayIconMessage, 2000, WM_LBUTTONUP);
@@ -518,17 +473,15 @@ TEST_CASE("the tray menu opens at the cursor on a right-button release and its c
     CHECK(where.left == cursor.x);
     CHECK(where.top == cursor.y);
 
-    // C clears the copy history; X from the menu opened again ends the program.
-    press(menu, 'C');
+    // Menu mnemonics typed on the keyboard (the menu's thread has the foreground): C clears the
+    // copy history; X from the menu opened again ends the program.
+    TapKey('C');
     CHECK(WaitUntil([&] { return menuWindow() == nullptr; }, 3000));
     menu = openMenu();
     REQUIRE(menu != nullptr);
-    press(menu, 'X');
+    TapKey('X');
     CHECK(WaitExit(tavo.process, 10000) == 0);
-    std::vector<Entry> entries = SavedEntries(dir);
-    REQUIRE(entries.size() == 2);
-    CHECK(entries[0] == SampleEntries()[1]);
-    CHECK(entries[1] == SampleEntries()[3]);
+    CHECK(SavedEntries(dir) == SampleRegistered());
     tavo.mainWindow = nullptr;
     StopTavo(&tavo);
 }
@@ -596,10 +549,8 @@ std::vector<DrawnItem> DrawnMenuItems(HWND menu)
 
 TEST_CASE("the tray menu shows clearing greyed without copy history and the check mark with the shortcut")
 {
-    WCHAR folder[MAX_PATH];
-    REQUIRE(SHGetSpecialFolderPathW(nullptr, folder, CSIDL_STARTUP, TRUE));
-    std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
-    DeleteFileW(link.c_str());
+    std::wstring link = StartupLinkWithoutFile();
+    REQUIRE(!link.empty());
 
     struct Case {
         bool history, shortcut;
@@ -608,14 +559,14 @@ TEST_CASE("the tray menu shows clearing greyed without copy history and the chec
         CAPTURE(c.history);
         CAPTURE(c.shortcut);
         std::wstring dir = MakeScratchDir(L"e2e_tray_states");
-        std::vector<Entry> entries = {{1, L"site", L"id"}};
+        std::vector<PasteRecord> entries = {{1, L"site", L"id"}};
         if (c.history)
             entries.push_back({0, L"", L"copied"});
         REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(entries)));
         if (c.shortcut)
             REQUIRE(WriteFileBytes(link, Bytes{'l', 'n', 'k'}));
         TavoProcess tavo = {};
-    EndAtExit endAtExit = {&tavo};
+        EndAtExit endAtExit = {&tavo};
         REQUIRE(StartClean(dir, &tavo));
         SetCursorPos(300, 200);
         PostMessageW(tavo.mainWindow, TrayIconMessage, 2000, WM_RBUTTONUP);

@@ -4,29 +4,6 @@
 #include "test_util.h"
 #include <string>
 
-// Little-endian building blocks of the expected file images, written independently of the saver.
-static void PutInt(Bytes *out, int value)
-{
-    for (int i = 0; i < 4; i++)
-        out->push_back((BYTE)((unsigned)value >> (8 * i)));
-}
-
-static void PutString(Bytes *out, const std::wstring &s)
-{
-    for (size_t i = 0; i <= s.size(); i++) {
-        unsigned unit = i < s.size() ? (unsigned)s[i] : 0;
-        out->push_back((BYTE)unit);
-        out->push_back((BYTE)(unit >> 8));
-    }
-}
-
-static void PutRecord(Bytes *out, int kind, const std::wstring &name, const std::wstring &text)
-{
-    PutInt(out, kind);
-    PutString(out, name);
-    PutString(out, text);
-}
-
 // Plain and encrypted images are the same call: RC4 is its own inverse.
 static BOOL WriteEncrypted(const std::wstring &path, const Bytes &plain)
 {
@@ -40,18 +17,6 @@ static std::wstring UseScratch(const std::wstring &name)
     SetCipherFailureForTests(FALSE);
     ItemStore::ResetForTests();
     return dir;
-}
-
-static std::wstring TextOf(ItemId id)
-{
-    const Item *item = ItemStore::Find(id);
-    return item ? item->text : L"<absent>";
-}
-
-static std::wstring NameOf(ItemId id)
-{
-    const Item *item = ItemStore::Find(id);
-    return item ? item->name : L"<absent>";
 }
 
 static const std::wstring JapaneseName = L"サイト名";
@@ -123,11 +88,11 @@ TEST_CASE("paste.dat holds the count and the records oldest first, encrypted as 
     REQUIRE(SaveItems());
     CHECK(ItemStore::Size() == 0);
 
-    Bytes expected;
-    PutInt(&expected, 3);
-    PutRecord(&expected, History, L"", L"line1\r\nline2");
-    PutRecord(&expected, 7, L"odd", L"");
-    PutRecord(&expected, Registered, JapaneseName, LoginText);
+    Bytes expected = PastePlainImage({
+        {History, L"", L"line1\r\nline2"},
+        {7, L"odd", L""},
+        {Registered, JapaneseName, LoginText},
+    });
     Bytes onDisk = ReadFileBytes(dir + L"paste.dat");
     CHECK(onDisk.size() == expected.size());
     CHECK(DecryptDataFile(onDisk) == expected);
@@ -159,14 +124,14 @@ TEST_CASE("saving and loading keeps order, kinds, names and texts; ids become 1 
     REQUIRE(LoadItems());
     REQUIRE(ItemStore::Size() == 4);
     CHECK(ItemStore::KindOf(1) == Registered);
-    CHECK(NameOf(1) == JapaneseName);
-    CHECK(TextOf(1) == LoginText);
+    CHECK(StoredName(1) == JapaneseName);
+    CHECK(StoredText(1) == LoginText);
     CHECK(ItemStore::KindOf(2) == History);
-    CHECK(TextOf(2) == L"");
+    CHECK(StoredText(2) == L"");
     CHECK(ItemStore::KindOf(3) == -3);
-    CHECK(TextOf(3) == L"odd kind");
-    CHECK(TextOf(4) == L"newest");
-    CHECK(NameOf(4) == L"");
+    CHECK(StoredText(3) == L"odd kind");
+    CHECK(StoredText(4) == L"newest");
+    CHECK(StoredName(4) == L"");
     CHECK(NextItemId == 5);
     CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
 
@@ -189,7 +154,7 @@ TEST_CASE("a count of 0 or below loads an empty store successfully")
     SUBCASE("negative count")
     {
         Bytes plain;
-        PutInt(&plain, -5);
+        AppendInt32(&plain, -5);
         REQUIRE(WriteEncrypted(dir + L"paste.dat", plain));
     }
     CHECK(LoadItems());
@@ -214,10 +179,10 @@ TEST_CASE("a damaged paste.dat keeps what was read completely and is copied to p
 {
     std::wstring dir = UseScratch(L"damaged");
     Bytes plain;
-    PutInt(&plain, 2);
-    PutRecord(&plain, Registered, L"name", L"kept");
+    AppendInt32(&plain, 2);
+    AppendPasteRecord(&plain, {Registered, L"name", L"kept"});
     size_t secondRecord = plain.size();
-    PutRecord(&plain, History, L"", L"second");
+    AppendPasteRecord(&plain, {History, L"", L"second"});
     REQUIRE(WriteFileBytes(dir + L"paste.dat.bak", Bytes{9, 9}));  // an older copy is replaced
 
     Bytes damaged;
@@ -251,10 +216,10 @@ TEST_CASE("a damaged paste.dat keeps what was read completely and is copied to p
 
     CHECK(LoadItems());
     CHECK(ItemStore::KindOf(1) == Registered);
-    CHECK(TextOf(1) == L"kept");
-    CHECK(NameOf(1) == L"name");
+    CHECK(StoredText(1) == L"kept");
+    CHECK(StoredName(1) == L"name");
     if (damaged.size() >= plain.size())
-        CHECK(TextOf(2) == L"second");
+        CHECK(StoredText(2) == L"second");
     else
         CHECK(ItemStore::Size() == 1);
     CHECK(ReadFileBytes(dir + L"paste.dat.bak") == original);
@@ -264,9 +229,7 @@ TEST_CASE("a damaged paste.dat keeps what was read completely and is copied to p
 TEST_CASE("bytes behind the last record count as damage")
 {
     std::wstring dir = UseScratch(L"trailing");
-    Bytes plain;
-    PutInt(&plain, 1);
-    PutRecord(&plain, History, L"", L"only");
+    Bytes plain = PastePlainImage({{History, L"", L"only"}});
     plain.push_back(0x41);
     plain.push_back(0x00);
     REQUIRE(WriteEncrypted(dir + L"paste.dat", plain));
@@ -284,9 +247,9 @@ TEST_CASE("the parser never reads beyond the bytes it is given")
     REQUIRE(pages);
     REQUIRE(VirtualAlloc(pages, 4096, MEM_COMMIT, PAGE_READWRITE));
     Bytes plain;
-    PutInt(&plain, 100);
-    PutRecord(&plain, Registered, L"n", L"t");
-    PutInt(&plain, History);
+    AppendInt32(&plain, 100);
+    AppendPasteRecord(&plain, {Registered, L"n", L"t"});
+    AppendInt32(&plain, History);
     plain.push_back(L'x');
     plain.push_back(0);  // a name that never ends
     for (size_t cut = 0; cut <= plain.size(); cut++) {
@@ -331,7 +294,7 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
     }
     CHECK(ReadFileBytes(dir + L"paste.dat") == old);
     CHECK(ItemStore::Size() == 2);
-    CHECK(TextOf(2) == L"new text");
+    CHECK(StoredText(2) == L"new text");
     CHECK_FALSE(FileIsThere(dir + L"paste.tmp"));
     CHECK(SaveItems());  // and the next attempt goes through
     CHECK(ReadFileBytes(dir + L"paste.dat") != old);
@@ -453,12 +416,14 @@ TEST_CASE("without ini.dat the load fails and the record keeps its values")
 TEST_CASE("values out of the settings' ranges are clamped on load")
 {
     std::wstring dir = UseScratch(L"clamp");
-    Bytes plain;
-    int words[19] = {-5, 7, 0x41, 2, 0, 0, 99999, 300};
-    words[8] = 44;
-    for (int word : words)
-        PutInt(&plain, word);
-    REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    // The 19 words of the record: the eight settings, then the placement.
+    auto writeWords = [&](const std::vector<int> &words) {
+        Bytes plain;
+        for (size_t i = 0; i < 19; i++)
+            AppendInt32(&plain, i < words.size() ? words[i] : 0);
+        REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    };
+    writeWords({-5, 7, 0x41, 2, 0, 0, 99999, 300, 44});
     IniData ini;
     REQUIRE(LoadIniData(&ini));
     CHECK(ini.pasteWaitMs == 0);
@@ -471,11 +436,7 @@ TEST_CASE("values out of the settings' ranges are clamped on load")
     CHECK(ini.treeWidth == 300);
     CHECK(ini.editorPlacement.length == 44);
 
-    plain.clear();
-    int high[19] = {5000, -1, 0, 0, 51, 31, 0, 0};
-    for (int word : high)
-        PutInt(&plain, word);
-    REQUIRE(WriteEncrypted(dir + L"ini.dat", plain));
+    writeWords({5000, -1, 0, 0, 51, 31, 0, 0});
     REQUIRE(LoadIniData(&ini));
     CHECK(ini.pasteWaitMs == 1000);
     CHECK(ini.menuKeyMode == 0);

@@ -1,29 +1,8 @@
 #include <doctest/doctest.h>
 #include "state/item_store.h"
+#include "test_util.h"
 #include <string>
 #include <vector>
-
-static std::vector<ItemId> IdsDescending(ItemKind kind)
-{
-    std::vector<ItemId> ids;
-    const ItemMap &items = ItemStore::Items();
-    for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it)
-        if (it->second.kind == kind)
-            ids.push_back(it->first);
-    return ids;
-}
-
-static std::wstring TextOf(ItemId id)
-{
-    const Item *item = ItemStore::Find(id);
-    return item ? item->text : L"<absent>";
-}
-
-static std::wstring NameOf(ItemId id)
-{
-    const Item *item = ItemStore::Find(id);
-    return item ? item->name : L"<absent>";
-}
 
 TEST_CASE("ids start at 1, only grow, and survive erasing")
 {
@@ -43,8 +22,8 @@ TEST_CASE("null strings are stored as empty strings")
     ItemStore::ResetForTests();
     ItemId id = ItemStore::Insert(History, nullptr, nullptr);
     REQUIRE(ItemStore::Find(id));
-    CHECK(NameOf(id) == L"");
-    CHECK(TextOf(id) == L"");
+    CHECK(StoredName(id) == L"");
+    CHECK(StoredText(id) == L"");
     CHECK(GlobalSize(ItemStore::Find(id)->name) >= 2);
 }
 
@@ -54,8 +33,8 @@ TEST_CASE("the store keeps its own copies of the strings")
     WCHAR buffer[] = L"original";
     ItemId id = ItemStore::Insert(Registered, buffer, buffer);
     buffer[0] = L'X';
-    CHECK(TextOf(id) == L"original");
-    CHECK(NameOf(id) == L"original");
+    CHECK(StoredText(id) == L"original");
+    CHECK(StoredName(id) == L"original");
 }
 
 TEST_CASE("replace keeps the id, also for an absent one, and leaves the counter")
@@ -64,9 +43,9 @@ TEST_CASE("replace keeps the id, also for an absent one, and leaves the counter"
     ItemId a = ItemStore::Insert(History, nullptr, L"a");
     ItemStore::Replace(a, Registered, L"name", L"text");
     CHECK(ItemStore::KindOf(a) == Registered);
-    CHECK(TextOf(a) == L"text");
+    CHECK(StoredText(a) == L"text");
     ItemStore::Replace(40, History, nullptr, L"forty");
-    CHECK(TextOf(40) == L"forty");
+    CHECK(StoredText(40) == L"forty");
     CHECK(NextItemId == 2);
 }
 
@@ -77,14 +56,14 @@ TEST_CASE("swap exchanges whole contents, kinds included, and ids keep their pla
     ItemId b = ItemStore::Insert(Registered, L"nb", L"b");
     ItemStore::Swap(a, b);
     CHECK(ItemStore::KindOf(a) == Registered);
-    CHECK(NameOf(a) == L"nb");
-    CHECK(TextOf(a) == L"b");
+    CHECK(StoredName(a) == L"nb");
+    CHECK(StoredText(a) == L"b");
     CHECK(ItemStore::KindOf(b) == History);
-    CHECK(TextOf(b) == L"a");
+    CHECK(StoredText(b) == L"a");
     ItemStore::Swap(a, a);
-    CHECK(TextOf(a) == L"b");
+    CHECK(StoredText(a) == L"b");
     ItemStore::Swap(a, 99);  // absent partner: nothing changes
-    CHECK(TextOf(a) == L"b");
+    CHECK(StoredText(a) == L"b");
     CHECK(ItemStore::Size() == 2);
 }
 
@@ -96,8 +75,8 @@ TEST_CASE("move to end gives the newest id and keeps the contents")
     ItemId moved = ItemStore::MoveToEnd(b);
     CHECK(moved == 3);
     CHECK(ItemStore::KindOf(b) == -1);
-    CHECK(NameOf(moved) == L"nb");
-    CHECK(IdsDescending(Registered) == std::vector<ItemId>{moved, a});
+    CHECK(StoredName(moved) == L"nb");
+    CHECK(StoreIdsDescending(Registered) == std::vector<ItemId>{moved, a});
 }
 
 TEST_CASE("erase by kind, oldest history, counts")
@@ -131,10 +110,10 @@ TEST_CASE("move to end of the newest entry takes the next id; the walks list it 
     ItemStore::Erase(a);
     ItemId moved = ItemStore::MoveToEnd(b);
     CHECK(moved == 3);
-    CHECK(TextOf(moved) == L"b");
+    CHECK(StoredText(moved) == L"b");
     CHECK(ItemStore::Size() == 1);
     CHECK(ItemStore::Insert(History, nullptr, L"c") == 4);
-    CHECK(IdsDescending(History) == std::vector<ItemId>{4, 3});
+    CHECK(StoreIdsDescending(History) == std::vector<ItemId>{4, 3});
 }
 
 TEST_CASE("an id added by replace and later handed out by insert holds the new entry only")
@@ -145,13 +124,13 @@ TEST_CASE("an id added by replace and later handed out by insert holds the new e
     CHECK(ItemStore::Insert(History, nullptr, L"two") == 2);
     CHECK(ItemStore::Size() == 2);
     CHECK(ItemStore::KindOf(2) == History);
-    CHECK(NameOf(2) == L"");
-    CHECK(TextOf(2) == L"two");
+    CHECK(StoredName(2) == L"");
+    CHECK(StoredText(2) == L"two");
     ItemStore::Replace(5, History, nullptr, L"five");
     ItemStore::Insert(History, nullptr, L"three");
     CHECK(ItemStore::MoveToEnd(1) == 4);
     CHECK(ItemStore::MoveToEnd(2) == 5);
-    CHECK(TextOf(5) == L"two");
+    CHECK(StoredText(5) == L"two");
     CHECK(ItemStore::Size() == 3);
 }
 
