@@ -57,7 +57,8 @@ TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry rea
     PressKey(VK_F6);
     DWORD editorThread = GetWindowThreadProcessId(editor, nullptr);
     CHECK(WaitUntil([&] {
-        GUITHREADINFO info = {sizeof(info)};
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof(info);
         return GetGUIThreadInfo(editorThread, &info) && info.hwndFocus != edit;
     }, 3000));
     // Closed as by its title-bar button: Wine's tree view does not turn Alt+F4 or F10 into
@@ -75,4 +76,36 @@ TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry rea
             found = true;
     CHECK_MESSAGE(found, "entries saved: ", saved.size());
     CHECK(saved.size() == 2);  // the default entry and the new one
+}
+
+TEST_CASE("a text typed in the open editor is saved when the program ends before the editor closes")
+{
+    std::wstring dir = MakeScratchDir(L"editor_e2e_shutdown");
+    TavoProcess tavo;
+    REQUIRE(StartTavoClean(dir, &tavo));
+    DWORD pid = tavo.process.dwProcessId;
+
+    PostMessageW(tavo.mainWindow, WM_COMMAND, 40006, 0);
+    HWND editor = WaitForProcessWindow(pid, L"tavoDataEditClass", L"データ編集", 5000);
+    REQUIRE(editor);
+    REQUIRE(BringToForeground(editor, 3000));
+    PumpFor(100);
+    PressKey(VK_HOME);   // the copy-history group node
+    PressKey(VK_DOWN);   // the registered group node
+    PressKey(VK_RIGHT);  // expanded
+    PressKey(VK_DOWN);   // its one entry, the default "サイト名"
+    HWND edit = GetDlgItem(FindWindowExW(editor, nullptr, EDITOR_PANE_CLASS, nullptr), IDC_EDITOR_TEXT);
+    REQUIRE(edit != nullptr);
+    REQUIRE(WaitUntil([&] { return ForeignWindowText(edit) == L"ログインID\r\nパスワード"; }, 5000));
+    PressKey(VK_F6);
+    PressCtrlKey('A');
+    TypeText(L"edited, never committed");
+    REQUIRE(WaitUntil([&] { return ForeignWindowText(edit) == L"edited, never committed"; }, 5000));
+
+    // The tray's exit while the editor is open and its text not yet stored.
+    CHECK(StopTavo(&tavo) == 0);
+    std::vector<PasteRecord> saved;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+    REQUIRE(saved.size() == 1);
+    CHECK(saved[0] == PasteRecord{Registered, L"サイト名", L"edited, never committed"});
 }
