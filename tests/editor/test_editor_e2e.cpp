@@ -14,6 +14,13 @@ static std::wstring ForeignWindowText(HWND window)
     return text;
 }
 
+// Tray command 40006 to the program; the editor window it opens, or null.
+static HWND OpenEditorOf(const TavoProcess &tavo)
+{
+    PostMessageW(tavo.mainWindow, WM_COMMAND, 40006, 0);
+    return WaitForProcessWindow(tavo.process.dwProcessId, L"tavoDataEditClass", L"データ編集", 5000);
+}
+
 TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry reaches paste.dat")
 {
     std::wstring dir = MakeScratchDir(L"editor_e2e");
@@ -21,8 +28,7 @@ TEST_CASE("tray command 40006 opens one editor, and a keyboard-written entry rea
     REQUIRE(StartTavoClean(dir, &tavo));
     DWORD pid = tavo.process.dwProcessId;
 
-    PostMessageW(tavo.mainWindow, WM_COMMAND, 40006, 0);
-    HWND editor = WaitForProcessWindow(pid, L"tavoDataEditClass", L"データ編集", 5000);
+    HWND editor = OpenEditorOf(tavo);
     REQUIRE(editor);
     CHECK(WaitUntil([&] { return IsWindowVisible(editor) != FALSE; }, 3000));
 
@@ -83,10 +89,7 @@ TEST_CASE("a text typed in the open editor is saved when the program ends before
     std::wstring dir = MakeScratchDir(L"editor_e2e_shutdown");
     TavoProcess tavo;
     REQUIRE(StartTavoClean(dir, &tavo));
-    DWORD pid = tavo.process.dwProcessId;
-
-    PostMessageW(tavo.mainWindow, WM_COMMAND, 40006, 0);
-    HWND editor = WaitForProcessWindow(pid, L"tavoDataEditClass", L"データ編集", 5000);
+    HWND editor = OpenEditorOf(tavo);
     REQUIRE(editor);
     REQUIRE(BringToForeground(editor, 3000));
     PumpFor(100);
