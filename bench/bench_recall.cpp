@@ -290,6 +290,7 @@ static void BenchEndToEnd()
 
 int main()
 {
+    printf("bench_recall: the %s build\n", BuildArchitecture());
     AppInstance = GetModuleHandleW(nullptr);
     FillPrefixes();
     BenchCapture();

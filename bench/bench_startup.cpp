@@ -17,6 +17,7 @@ static ULONGLONG Now100ns()
 
 int main(int argc, char **argv)
 {
+    printf("bench_startup: the %s build\n", BuildArchitecture());
     int starts = argc > 1 ? atoi(argv[1]) : 10;
     std::wstring dir = MakeScratchDir(L"bench_startup");
     if (!CopyTavoInto(dir)) {

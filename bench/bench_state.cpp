@@ -2,6 +2,7 @@
 // folder beside this program and prints the median times and the file size.
 #include "state/data_files.h"
 #include "state/item_store.h"
+#include "test_util.h"
 #include <algorithm>
 #include <stdio.h>
 #include <vector>
@@ -36,6 +37,7 @@ static double Median(std::vector<double> values)
 
 int main()
 {
+    printf("bench_state: the %s build\n", BuildArchitecture());
     WCHAR dir[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, dir, MAX_PATH);
     while (length > 0 && dir[length - 1] != L'\\')

@@ -105,3 +105,9 @@ struct TestChildRegistrar {
 int RunTestChild(int argc, char **argv);
 // Starts this executable as "child NAME args"; the caller closes the handles.
 bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATION *process);
+
+// "x86" or "x64": the architecture this test or benchmark was built for, for its printed figures.
+inline const char *BuildArchitecture()
+{
+    return sizeof(void *) == 8 ? "x64" : "x86";
+}

@@ -1,12 +1,9 @@
-# Sourced by run-tests.sh and run-tavo.sh: installs what is missing, builds, readies the Wine
-# prefix, and gives a private Xvfb display when there is none. Sets root, build, xvfb_pid.
+# Sourced by run-tests.sh and run-tavo.sh: installs what is missing and gives the helpers that pick
+# the architectures (arch.sh) and a private Xvfb display. Sets root, xvfb_pid.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${TAVO_BUILD_DIR:-$root/build}
 "$root/tools/install-deps.sh"
-TAVO_BUILD_DIR=$build "$root/tools/build.sh"
-
-export WINEPREFIX=$build/wineprefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-"$root/tools/wine-prefix.sh"
+source "$root/tools/arch.sh"
+export WINEDEBUG=-all
 
 xvfb_pid=
 # Starts Xvfb on the first free display from :90 on and exports DISPLAY; returns when it is up.
@@ -19,4 +16,10 @@ start_private_display() {
         break
     done
     for _ in $(seq 50); do [ -e /tmp/.X11-unix/X${DISPLAY#:} ] && break; sleep 0.1; done
+}
+
+# Readies the Wine prefix of the build tree of architecture $1 and exports its environment.
+prepare_wine() {
+    tavo_wine_env "$1" "$root/build/$1"
+    "$root/tools/wine-prefix.sh"
 }

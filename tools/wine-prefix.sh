@@ -1,5 +1,6 @@
 #!/bin/bash
-# Creates and configures the Wine prefix named by $WINEPREFIX once; later calls return at once.
+# Creates and configures the Wine prefix named by $WINEPREFIX (of the bitness $WINEARCH names, with
+# that bitness's loader first on PATH: see tavo_wine_env in arch.sh) once; later calls return at once.
 # A lock keeps parallel test runs from doing it twice.
 set -u
 [ -f "$WINEPREFIX/.tavo-ready" ] && [ -f "$WINEPREFIX/.tavo-config2" ] && exit 0
@@ -7,7 +8,7 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
 [ -f "$WINEPREFIX/.tavo-ready" ] && [ -f "$WINEPREFIX/.tavo-config2" ] && exit 0
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=${WINEARCH:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/.tavo-ready" ]; then
     DISPLAY= wineboot -i >/dev/null 2>&1
     wineserver -w

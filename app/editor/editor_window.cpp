@@ -34,7 +34,8 @@ static const TBBUTTON ToolbarButtons[TOOLBAR_BUTTONS] = {
     {6, IDT_DOWN, TBSTATE_ENABLED, TBSTYLE_BUTTON, {0}, 0, 0},
     {0, 0, TBSTATE_ENABLED, TBSTYLE_SEP, {0}, 0, 0},
 };
-static_assert(sizeof(TBBUTTON) == 20, "TBBUTTON of a 32-bit program");
+// CreateToolbarEx is told sizeof(TBBUTTON): the layout of this architecture (bReserved grows on x64).
+static_assert(sizeof(TBBUTTON) == (sizeof(void *) == 8 ? 32 : 20), "TBBUTTON as the platform lays it out");
 
 HWND OpenEditorWindow()
 {

@@ -2,8 +2,7 @@
 #pragma once
 
 // Version of tavo.exe, as the file properties show it; AppTitle carries the same number.
-#define TAVO_VERSION_BINARY  0,0,3,0
-#define TAVO_VERSION_TEXT    "0.03"
+#include "tavo_version.h"
 
 #define IDI_APP              101
 #define IDI_ENTRY            102

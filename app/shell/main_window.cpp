@@ -15,7 +15,7 @@
 
 HINSTANCE AppInstance;                      // module of the resources and windows; set by the entry point
 HWND MainWindow;                            // set when creation returns; null while WM_CREATE runs
-const WCHAR AppTitle[] = L"tavo ver 0.03";  // caption, tray tooltip, About text, shortcut description
+const WCHAR AppTitle[] = L"tavo ver " TAVO_VERSION_WTEXT;  // caption, tray tooltip, About text, shortcut description
 HANDLE InstanceMutex;                       // "tavoClass"; held until the process ends
 NOTIFYICONDATAW TrayIconData;               // filled at creation; adds and later deletes the icon
 int BusyFlag;                               // 1 while the popup menu or a registered paste runs
@@ -42,7 +42,7 @@ void FillLabelPrefixTable()
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
 {
     ZeroMemory(data, sizeof(*data));
-    data->cbSize = NOTIFYICONDATAW_V1_SIZE;  // 152: the layout whose tooltip holds 64 units
+    data->cbSize = NOTIFYICONDATAW_V1_SIZE;  // 152 on x86, 168 on x64: the layout whose tooltip holds 64 units
     data->hWnd = window;
     data->uID = TRAY_ICON_ID;
     data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;

@@ -1,5 +1,6 @@
 // The program's tray menu, icon and file properties as linked into the executable.
 #include <doctest/doctest.h>
+#include <cstdio>
 #include <string>
 #include <vector>
 #include "res/resource.h"
@@ -95,7 +96,7 @@ TEST_CASE("icon 101 comes in 32 x 32 and 16 x 16 with a mask")
     }
 }
 
-TEST_CASE("version resource: file version 0.03, product tavo, Japanese and neutral blocks")
+TEST_CASE("version resource: the build's version in both forms, product tavo, Japanese and neutral blocks")
 {
     HRSRC found = FindResourceW(AppInstance, MAKEINTRESOURCEW(VS_VERSION_INFO), (LPCWSTR)RT_VERSION);
     REQUIRE(found != nullptr);
@@ -111,10 +112,13 @@ TEST_CASE("version resource: file version 0.03, product tavo, Japanese and neutr
     REQUIRE(VerQueryValueW(block.data(), L"\\", (void **)&fixed, &length));
     REQUIRE(fixed != nullptr);
     CHECK(fixed->dwSignature == 0xFEEF04BD);
-    CHECK(fixed->dwFileVersionMS == 0x00000000);
-    CHECK(fixed->dwFileVersionLS == 0x00030000);
-    CHECK(fixed->dwProductVersionMS == 0x00000000);
-    CHECK(fixed->dwProductVersionLS == 0x00030000);
+    // "MAJOR.MINOR" is the file version MAJOR,0,MINOR,0.
+    int major = 0, minor = 0;
+    REQUIRE(sscanf(TAVO_VERSION_TEXT, "%d.%d", &major, &minor) == 2);
+    CHECK(fixed->dwFileVersionMS == MAKELONG(0, major));
+    CHECK(fixed->dwFileVersionLS == MAKELONG(0, minor));
+    CHECK(fixed->dwProductVersionMS == fixed->dwFileVersionMS);
+    CHECK(fixed->dwProductVersionLS == fixed->dwFileVersionLS);
     CHECK(fixed->dwFileType == VFT_APP);
 
     WORD *translations = nullptr;
@@ -128,8 +132,8 @@ TEST_CASE("version resource: file version 0.03, product tavo, Japanese and neutr
     for (const wchar_t *language : {L"041104B0", L"000004B0"}) {
         CAPTURE(std::string(language, language + 8));
         CHECK(VersionString(block, language, L"ProductName") == L"tavo");
-        CHECK(VersionString(block, language, L"FileVersion") == L"0.03");
-        CHECK(VersionString(block, language, L"ProductVersion") == L"0.03");
+        CHECK(VersionString(block, language, L"FileVersion") == TAVO_VERSION_WTEXT);
+        CHECK(VersionString(block, language, L"ProductVersion") == TAVO_VERSION_WTEXT);
         CHECK(VersionString(block, language, L"OriginalFilename") == L"tavo.exe");
         CHECK(!VersionString(block, language, L"FileDescription").empty());
     }
@@ -138,6 +142,6 @@ TEST_CASE("version resource: file version 0.03, product tavo, Japanese and neutr
 
 TEST_CASE("AppTitle names the version of the file properties and fits the tray tooltip")
 {
-    CHECK(std::wstring(AppTitle).rfind(L"tavo ver 0.03", 0) == 0);
+    CHECK(std::wstring(AppTitle) == std::wstring(L"tavo ver ") + TAVO_VERSION_WTEXT);
     CHECK(lstrlenW(AppTitle) <= 63);
 }

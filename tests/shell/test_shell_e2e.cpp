@@ -2,6 +2,7 @@
 // WM_CLOSE and WM_ENDSESSION, damaged data files. Each case runs a copy in a scratch folder.
 #include <doctest/doctest.h>
 #include <cstdio>
+#include "shell/shell.h"
 #include "shell_checks.h"
 #include "state/ini_data.h"
 
@@ -153,7 +154,7 @@ TEST_CASE("first start without data files: hidden tavoClass window, defaults and
 
     WCHAR title[64] = {};
     GetWindowTextW(tavo.mainWindow, title, 64);
-    CHECK(std::wstring(title) == L"tavo ver 0.03");
+    CHECK(std::wstring(title) == std::wstring(AppTitle));
     CHECK(!IsWindowVisible(tavo.mainWindow));
     CHECK((GetWindowLongW(tavo.mainWindow, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) != 0);
     CHECK(FindProcessWindow(tavo.process.dwProcessId, L"#32770", nullptr) == nullptr);
@@ -207,7 +208,7 @@ TEST_CASE("the start-up command creates tavo.lnk with its properties, then delet
     ShortcutProperties properties = ReadShortcut(link);
     REQUIRE(properties.loaded);
     CHECK(SamePath(properties.path, dir + L"tavo.exe"));
-    CHECK(properties.description == L"tavo ver 0.03");
+    CHECK(properties.description == std::wstring(AppTitle));
     CHECK(properties.arguments == L"/s");
     CHECK(properties.workingDirectory == L"");
     CHECK(properties.showCmd == SW_SHOWNORMAL);
@@ -227,7 +228,7 @@ TEST_CASE("the About command shows AppTitle under the caption バージョン情
     PostMessageW(tavo.mainWindow, WM_COMMAND, 40002, 0);
     HWND box = WaitForProcessWindow(tavo.process.dwProcessId, L"#32770", L"バージョン情報", 5000);
     REQUIRE(box != nullptr);
-    CHECK(BoxText(box) == L"tavo ver 0.03");
+    CHECK(BoxText(box) == std::wstring(AppTitle));
     CHECK(GetWindow(box, GW_OWNER) == tavo.mainWindow);
     PressOk(box);
     CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));

@@ -47,13 +47,15 @@ TEST_CASE("LabelPrefixTable holds 0 to 9, then a to t")
     }
 }
 
-TEST_CASE("the tray record: 152 bytes, icon 2000, callback WM_TRAYICON, tooltip AppTitle, zeros elsewhere")
+TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAYICON, tooltip AppTitle, zeros elsewhere")
 {
     NOTIFYICONDATAW data;
     memset(&data, 0xCC, sizeof(data));
     HWND window = (HWND)(INT_PTR)0x1234;
     FillTrayIconData(&data, window);
-    CHECK(data.cbSize == 152);
+    // The first layout ends after its 64-unit tooltip: 152 bytes on x86, 168 on x64.
+    CHECK(data.cbSize == offsetof(NOTIFYICONDATAW, szTip) + 64 * sizeof(WCHAR));
+    CHECK(data.cbSize == (sizeof(void *) == 8 ? 168u : 152u));
     CHECK(data.hWnd == window);
     CHECK(data.uID == 2000);
     CHECK(data.uFlags == 7);
