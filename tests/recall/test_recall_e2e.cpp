@@ -3,73 +3,9 @@
 // keys and reads what landed in the fields and, after tavo.exe has ended, in paste.dat.
 #include <doctest/doctest.h>
 #include <functional>
-#include "recall_form.h"
+#include "recall_e2e_run.h"
 #include "state/ini_data.h"
 #include "test_util.h"
-
-static IniData TestIni(int menuKeyMode)
-{
-    IniData ini;
-    SetDefaultIniData(&ini);
-    ini.menuKeyMode = menuKeyMode;
-    ini.pasteWaitMs = 20;  // keeps a registered paste short
-    return ini;
-}
-
-// A running tavo.exe in a folder of its own and the form that this program types into.
-struct TavoRun {
-    std::wstring dir;
-    TavoProcess tavo = {};
-    TestForm form = {};
-    bool Start(const wchar_t *name, const IniData &ini, const std::vector<PasteRecord> *entries)
-    {
-        dir = MakeScratchDir(name);
-        if (!WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)) ||
-            (entries && !WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(*entries))))
-            return false;
-        if (!StartTavoClean(dir, &tavo))
-            return false;
-        PumpFor(300);
-        return CreateTestForm(&form) && FocusTestField(form, 1);
-    }
-    std::vector<PasteRecord> Stop()
-    {
-        DestroyTestForm(&form);
-        if (tavo.process.hProcess)
-            CHECK(StopTavo(&tavo) == 0);
-        std::vector<PasteRecord> saved;
-        CHECK_MESSAGE(ReadPasteRecords(dir + L"paste.dat", &saved), "paste.dat does not parse");
-        return saved;
-    }
-    ~TavoRun()
-    {
-        if (form.window)
-            DestroyTestForm(&form);
-        if (tavo.process.hProcess)
-            StopTavo(&tavo);
-    }
-};
-
-// A tap whose events pass through this thread's queue, where the hook forwards them.
-static void PlayTap(WORD vk)
-{
-    KeyDown(vk);
-    PumpFor(30);
-    KeyUp(vk);
-    PumpFor(30);
-}
-
-static void PlayDoubleTap(WORD vk)
-{
-    PlayTap(vk);
-    PlayTap(vk);
-}
-
-// After a tap sequence: a menu seen within the time, or none.
-static bool MenuOpensWithin(DWORD ms)
-{
-    return WaitUntil([] { return VisibleMenuWindow() != nullptr; }, ms);
-}
 
 // Answers the menu that the trigger opens with the keys; checks that field 1 then reads the
 // expected text within 5 s and that the player saw the menu.
