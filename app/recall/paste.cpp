@@ -1,5 +1,6 @@
 // The chosen entry goes into the application that had the focus: through the clipboard and a
-// synthesized Ctrl+V; a registered entry line by line with a Tab between the lines.
+// synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
+// never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
 #include "recall/recall_internal.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
@@ -113,11 +114,13 @@ static DWORD TargetThread()
 // One line through the clipboard; returns once the target has read it, or after LINE_TAKE_WAIT_MS.
 static BOOL TypeLine(const WCHAR *line, BOOL tabAfter, DWORD targetThread)
 {
-    OfferLineOnClipboard(line, targetThread);
+    // Ctrl+V goes out even when the clipboard could not be had: the target pastes what it holds,
+    // and there is no line of ours to wait for.
+    BOOL offered = OfferLineOnClipboard(line, targetThread);
     SendCtrlV();
     if (tabAfter)
         SendTab();
-    return WaitPumping(LINE_TAKE_WAIT_MS, &OfferedLine.taken);
+    return WaitPumping(offered ? LINE_TAKE_WAIT_MS : 0, &OfferedLine.taken);
 }
 
 void TypeRegisteredEntry(HWND owner, ItemId id)

@@ -35,4 +35,3 @@ void EndPopupOperation();
 
 // Paste injection.
 void PasteChosenEntry(HWND owner, int identifier);
-void StopTyping();

@@ -96,6 +96,7 @@ int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, 
 
 // Set when the typing must stop (exit asked, WM_QUIT seen); cleared when a popup operation starts.
 extern BOOL PasteStopRequested;
+void StopTyping();
 // Handles this thread's messages for the time, or until *done (when given) turns TRUE. A WM_QUIT
 // is posted again; FALSE when the typing must stop.
 BOOL WaitPumping(DWORD milliseconds, const BOOL *done);
