@@ -189,7 +189,7 @@ static BOOL DeferWhileMenuOrPaste(UINT message, WPARAM wParam)
 {
     if (!MenuOrPasteRunning())
         return FALSE;
-    if (message == WM_CLOSE) {
+    if (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(wParam) == IDM_EXIT)) {
         CloseDeferred = TRUE;
         EndPopupOperation();
         if (TrayMenuOpen)
