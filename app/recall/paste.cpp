@@ -1,5 +1,6 @@
 // The chosen entry goes into the application that had the focus: through the clipboard and a
-// synthesized Ctrl+V; a registered entry line by line with a Tab between the lines.
+// synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
+// never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
 #include "recall/recall_internal.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
@@ -70,10 +71,62 @@ int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, 
     return TYPE_STEP_CHAR;
 }
 
+BOOL PasteStopRequested;
+
+void StopTyping()
+{
+    PasteStopRequested = TRUE;
+}
+
+BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (!PasteStopRequested && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // The main loop must still see it, or the program never ends.
+                PostQuitMessage((int)msg.wParam);
+                PasteStopRequested = TRUE;
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (PasteStopRequested)
+            return FALSE;
+        if (done && *done)
+            return TRUE;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= milliseconds)
+            return TRUE;
+        MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+// The thread typed into: the one of the window that had the focus when the menu opened.
+static DWORD TargetThread()
+{
+    HWND target = FocusSnapshot.focusWindow ? FocusSnapshot.focusWindow : FocusSnapshot.foregroundWindow;
+    return target ? GetWindowThreadProcessId(target, nullptr) : 0;
+}
+
+// One line through the clipboard; returns once the target has read it, or after LINE_TAKE_WAIT_MS.
+static BOOL TypeLine(const WCHAR *line, BOOL tabAfter, DWORD targetThread)
+{
+    // Ctrl+V goes out even when the clipboard could not be had: the target pastes what it holds,
+    // and there is no line of ours to wait for.
+    BOOL offered = OfferLineOnClipboard(line, targetThread);
+    SendCtrlV();
+    if (tabAfter)
+        SendTab();
+    return WaitPumping(offered ? LINE_TAKE_WAIT_MS : 0, &OfferedLine.taken);
+}
+
 void TypeRegisteredEntry(HWND owner, ItemId id)
 {
     const Item *item = ItemStore::Find(id);
-    if (!item)
+    if (!item || PasteStopRequested)
         return;
     int length = lstrlenW(item->text);
     HANDLE heap = GetProcessHeap();
@@ -81,26 +134,30 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
     WCHAR *line = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
     if (source && line) {
         CopyMemory(source, item->text, 2 * length);
+        WCHAR *earlierText = ClipboardGetText(owner);  // put back when the paste ends
+        DWORD targetThread = TargetThread();
         // An altered ini.dat must not turn the pause into a hang.
         int pause = g_ini.pasteWaitMs < PASTE_WAIT_MIN ? PASTE_WAIT_MIN
                   : g_ini.pasteWaitMs > PASTE_WAIT_MAX ? PASTE_WAIT_MAX : g_ini.pasteWaitMs;
         int position = 0, lineLength = 0;
-        for (;;) {
+        BOOL going = TRUE;
+        while (going) {
             int step = TakeTypingStep(source, length, &position, line, &lineLength);
             if (step == TYPE_STEP_END)
                 break;
             if (step == TYPE_STEP_LINE) {
-                ClipboardSetPrivateText(owner, line);
-                SendCtrlV();
-                SendTab();
+                going = TypeLine(line, TRUE, targetThread);
                 lineLength = 0;
                 line[0] = 0;
             }
-            PumpMessages(pause);
-            Sleep(pause);
+            // The user's pause comes on top of the wait for the target.
+            going = going && WaitPumping(pause, nullptr);
         }
-        ClipboardSetPrivateText(owner, line);
-        SendCtrlV();
+        if (going)
+            TypeLine(line, FALSE, targetThread);
+        FinishPasteClipboard(earlierText, PasteStopRequested);
+        if (earlierText)
+            GlobalFree(earlierText);
     }
     if (source)
         HeapFree(heap, 0, source);

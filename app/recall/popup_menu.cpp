@@ -287,8 +287,28 @@ static HMENU BuildPopupMenu()
     return root;
 }
 
+static BOOL PopupRunning;  // ShowPopupMenu is on the stack
+
+BOOL PopupOperationRunning()
+{
+    return PopupRunning;
+}
+
+void EndPopupOperation()
+{
+    if (!PopupRunning)
+        return;
+    EndMenu();
+    StopTyping();
+}
+
 void ShowPopupMenu(HWND owner)
 {
+    // BusyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
+    if (PopupRunning)
+        return;
+    PopupRunning = TRUE;
+    PasteStopRequested = FALSE;
     BusyFlag = 1;
     TakeFocusSnapshot(&FocusSnapshot);
     ForceForeground(MainWindow);
@@ -301,7 +321,9 @@ void ShowPopupMenu(HWND owner)
         DestroyMenu(root);
     if (GetForegroundWindow() == MainWindow)
         RestoreFocus(&FocusSnapshot);
-    PasteChosenEntry(MainWindow, chosen);
+    if (!PasteStopRequested)  // an exit asked while the menu was open pastes nothing
+        PasteChosenEntry(MainWindow, chosen);
     ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
     BusyFlag = 0;
+    PopupRunning = FALSE;
 }

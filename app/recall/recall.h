@@ -28,6 +28,10 @@ extern FocusSnapshotRecord FocusSnapshot;  // all zero while no popup operation 
 #define ITEM_LABEL_CHARS 60                // room of every label buffer
 void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars);
 void ShowPopupMenu(HWND owner);
+// TRUE from the start of ShowPopupMenu to its end, the paste included.
+BOOL PopupOperationRunning();
+// Exit was asked: a running popup menu closes and a paste stops typing.
+void EndPopupOperation();
 
 // Paste injection.
 void PasteChosenEntry(HWND owner, int identifier);

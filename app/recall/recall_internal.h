@@ -93,3 +93,37 @@ void PumpMessages(int count);
 #define TYPE_STEP_CHAR 1  // the character joined the line: pause
 #define TYPE_STEP_LINE 2  // a CR ended the line (terminated in `line`): paste it, Tab, empty it, pause
 int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, int *lineLength);
+
+// Set when the typing must stop (exit asked, WM_QUIT seen); cleared when a popup operation starts.
+extern BOOL PasteStopRequested;
+void StopTyping();
+// Handles this thread's messages for the time, or until *done (when given) turns TRUE. A WM_QUIT
+// is posted again; FALSE when the typing must stop.
+BOOL WaitPumping(DWORD milliseconds, const BOOL *done);
+
+// ---- Paste injection: the typed lines on the clipboard ----
+
+#define LINE_TAKE_WAIT_MS 1000  // how long a typed line waits for the target to read it
+
+// The line on the clipboard, announced by delayed rendering.
+struct LineOffer {
+    WCHAR *text;          // handed over on request (process heap); null when no line is on offer
+    DWORD targetThread;   // the thread typed into; 0 when unknown, and then every reader counts
+    BOOL rendered;        // the text went to some reader
+    BOOL taken;           // the text went to the target
+    DWORD sequence;       // the clipboard's sequence number while it holds the line
+};
+extern LineOffer OfferedLine;
+
+BOOL ReaderIsTarget(DWORD readerThread, DWORD targetThread);
+// Empties the clipboard and announces the line, marked as not to be recorded.
+BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread);
+
+// What becomes of the clipboard when a registered paste ends.
+#define AFTER_PASTE_LEAVE   0  // it changed since the last line went on: leave it
+#define AFTER_PASTE_RENDER  1  // the target has not read the last line yet: let it have it
+#define AFTER_PASTE_RESTORE 2  // put the user's earlier text back
+#define AFTER_PASTE_EMPTY   3  // the user had no text there: empty it
+int DecideClipboardAfterPaste(BOOL lastLineTaken, BOOL typingStopped, BOOL stillTavosLine, BOOL hadText);
+// earlierText: the user's text from before the paste, or null.
+void FinishPasteClipboard(const WCHAR *earlierText, BOOL typingStopped);

@@ -70,6 +70,9 @@ void OnDoubleTapTimer(HWND window)
 
 void OnHotKey(HWND window, WPARAM wParam)
 {
+    // A menu or paste already runs: a second one would take over its focus record and BusyFlag.
+    if (BusyFlag == 1)
+        return;
     if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode))
         ShowPopupMenu(window);
 }

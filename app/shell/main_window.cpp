@@ -171,6 +171,54 @@ static LRESULT OnInitMenuPopup(HMENU menu)
     return 0;
 }
 
+// Exit and the tray commands wait while the popup menu, a paste or the tray menu runs: run inside
+// one of them, a shutdown would destroy the window it works for, and a command would act in the
+// middle of it. An exit also ends the menu and stops the typing; the rest is done when it ends.
+static BOOL TrayMenuOpen;
+static BOOL CloseDeferred;
+static UINT DeferredCommands[8];
+static int DeferredCommandCount;
+
+static BOOL MenuOrPasteRunning()
+{
+    return BusyFlag == 1 || PopupOperationRunning() || TrayMenuOpen;
+}
+
+// TRUE when the message was kept for later.
+static BOOL DeferWhileMenuOrPaste(UINT message, WPARAM wParam)
+{
+    if (!MenuOrPasteRunning())
+        return FALSE;
+    if (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(wParam) == IDM_EXIT)) {
+        CloseDeferred = TRUE;
+        EndPopupOperation();
+        if (TrayMenuOpen)
+            EndMenu();
+        return TRUE;
+    }
+    UINT command = LOWORD(wParam);
+    for (int k = 0; k < DeferredCommandCount; k++)
+        if (DeferredCommands[k] == command)
+            return TRUE;
+    if (DeferredCommandCount < (int)ARRAYSIZE(DeferredCommands))
+        DeferredCommands[DeferredCommandCount++] = command;
+    return TRUE;  // beyond the room, refused
+}
+
+// Called where a menu or paste may just have ended; posts what waited, the exit alone if it was asked.
+static void RunDeferredCommands(HWND window)
+{
+    if (MenuOrPasteRunning())
+        return;
+    if (CloseDeferred)
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    else
+        for (int k = 0; k < DeferredCommandCount; k++)
+            PostMessageW(window, WM_COMMAND, DeferredCommands[k], 0);
+    CloseDeferred = FALSE;
+    DeferredCommandCount = 0;
+}
+
 static void ShowTrayMenu()
 {
     HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDM_TRAY));
@@ -181,16 +229,23 @@ static void ShowTrayMenu()
     GetCursorPos(&cursor);
     SetForegroundWindow(MainWindow);
     SetFocus(MainWindow);
+    TrayMenuOpen = TRUE;
     TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_LEFTALIGN, cursor.x, cursor.y, 0, MainWindow, nullptr);
+    TrayMenuOpen = FALSE;
     DestroyMenu(menu);
     // Lets the menu close properly when the user clicks elsewhere (the menu's own loop needs a message).
     PostMessageW(MainWindow, WM_NULL, 0, 0);
 }
 
-static LRESULT OnTrayIcon(WPARAM wParam, LPARAM lParam)
+static LRESULT OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (wParam == TRAY_ICON_ID && lParam == WM_RBUTTONUP)
+    // Clicks while a menu or paste runs do nothing: a tray menu would take the paste's keys.
+    if (MenuOrPasteRunning())
+        return 0;
+    if (wParam == TRAY_ICON_ID && lParam == WM_RBUTTONUP) {
         ShowTrayMenu();
+        RunDeferredCommands(window);
+    }
     return 0;
 }
 
@@ -199,11 +254,13 @@ static void ShowAboutBox()
     MessageBoxW(MainWindow, AppTitle, L"バージョン情報", MB_ICONINFORMATION);
 }
 
-static LRESULT OnCommand(WPARAM wParam)
+static LRESULT OnCommand(HWND window, WPARAM wParam)
 {
+    if (DeferWhileMenuOrPaste(WM_COMMAND, wParam))
+        return 0;
     switch (LOWORD(wParam)) {
     case IDM_EXIT:
-        SendMessageW(MainWindow, WM_CLOSE, 0, 0);
+        SendMessageW(window, WM_CLOSE, 0, 0);
         break;
     case IDM_ABOUT:
         ShowAboutBox();
@@ -239,13 +296,19 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DESTROY:
         return OnDestroy();
     case WM_CLOSE:
+        if (DeferWhileMenuOrPaste(message, wParam))
+            return 0;
+        return OnShutdown(window);
     case WM_ENDSESSION:
+        // The session ends when this returns: no waiting, the paste stops and the state is saved now.
+        EndPopupOperation();
         return OnShutdown(window);
     case WM_COMMAND:
-        return OnCommand(wParam);
+        return OnCommand(window, wParam);
     case WM_TIMER:
         if (wParam == TIMER_DOUBLETAP) {
             OnDoubleTapTimer(window);
+            RunDeferredCommands(window);
             return 0;
         }
         if (wParam == TIMER_CBCHAIN) {
@@ -262,12 +325,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_HOTKEY:
         OnHotKey(window, wParam);
+        RunDeferredCommands(window);
         return 0;
     case WM_HOOKKEY:
         OnHookKey(window, wParam, lParam);
         return 0;
     case WM_TRAYICON:
-        return OnTrayIcon(wParam, lParam);
+        return OnTrayIcon(window, wParam, lParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -2,6 +2,7 @@
 #include "test_util.h"
 
 static WNDPROC EditProc;  // the system's edit procedure under our subclass
+DWORD FieldPasteDelayMs;
 
 static LRESULT CALLBACK FieldProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -13,6 +14,8 @@ static LRESULT CALLBACK FieldProc(HWND window, UINT message, WPARAM wParam, LPAR
     }
     if (message == WM_CHAR && wParam == L'\t')
         return 0;
+    if (message == WM_PASTE && FieldPasteDelayMs)
+        Sleep(FieldPasteDelayMs);  // busy, as a loaded application is
     return CallWindowProcW(EditProc, window, message, wParam, lParam);
 }
 
@@ -34,23 +37,25 @@ bool CreateTestForm(TestForm *form)
         registered = RegisterClassW(&wc) != 0;
     }
     form->window = CreateWindowExW(0, L"tavoTestFormClass", L"recall form", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                   120, 120, 420, 160, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+                                   120, 120, 420, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!form->window)
         return false;
     DWORD style = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
     form->field1 = CreateWindowExW(0, L"EDIT", L"", style, 10, 10, 380, 24, form->window, (HMENU)1, nullptr, nullptr);
     form->field2 = CreateWindowExW(0, L"EDIT", L"", style, 10, 50, 380, 24, form->window, (HMENU)2, nullptr, nullptr);
+    form->field3 = CreateWindowExW(0, L"EDIT", L"", style, 10, 90, 380, 24, form->window, (HMENU)3, nullptr, nullptr);
     EditProc = (WNDPROC)SetWindowLongPtrW(form->field1, GWLP_WNDPROC, (LONG_PTR)FieldProc);
     SetWindowLongPtrW(form->field2, GWLP_WNDPROC, (LONG_PTR)FieldProc);
+    SetWindowLongPtrW(form->field3, GWLP_WNDPROC, (LONG_PTR)FieldProc);
     PumpFor(50);
-    return form->field1 && form->field2;
+    return form->field1 && form->field2 && form->field3;
 }
 
 void DestroyTestForm(TestForm *form)
 {
     if (form->window)
         DestroyWindow(form->window);
-    form->window = form->field1 = form->field2 = nullptr;
+    form->window = form->field1 = form->field2 = form->field3 = nullptr;
     PumpFor(20);
 }
 

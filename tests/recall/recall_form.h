@@ -1,4 +1,4 @@
-// The window that the recall tests type into: two edit fields, Tab moves the focus between them.
+// The window that the recall tests type into: three edit fields, Tab moves the focus between them.
 // It never takes the foreground by itself.
 #pragma once
 #include <windows.h>
@@ -9,7 +9,11 @@ struct TestForm {
     HWND window;
     HWND field1;
     HWND field2;
+    HWND field3;
 };
+
+// A target slow to read: each field waits this long on a paste before it reads the clipboard.
+extern DWORD FieldPasteDelayMs;
 
 bool CreateTestForm(TestForm *form);
 void DestroyTestForm(TestForm *form);

@@ -26,6 +26,7 @@ inline void ResetRecallForTests()
     TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
     ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
     SendInputRoute = SendInput;
+    PasteStopRequested = FALSE;
 }
 
 // Texts of the History entries, oldest first.

@@ -454,3 +454,50 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
     }
     DestroyTestForm(&form);
 }
+
+// Ctrl+V that ends the program's loop: WM_QUIT is posted while the line waits for its reader.
+static int CtrlVSeen;
+static UINT WINAPI QuitAtFirstCtrlV(UINT count, LPINPUT inputs, int size)
+{
+    if (count == 4 && CtrlVSeen++ == 0)
+        PostQuitMessage(7);
+    return RecordSendInput(count, inputs, size);
+}
+
+TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target that never reads is waited for only so long")
+{
+    Hub hub;
+    RecordedBatches.clear();
+    g_ini.pasteWaitMs = 5;
+    ItemId reg = ItemStore::Insert(Registered, L"site", L"user\r\npass");
+
+    SUBCASE("WM_QUIT: no further line, the quit stays for the main loop, the earlier text comes back")
+    {
+        REQUIRE(PutClipboardText(nullptr, L"earlier"));
+        CtrlVSeen = 0;
+        SendInputRoute = QuitAtFirstCtrlV;
+        BusyFlag = 1;
+        PasteChosenEntry(MainWindow, reg);
+        BusyFlag = 0;
+        CHECK(BatchShape() == "VT");
+        CHECK(PasteStopRequested);
+        MSG msg;
+        CHECK(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        CHECK(msg.message == WM_QUIT);
+        CHECK(msg.wParam == 7);
+        CHECK(TakeClipboardText() == L"earlier");
+        PasteStopRequested = FALSE;
+    }
+    SUBCASE("nobody reads: each line gives up after its wait, and the last one stays for a late reader")
+    {
+        SendInputRoute = RecordSendInput;
+        BusyFlag = 1;
+        PasteChosenEntry(MainWindow, reg);
+        BusyFlag = 0;
+        CHECK(BatchShape() == "VTV");
+        CHECK_FALSE(OfferedLine.taken);
+        CHECK(TakeClipboardText() == L"pass");
+        CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == 0);
+        CHECK(HistoryTexts().empty());
+    }
+}

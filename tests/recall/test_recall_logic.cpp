@@ -469,3 +469,36 @@ TEST_CASE("PumpMessages looks at the queue count times")
         left++;
     CHECK(left == 2);
 }
+
+TEST_CASE("the clipboard after a registered paste, and who counts as the target reading a line")
+{
+    SUBCASE("a line read by the target: the earlier text comes back, or an empty clipboard")
+    {
+        CHECK(DecideClipboardAfterPaste(TRUE, FALSE, TRUE, TRUE) == AFTER_PASTE_RESTORE);
+        CHECK(DecideClipboardAfterPaste(TRUE, FALSE, TRUE, FALSE) == AFTER_PASTE_EMPTY);
+    }
+    SUBCASE("the clipboard changed since the line went on: whatever is there now stays")
+    {
+        for (int taken = 0; taken < 2; taken++)
+            for (int stopped = 0; stopped < 2; stopped++)
+                for (int hadText = 0; hadText < 2; hadText++)
+                    CHECK(DecideClipboardAfterPaste(taken, stopped, FALSE, hadText) == AFTER_PASTE_LEAVE);
+    }
+    SUBCASE("a target that has not read the last line yet still gets it")
+    {
+        CHECK(DecideClipboardAfterPaste(FALSE, FALSE, TRUE, TRUE) == AFTER_PASTE_RENDER);
+        CHECK(DecideClipboardAfterPaste(FALSE, FALSE, TRUE, FALSE) == AFTER_PASTE_RENDER);
+    }
+    SUBCASE("a paste broken off hands nothing more over")
+    {
+        CHECK(DecideClipboardAfterPaste(FALSE, TRUE, TRUE, TRUE) == AFTER_PASTE_RESTORE);
+        CHECK(DecideClipboardAfterPaste(FALSE, TRUE, TRUE, FALSE) == AFTER_PASTE_EMPTY);
+    }
+    SUBCASE("the target's thread, a windowless reader or an unknown target count; another thread does not")
+    {
+        CHECK(ReaderIsTarget(42, 42));
+        CHECK(ReaderIsTarget(0, 42));
+        CHECK(ReaderIsTarget(7, 0));
+        CHECK_FALSE(ReaderIsTarget(7, 42));
+    }
+}
