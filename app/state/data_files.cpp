@@ -1,7 +1,9 @@
 // The two data files beside the executable. Both are encrypted as a whole with the same RC4 key
 // stream, so what one build writes every other build reads. A save never puts the plain image on
-// disk and never leaves a half-written file: the encrypted image goes to a temporary file in the
-// same folder, which then replaces the old file in one step.
+// disk and never leaves a half-written file: the encrypted image goes, in chunks, to a temporary
+// file of its own in the same folder, which then replaces the old file in one step. A file that is
+// there but cannot be read is never taken for a first start: it is copied to its .bak file before
+// any save may replace it.
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include <wincrypt.h>
@@ -10,10 +12,19 @@ const WCHAR DataPassPhrase[] = L"tavo";
 
 static const WCHAR IniFileName[] = L"ini.dat";
 static const WCHAR ItemsFileName[] = L"paste.dat";
+static const WCHAR IniBackupName[] = L"ini.dat.bak";
 static const WCHAR ItemsBackupName[] = L"paste.dat.bak";
-// As long as the names they stand in for, so a temporary path fits wherever the file's path fits.
-static const WCHAR IniTempName[] = L"ini.tmp";
-static const WCHAR ItemsTempName[] = L"paste.tmp";
+
+// RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
+// same stream; pieces keep every buffer the provider sees small.
+#define CIPHER_CHUNK (1024 * 1024)
+// Another program (a virus scanner, a backup or sync client) may hold a file for a moment.
+#define SHARING_RETRY_MS 2000
+#define SHARING_RETRY_STEP_MS 50
+
+// What the start learned about each file (index DATA_INI, DATA_ITEMS).
+static BOOL g_unreadable[2];
+static BOOL g_protected[2];
 
 static BOOL g_useDataDirForTests;      // AppDir answers g_dataDirForTests instead of the exe's folder
 static BOOL g_dataDirTooLongForTests;  // the folder given did not fit: AppDir fails
@@ -22,6 +33,8 @@ static BOOL g_cipherFailsForTests;
 
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
+    for (int file = DATA_INI; file <= DATA_ITEMS; file++)
+        g_unreadable[file] = g_protected[file] = FALSE;
     g_useDataDirForTests = dir != nullptr;
     g_dataDirTooLongForTests = FALSE;
     g_dataDirForTests[0] = 0;
@@ -81,111 +94,344 @@ static BOOL DataFilePath(const WCHAR *fileName, WCHAR path[MAX_PATH])
     return TRUE;
 }
 
-BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode)
+BOOL DataFileUnreadable(int file)
 {
+    return (file == DATA_INI || file == DATA_ITEMS) && g_unreadable[file];
+}
+
+BOOL DataFileProtected(int file)
+{
+    return (file == DATA_INI || file == DATA_ITEMS) && g_protected[file];
+}
+
+// One RC4 key stream over any number of pieces.
+struct CipherStream {
+    HCRYPTPROV provider;
+    HCRYPTHASH hash;
+    HCRYPTKEY key;
+};
+
+static void CloseCipher(CipherStream *cipher)
+{
+    if (cipher->key)
+        CryptDestroyKey(cipher->key);
+    if (cipher->hash)
+        CryptDestroyHash(cipher->hash);
+    if (cipher->provider)
+        CryptReleaseContext(cipher->provider, 0);
+    ZeroMemory(cipher, sizeof(*cipher));
+}
+
+static BOOL OpenCipher(CipherStream *cipher, const WCHAR *passPhrase)
+{
+    ZeroMemory(cipher, sizeof(*cipher));
     if (g_cipherFailsForTests)
         return FALSE;
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, 0) &&
-        !CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET))
-        return FALSE;
-    HCRYPTHASH hash = 0;
-    if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
-        CryptReleaseContext(provider, 0);
+    // A key derived from a hash needs no key container: a verify context opens none, so a
+    // missing or damaged container of the user cannot stop a save.
+    if (!CryptAcquireContextW(&cipher->provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        cipher->provider = 0;
         return FALSE;
     }
     // The phrase's character count is handed over as its byte count, so only the first two
     // characters enter the key. Every existing file was written with that key: keep it.
-    HCRYPTKEY key = 0;
-    if (!CryptHashData(hash, (const BYTE *)passPhrase, lstrlenW(passPhrase), 0) ||
-        !CryptDeriveKey(provider, CALG_RC4, hash, CRYPT_EXPORTABLE, &key)) {
-        CryptDestroyHash(hash);
-        CryptReleaseContext(provider, 0);
+    if (!CryptCreateHash(cipher->provider, CALG_MD5, 0, 0, &cipher->hash) ||
+        !CryptHashData(cipher->hash, (const BYTE *)passPhrase, lstrlenW(passPhrase), 0) ||
+        !CryptDeriveKey(cipher->provider, CALG_RC4, cipher->hash, CRYPT_EXPORTABLE, &cipher->key)) {
+        CloseCipher(cipher);
         return FALSE;
     }
-    BOOL result = FALSE;
-    DWORD done = length;
-    if (mode == CIPHER_ENCRYPT)
-        result = CryptEncrypt(key, 0, TRUE, 0, buffer, &done, length);
-    else if (mode == CIPHER_DECRYPT)
-        result = CryptDecrypt(key, 0, TRUE, 0, buffer, &done);
-    CryptDestroyHash(hash);
-    CryptDestroyKey(key);
-    CryptReleaseContext(provider, 0);
-    return result;
+    return TRUE;
 }
 
-// The whole file in a zero-filled heap buffer; null when it cannot be opened or read.
-static BYTE *ReadDataFile(const WCHAR *path, DWORD *bytesRead)
+static BOOL CipherPiece(CipherStream *cipher, BYTE *buffer, DWORD length, int mode)
 {
-    *bytesRead = 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return nullptr;
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    BYTE *buffer = nullptr;
-    if (high == 0 && size != INVALID_FILE_SIZE)
-        buffer = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size ? size : 1);
-    if (buffer && !ReadFile(file, buffer, size, bytesRead, nullptr)) {
-        HeapFree(GetProcessHeap(), 0, buffer);
-        buffer = nullptr;
-        *bytesRead = 0;
+    while (length > 0) {
+        DWORD piece = length < CIPHER_CHUNK ? length : CIPHER_CHUNK;
+        DWORD done = piece;
+        BOOL ok = mode == CIPHER_ENCRYPT ? CryptEncrypt(cipher->key, 0, FALSE, 0, buffer, &done, piece)
+                                         : CryptDecrypt(cipher->key, 0, FALSE, 0, buffer, &done);
+        if (!ok || done != piece)
+            return FALSE;
+        buffer += piece;
+        length -= piece;
     }
-    CloseHandle(file);
-    return buffer;
+    return TRUE;
 }
 
-// Writes data to the temporary file and moves it over the data file. On any failure the data
-// file is left exactly as it was and the temporary file is removed.
-static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *tempName, const BYTE *data, DWORD size)
+BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode)
 {
-    WCHAR path[MAX_PATH];
-    WCHAR tempPath[MAX_PATH];
-    if (!DataFilePath(fileName, path) || !DataFilePath(tempName, tempPath))
+    if (mode != CIPHER_ENCRYPT && mode != CIPHER_DECRYPT)
         return FALSE;
-    HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    CipherStream cipher;
+    if (!OpenCipher(&cipher, passPhrase))
         return FALSE;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, data, size, &written, nullptr) && written == size && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (ok)
-        ok = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok)
-        DeleteFileW(tempPath);
+    BOOL ok = CipherPiece(&cipher, buffer, length, mode);
+    CloseCipher(&cipher);
     return ok;
 }
 
-BOOL LoadIniData(IniData *ini)
+// Results of OpenDataFile.
+#define OPEN_OK 0
+#define OPEN_MISSING 1  // not found: a first start
+#define OPEN_FAILED 2   // there, but it cannot be opened
+
+// Opens a data file for reading with the sharing that lets other readers and writers keep their
+// handles, waiting briefly while another program holds it without that sharing.
+static int OpenDataFile(const WCHAR *path, HANDLE *file)
+{
+    DWORD waited = 0;
+    for (;;) {
+        *file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (*file != INVALID_HANDLE_VALUE)
+            return OPEN_OK;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return OPEN_MISSING;
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || waited >= SHARING_RETRY_MS)
+            return OPEN_FAILED;
+        Sleep(SHARING_RETRY_STEP_MS);
+        waited += SHARING_RETRY_STEP_MS;
+    }
+}
+
+static BOOL ReadAll(HANDLE file, BYTE *buffer, DWORD size)
+{
+    while (size > 0) {
+        DWORD piece = size < 16 * CIPHER_CHUNK ? size : 16 * CIPHER_CHUNK;
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, piece, &got, nullptr) || got == 0)
+            return FALSE;
+        buffer += got;
+        size -= got;
+    }
+    return TRUE;
+}
+
+// The whole file in a zero-filled heap buffer. OPEN_FAILED also when it cannot be read whole
+// or is too large for the memory.
+static int ReadDataFile(const WCHAR *path, BYTE **data, DWORD *size)
+{
+    *data = nullptr;
+    *size = 0;
+    HANDLE file;
+    int opened = OpenDataFile(path, &file);
+    if (opened != OPEN_OK)
+        return opened;
+    DWORD high = 0;
+    DWORD length = GetFileSize(file, &high);
+    BYTE *buffer = nullptr;
+    if (high == 0 && length != INVALID_FILE_SIZE)
+        buffer = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length ? length : 1);
+    if (buffer && !ReadAll(file, buffer, length)) {
+        HeapFree(GetProcessHeap(), 0, buffer);
+        buffer = nullptr;
+    }
+    CloseHandle(file);
+    if (!buffer)
+        return OPEN_FAILED;
+    *data = buffer;
+    *size = length;
+    return OPEN_OK;
+}
+
+// A new file of a name no other save uses, in the data folder: "<name>.<process>-<n>.tmp". A
+// stale temporary file, read-only or not, is never in the way.
+static HANDLE CreateTempFile(const WCHAR *fileName, WCHAR tempPath[MAX_PATH])
+{
+    static LONG counter;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        WCHAR name[64];
+        wsprintfW(name, L"%s.%lx-%lx.tmp", fileName, GetCurrentProcessId(), (unsigned long)InterlockedIncrement(&counter));
+        if (!DataFilePath(name, tempPath))
+            return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+            return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes a temporary file piece by piece, encrypting each piece on the way when a cipher is given.
+struct FileWriter {
+    HANDLE file;
+    CipherStream *cipher;
+    BYTE *buffer;
+    DWORD used;
+    BOOL ok;
+};
+
+#define WRITER_BUFFER (256 * 1024)
+
+static BOOL FlushWriter(FileWriter *writer)
+{
+    if (writer->ok && writer->used > 0) {
+        DWORD written = 0;
+        writer->ok = (!writer->cipher || CipherPiece(writer->cipher, writer->buffer, writer->used, CIPHER_ENCRYPT)) &&
+                     WriteFile(writer->file, writer->buffer, writer->used, &written, nullptr) && written == writer->used;
+    }
+    writer->used = 0;
+    return writer->ok;
+}
+
+static void PutBytes(FileWriter *writer, const void *source, SIZE_T size)
+{
+    const BYTE *from = (const BYTE *)source;
+    while (writer->ok && size > 0) {
+        DWORD room = WRITER_BUFFER - writer->used;
+        DWORD piece = size < room ? (DWORD)size : room;
+        CopyMemory(writer->buffer + writer->used, from, piece);
+        writer->used += piece;
+        from += piece;
+        size -= piece;
+        if (writer->used == WRITER_BUFFER)
+            FlushWriter(writer);
+    }
+}
+
+// What a data file is written from: a plain image (ini.dat) or the store (paste.dat).
+typedef void (*WriteContents)(FileWriter *writer, const void *source);
+
+// Writes the contents to a temporary file and moves it over the data file. On any failure the
+// data file is left exactly as it was and the temporary file is removed.
+static BOOL ReplaceDataFile(const WCHAR *fileName, WriteContents write, const void *source, BOOL encrypt)
+{
+    WCHAR path[MAX_PATH];
+    WCHAR tempPath[MAX_PATH];
+    if (!DataFilePath(fileName, path))
+        return FALSE;
+    // A file the user made read-only is not replaced: Windows refuses the move, Wine would not.
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    FileWriter writer = {};
+    writer.buffer = (BYTE *)HeapAlloc(GetProcessHeap(), 0, WRITER_BUFFER);
+    if (!writer.buffer)
+        return FALSE;
+    CipherStream cipher;
+    BOOL ok = !encrypt || OpenCipher(&cipher, DataPassPhrase);
+    if (ok) {
+        writer.cipher = encrypt ? &cipher : nullptr;
+        writer.file = CreateTempFile(fileName, tempPath);
+        ok = writer.file != INVALID_HANDLE_VALUE;
+    }
+    if (ok) {
+        writer.ok = TRUE;
+        write(&writer, source);
+        ok = FlushWriter(&writer) && FlushFileBuffers(writer.file);
+        CloseHandle(writer.file);
+        if (ok)
+            ok = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!ok)
+            DeleteFileW(tempPath);
+    }
+    if (encrypt && writer.cipher)
+        CloseCipher(&cipher);
+    HeapFree(GetProcessHeap(), 0, writer.buffer);
+    return ok;
+}
+
+// Copies the data file, as it is on disk, to its .bak file; streams, so any size copies.
+struct CopySource {
+    HANDLE file;
+};
+
+static void WriteCopy(FileWriter *writer, const void *source)
+{
+    HANDLE file = ((const CopySource *)source)->file;
+    while (writer->ok) {
+        DWORD got = 0;
+        if (writer->used == WRITER_BUFFER && !FlushWriter(writer))
+            return;
+        if (!ReadFile(file, writer->buffer + writer->used, WRITER_BUFFER - writer->used, &got, nullptr)) {
+            writer->ok = FALSE;
+            return;
+        }
+        if (got == 0)
+            return;
+        writer->used += got;
+    }
+}
+
+static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
+{
+    WCHAR path[MAX_PATH];
+    if (!DataFilePath(fileName, path))
+        return FALSE;
+    CopySource source;
+    if (OpenDataFile(path, &source.file) != OPEN_OK)
+        return FALSE;
+    BOOL ok = ReplaceDataFile(backupName, WriteCopy, &source, FALSE);
+    CloseHandle(source.file);
+    return ok;
+}
+
+static const WCHAR *FileNameOf(int file)
+{
+    return file == DATA_INI ? IniFileName : ItemsFileName;
+}
+
+static const WCHAR *BackupNameOf(int file)
+{
+    return file == DATA_INI ? IniBackupName : ItemsBackupName;
+}
+
+// A file found unreadable at the start is kept as .bak; until that works, it stays protected.
+static void NoteUnreadable(int file)
+{
+    g_unreadable[file] = TRUE;
+    g_protected[file] = !KeepFileAside(FileNameOf(file), BackupNameOf(file));
+}
+
+// A protected file may be replaced once a copy of it has been made.
+static BOOL MayReplace(int file)
+{
+    if (g_protected[file])
+        g_protected[file] = !KeepFileAside(FileNameOf(file), BackupNameOf(file));
+    return !g_protected[file];
+}
+
+int LoadIniData(IniData *ini)
 {
     WCHAR path[MAX_PATH];
     if (!DataFilePath(IniFileName, path))
-        return FALSE;
+        return DATA_FILE_NONE;
     DWORD size = 0;
-    BYTE *buffer = ReadDataFile(path, &size);
-    if (!buffer)
-        return FALSE;
-    // A short file would leave part of the record undefined: the caller's defaults serve better.
+    BYTE *buffer = nullptr;
+    int read = ReadDataFile(path, &buffer, &size);
+    if (read == OPEN_MISSING)
+        return DATA_FILE_NONE;
+    if (read == OPEN_FAILED) {
+        NoteUnreadable(DATA_INI);
+        return DATA_FILE_UNREADABLE;
+    }
+    // A short file would leave part of the record undefined: the caller's defaults serve better,
+    // and the file is kept aside.
     BOOL ok = size >= sizeof(IniData) && DataCipher(buffer, size, DataPassPhrase, CIPHER_DECRYPT);
     if (ok) {
         CopyMemory(ini, buffer, sizeof(IniData));
         ClampIniData(ini);
+    } else {
+        KeepFileAside(IniFileName, IniBackupName);
     }
     HeapFree(GetProcessHeap(), 0, buffer);
-    return ok;
+    return ok ? DATA_FILE_LOADED : DATA_FILE_NONE;
+}
+
+static void WriteIni(FileWriter *writer, const void *source)
+{
+    PutBytes(writer, source, sizeof(IniData));
 }
 
 BOOL SaveIniData(const IniData *ini)
 {
-    BYTE *buffer = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(IniData));
-    if (!buffer)
-        return FALSE;
-    CopyMemory(buffer, ini, sizeof(IniData));
-    BOOL ok = DataCipher(buffer, sizeof(IniData), DataPassPhrase, CIPHER_ENCRYPT) &&
-              ReplaceDataFile(IniFileName, IniTempName, buffer, sizeof(IniData));
-    HeapFree(GetProcessHeap(), 0, buffer);
-    return ok;
+    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, WriteIni, ini, TRUE);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -193,7 +439,7 @@ static DWORD StringBytes(const WCHAR *s)
     return 2 * (DWORD)(s ? lstrlenW(s) : 0) + 2;
 }
 
-static BYTE *PutBytes(BYTE *at, const void *source, DWORD size)
+static BYTE *PutImageBytes(BYTE *at, const void *source, DWORD size)
 {
     if (source)
         CopyMemory(at, source, size);
@@ -212,15 +458,34 @@ BYTE *MakeItemsImage(DWORD *size)
     if (!image)
         return nullptr;
     int count = ItemStore::Size();
-    BYTE *at = PutBytes(image, &count, 4);
+    BYTE *at = PutImageBytes(image, &count, 4);
     for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it) {
         // The buffer is zero-filled, so a missing string still leaves its terminator behind.
-        at = PutBytes(at, &it->second.kind, 4);
-        at = PutBytes(at, it->second.name, StringBytes(it->second.name));
-        at = PutBytes(at, it->second.text, StringBytes(it->second.text));
+        at = PutImageBytes(at, &it->second.kind, 4);
+        at = PutImageBytes(at, it->second.name, StringBytes(it->second.name));
+        at = PutImageBytes(at, it->second.text, StringBytes(it->second.text));
     }
     *size = (DWORD)total;
     return image;
+}
+
+static void PutString(FileWriter *writer, const WCHAR *s)
+{
+    static const WCHAR empty = 0;
+    PutBytes(writer, s ? s : &empty, StringBytes(s));
+}
+
+// The same bytes as MakeItemsImage, written record by record: no buffer of the image's size.
+static void WriteItems(FileWriter *writer, const void *)
+{
+    const ItemMap &items = ItemStore::Items();
+    int count = ItemStore::Size();
+    PutBytes(writer, &count, 4);
+    for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it) {
+        PutBytes(writer, &it->second.kind, 4);
+        PutString(writer, it->second.name);
+        PutString(writer, it->second.text);
+    }
 }
 
 // The string at *offset up to its terminator; null when the image ends first.
@@ -237,6 +502,13 @@ static const WCHAR *TakeString(const BYTE *image, DWORD size, DWORD *offset)
     return nullptr;
 }
 
+// Takes out again what one parse inserted: every id from the first it was given.
+static void EraseFrom(ItemId first)
+{
+    for (ItemId id = first; id < NextItemId; id++)
+        ItemStore::Erase(id);
+}
+
 int ParseItemsImage(const BYTE *image, DWORD size)
 {
     if (size < 4)
@@ -244,6 +516,7 @@ int ParseItemsImage(const BYTE *image, DWORD size)
     int count = 0;
     CopyMemory(&count, image, 4);
     DWORD offset = 4;
+    ItemId first = NextItemId;
     for (int n = 0; n < count; n++) {
         if (size - offset < 4)
             return ITEMS_IMAGE_DAMAGED;
@@ -254,50 +527,46 @@ int ParseItemsImage(const BYTE *image, DWORD size)
         const WCHAR *text = name ? TakeString(image, size, &at) : nullptr;
         if (!text)
             return ITEMS_IMAGE_DAMAGED;
-        ItemStore::Insert(kind, name, text);
+        if (ItemStore::Insert(kind, name, text) == 0) {
+            EraseFrom(first);
+            return ITEMS_IMAGE_NO_MEMORY;
+        }
         offset = at;
     }
     // Bytes behind the last record would not survive the next save.
     return offset == size ? ITEMS_IMAGE_OK : ITEMS_IMAGE_DAMAGED;
 }
 
-// A paste.dat that could not be read whole is kept as paste.dat.bak before the save at exit
-// replaces it with what could be read.
-static void KeepDamagedItemsFile(const WCHAR *path)
-{
-    WCHAR backupPath[MAX_PATH];
-    if (DataFilePath(ItemsBackupName, backupPath))
-        CopyFileW(path, backupPath, FALSE);
-}
-
-BOOL LoadItems()
+int LoadItems()
 {
     WCHAR path[MAX_PATH];
     if (!DataFilePath(ItemsFileName, path))
-        return FALSE;
+        return DATA_FILE_NONE;
     DWORD size = 0;
-    BYTE *image = ReadDataFile(path, &size);
-    if (!image)
-        return FALSE;
-    int parsed = ITEMS_IMAGE_BAD;
-    if (size >= 4 && DataCipher(image, size, DataPassPhrase, CIPHER_DECRYPT))
-        parsed = ParseItemsImage(image, size);
-    HeapFree(GetProcessHeap(), 0, image);
+    BYTE *image = nullptr;
+    int read = ReadDataFile(path, &image, &size);
+    if (read == OPEN_MISSING)
+        return DATA_FILE_NONE;
+    int parsed = ITEMS_IMAGE_NO_MEMORY;
+    if (read == OPEN_OK) {
+        parsed = ITEMS_IMAGE_BAD;
+        if (size >= 4 && DataCipher(image, size, DataPassPhrase, CIPHER_DECRYPT))
+            parsed = ParseItemsImage(image, size);
+        HeapFree(GetProcessHeap(), 0, image);
+    }
+    // Too large for the memory counts as unreadable: the file itself is sound.
+    if (parsed == ITEMS_IMAGE_NO_MEMORY) {
+        NoteUnreadable(DATA_ITEMS);
+        return DATA_FILE_UNREADABLE;
+    }
+    // A paste.dat that could not be read whole is kept as paste.dat.bak before a save replaces
+    // it with what could be read.
     if (parsed != ITEMS_IMAGE_OK)
-        KeepDamagedItemsFile(path);
-    return parsed != ITEMS_IMAGE_BAD;
+        KeepFileAside(ItemsFileName, ItemsBackupName);
+    return parsed == ITEMS_IMAGE_BAD ? DATA_FILE_NONE : DATA_FILE_LOADED;
 }
 
 BOOL SaveItems()
 {
-    DWORD size = 0;
-    BYTE *image = MakeItemsImage(&size);
-    if (!image)
-        return FALSE;
-    BOOL ok = DataCipher(image, size, DataPassPhrase, CIPHER_ENCRYPT) &&
-              ReplaceDataFile(ItemsFileName, ItemsTempName, image, size);
-    HeapFree(GetProcessHeap(), 0, image);
-    if (ok)
-        ItemStore::EraseAll();
-    return ok;
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, WriteItems, nullptr, TRUE);
 }
