@@ -359,14 +359,16 @@ static void WriteCopy(FileWriter *writer, const void *source)
     }
 }
 
+// TRUE once the file is safe to replace: copied, or no longer there.
 static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
 {
     WCHAR path[MAX_PATH];
     if (!DataFilePath(fileName, path))
         return FALSE;
     CopySource source;
-    if (OpenDataFile(path, &source.file) != OPEN_OK)
-        return FALSE;
+    int opened = OpenDataFile(path, &source.file);
+    if (opened != OPEN_OK)
+        return opened == OPEN_MISSING;  // a file that went away needs no copy
     BOOL ok = ReplaceDataFile(backupName, WriteCopy, &source, FALSE);
     CloseHandle(source.file);
     return ok;

@@ -624,16 +624,18 @@ TEST_CASE("a paste.dat that cannot be opened at all is never taken for a first s
     CHECK(CountTempFiles(dir) == 0);
 }
 
-TEST_CASE("a stale temporary file, read-only or a folder, never blocks a save")
+TEST_CASE("a stale temporary file, read-only and held, or a folder, never blocks a save")
 {
     std::wstring dir = UseScratch(L"stale_tmp");
     ItemStore::Insert(Registered, L"site", L"id");
     IniData ini = SampleIni();
-    // The names the saves once always used, left behind by a crash and made read-only.
-    for (const wchar_t *name : {L"paste.tmp", L"ini.tmp"}) {
-        REQUIRE(WriteFileBytes(dir + name, Bytes{1, 2, 3}));
-        REQUIRE(SetFileAttributesW((dir + name).c_str(), FILE_ATTRIBUTE_READONLY));
-    }
+    // The names the saves once always used, left behind by a crash: a read-only file that a
+    // scanner holds (a root user under Wine may write a read-only file; Windows refuses), and a folder.
+    REQUIRE(WriteFileBytes(dir + L"paste.tmp", Bytes{1, 2, 3}));
+    REQUIRE(SetFileAttributesW((dir + L"paste.tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+    HeldFile scanner(dir + L"paste.tmp", GENERIC_READ, 0);
+    REQUIRE(scanner.handle != INVALID_HANDLE_VALUE);
+    REQUIRE(CreateDirectoryW((dir + L"ini.tmp").c_str(), nullptr));
     CHECK(SaveItems());
     CHECK(SaveIniData(&ini));
     std::vector<PasteRecord> saved;
@@ -643,8 +645,8 @@ TEST_CASE("a stale temporary file, read-only or a folder, never blocks a save")
     REQUIRE(ReadIniRecord(dir + L"ini.dat", &loaded));
     CHECK(memcmp(&loaded, &ini, sizeof(ini)) == 0);
     CHECK(CountTempFiles(dir) == 2);  // the two stale ones only
+    scanner.Release();
     SetFileAttributesW((dir + L"paste.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
-    SetFileAttributesW((dir + L"ini.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_CASE("a read-only paste.dat is not replaced, and the store stays")
