@@ -269,6 +269,8 @@ void EditorAdd()
     } else {
         return;
     }
+    if (id == 0)
+        return;  // no memory for the strings: the store is as it was
     HTREEITEM added = InsertTreeItem(group, TVI_FIRST, text, NODE_ENTRY, id);
     SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
     SelectTreeItem(added);
@@ -351,6 +353,8 @@ int EditorPaste(HTREEITEM target)
     } else {
         return 0;
     }
+    if (id == 0)
+        return 0;  // no memory for the strings: nothing pasted, so a drop deletes nothing either
     HTREEITEM group, pasted;
     if (nodeType != NODE_ENTRY) {
         group = target;

@@ -490,18 +490,110 @@ static void WriteItems(FileWriter *writer, const void *)
     }
 }
 
-// The string at *offset up to its terminator; null when the image ends first.
-// Strings start at even offsets, so the terminator is looked for unit by unit.
-static const WCHAR *TakeString(const BYTE *image, DWORD size, DWORD *offset)
+// Reads a plain paste.dat image piece by piece: from memory, or from the file, decrypting each
+// piece on the way, so that a load needs no buffer of the file's size, only the store itself.
+struct ItemsReader {
+    HANDLE file;              // null when the image is in memory
+    CipherStream *cipher;
+    BYTE *piece;              // the piece being taken apart
+    DWORD pieceSize, at;      // bytes in it, bytes taken
+    unsigned long long left;  // bytes of the file not yet read
+    BOOL readFailed;
+};
+
+#define READER_PIECE (256 * 1024)  // even, so a UTF-16 unit never straddles two pieces
+#define ITEMS_IMAGE_READ_FAILED 4  // the file could not be read to its end: nothing inserted
+
+// TRUE while there is a byte to take; reads the next piece once the current one is used up.
+static BOOL ReaderHasByte(ItemsReader *reader)
 {
-    for (DWORD at = *offset; size - at >= 2; at += 2) {
-        if (image[at] == 0 && image[at + 1] == 0) {
-            const WCHAR *s = (const WCHAR *)(image + *offset);
-            *offset = at + 2;
-            return s;
-        }
+    if (reader->at < reader->pieceSize)
+        return TRUE;
+    if (!reader->file || reader->left == 0 || reader->readFailed)
+        return FALSE;
+    DWORD want = reader->left < READER_PIECE ? (DWORD)reader->left : READER_PIECE;
+    DWORD got = 0;
+    if (!ReadFile(reader->file, reader->piece, want, &got, nullptr) || got != want ||
+        !CipherPiece(reader->cipher, reader->piece, got, CIPHER_DECRYPT)) {
+        reader->readFailed = TRUE;
+        return FALSE;
     }
-    return nullptr;
+    reader->pieceSize = got;
+    reader->at = 0;
+    reader->left -= got;
+    return TRUE;
+}
+
+static BOOL TakeBytes(ItemsReader *reader, void *to, DWORD count)
+{
+    BYTE *out = (BYTE *)to;
+    while (count > 0) {
+        if (!ReaderHasByte(reader))
+            return FALSE;
+        DWORD piece = reader->pieceSize - reader->at;
+        if (piece > count)
+            piece = count;
+        CopyMemory(out, reader->piece + reader->at, piece);
+        out += piece;
+        count -= piece;
+        reader->at += piece;
+    }
+    return TRUE;
+}
+
+// One string as it is read, terminated; grown as needed and reused for the next string.
+struct UnitBuffer {
+    WCHAR *units;
+    SIZE_T length, room;
+};
+
+static BOOL AppendUnits(UnitBuffer *buffer, const WCHAR *units, SIZE_T count)
+{
+    SIZE_T needed = buffer->length + count + 1;
+    if (needed > buffer->room) {
+        SIZE_T room = buffer->room ? buffer->room : 256;
+        while (room < needed)
+            room *= 2;
+        WCHAR *grown = buffer->units ? (WCHAR *)HeapReAlloc(GetProcessHeap(), 0, buffer->units, 2 * room)
+                                     : (WCHAR *)HeapAlloc(GetProcessHeap(), 0, 2 * room);
+        if (!grown)
+            return FALSE;
+        buffer->units = grown;
+        buffer->room = room;
+    }
+    CopyMemory(buffer->units + buffer->length, units, 2 * count);
+    buffer->length += count;
+    buffer->units[buffer->length] = 0;
+    return TRUE;
+}
+
+// Results of TakeString.
+#define TAKE_OK 0
+#define TAKE_ENDED 1      // the image ended before the terminator
+#define TAKE_NO_MEMORY 2
+
+// The string up to its terminator. Strings start at even offsets, so the terminator is looked
+// for unit by unit.
+static int TakeString(ItemsReader *reader, UnitBuffer *buffer)
+{
+    buffer->length = 0;
+    if (!AppendUnits(buffer, nullptr, 0))
+        return TAKE_NO_MEMORY;
+    for (;;) {
+        if (!ReaderHasByte(reader) || reader->pieceSize - reader->at < 2)
+            return TAKE_ENDED;
+        const WCHAR *units = (const WCHAR *)(reader->piece + reader->at);
+        DWORD available = (reader->pieceSize - reader->at) / 2;
+        DWORD count = 0;
+        while (count < available && units[count] != 0)
+            count++;
+        if (!AppendUnits(buffer, units, count))
+            return TAKE_NO_MEMORY;
+        BOOL ended = count < available;
+        reader->at += 2 * (count + (ended ? 1 : 0));
+        if (ended)
+            return TAKE_OK;
+    }
 }
 
 // Takes out again what one parse inserted: every id from the first it was given.
@@ -511,32 +603,73 @@ static void EraseFrom(ItemId first)
         ItemStore::Erase(id);
 }
 
-int ParseItemsImage(const BYTE *image, DWORD size)
+// Inserts the records in image order. Damage keeps the records read so far; a lack of memory
+// or a failed read takes them all out again.
+static int ParseItems(ItemsReader *reader)
 {
-    if (size < 4)
-        return ITEMS_IMAGE_BAD;
     int count = 0;
-    CopyMemory(&count, image, 4);
-    DWORD offset = 4;
+    if (!TakeBytes(reader, &count, 4))
+        return reader->readFailed ? ITEMS_IMAGE_READ_FAILED : ITEMS_IMAGE_BAD;
+    UnitBuffer name = {}, text = {};
     ItemId first = NextItemId;
-    for (int n = 0; n < count; n++) {
-        if (size - offset < 4)
-            return ITEMS_IMAGE_DAMAGED;
+    int result = ITEMS_IMAGE_OK;
+    for (int n = 0; n < count && result == ITEMS_IMAGE_OK; n++) {
         ItemKind kind = 0;
-        CopyMemory(&kind, image + offset, 4);
-        DWORD at = offset + 4;
-        const WCHAR *name = TakeString(image, size, &at);
-        const WCHAR *text = name ? TakeString(image, size, &at) : nullptr;
-        if (!text)
-            return ITEMS_IMAGE_DAMAGED;
-        if (ItemStore::Insert(kind, name, text) == 0) {
-            EraseFrom(first);
-            return ITEMS_IMAGE_NO_MEMORY;
-        }
-        offset = at;
+        int took = TakeBytes(reader, &kind, 4) ? TAKE_OK : TAKE_ENDED;
+        if (took == TAKE_OK)
+            took = TakeString(reader, &name);
+        if (took == TAKE_OK)
+            took = TakeString(reader, &text);
+        if (took == TAKE_NO_MEMORY || (took == TAKE_OK && ItemStore::Insert(kind, name.units, text.units) == 0))
+            result = ITEMS_IMAGE_NO_MEMORY;
+        else if (took == TAKE_ENDED)
+            result = ITEMS_IMAGE_DAMAGED;
     }
     // Bytes behind the last record would not survive the next save.
-    return offset == size ? ITEMS_IMAGE_OK : ITEMS_IMAGE_DAMAGED;
+    if (result == ITEMS_IMAGE_OK && ReaderHasByte(reader))
+        result = ITEMS_IMAGE_DAMAGED;
+    if (reader->readFailed)
+        result = ITEMS_IMAGE_READ_FAILED;
+    if (name.units)
+        HeapFree(GetProcessHeap(), 0, name.units);
+    if (text.units)
+        HeapFree(GetProcessHeap(), 0, text.units);
+    if (result == ITEMS_IMAGE_NO_MEMORY || result == ITEMS_IMAGE_READ_FAILED)
+        EraseFrom(first);
+    return result;
+}
+
+int ParseItemsImage(const BYTE *image, DWORD size)
+{
+    ItemsReader reader = {};
+    reader.piece = (BYTE *)image;
+    reader.pieceSize = size;
+    return ParseItems(&reader);
+}
+
+// paste.dat read, decrypted and parsed piece by piece.
+static int ParseItemsFile(HANDLE file)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return ITEMS_IMAGE_READ_FAILED;
+    if (size.QuadPart < 4)
+        return ITEMS_IMAGE_BAD;
+    ItemsReader reader = {};
+    reader.file = file;
+    reader.left = (unsigned long long)size.QuadPart;
+    reader.piece = (BYTE *)HeapAlloc(GetProcessHeap(), 0, READER_PIECE);
+    if (!reader.piece)
+        return ITEMS_IMAGE_NO_MEMORY;
+    CipherStream cipher;
+    int parsed = ITEMS_IMAGE_BAD;  // a file that cannot be decrypted is kept aside like a damaged one
+    if (OpenCipher(&cipher, DataPassPhrase)) {
+        reader.cipher = &cipher;
+        parsed = ParseItems(&reader);
+        CloseCipher(&cipher);
+    }
+    HeapFree(GetProcessHeap(), 0, reader.piece);
+    return parsed;
 }
 
 int LoadItems()
@@ -544,20 +677,17 @@ int LoadItems()
     WCHAR path[MAX_PATH];
     if (!DataFilePath(ItemsFileName, path))
         return DATA_FILE_NONE;
-    DWORD size = 0;
-    BYTE *image = nullptr;
-    int read = ReadDataFile(path, &image, &size);
-    if (read == OPEN_MISSING)
+    HANDLE file;
+    int opened = OpenDataFile(path, &file);
+    if (opened == OPEN_MISSING)
         return DATA_FILE_NONE;
-    int parsed = ITEMS_IMAGE_NO_MEMORY;
-    if (read == OPEN_OK) {
-        parsed = ITEMS_IMAGE_BAD;
-        if (size >= 4 && DataCipher(image, size, DataPassPhrase, CIPHER_DECRYPT))
-            parsed = ParseItemsImage(image, size);
-        HeapFree(GetProcessHeap(), 0, image);
+    int parsed = ITEMS_IMAGE_READ_FAILED;
+    if (opened == OPEN_OK) {
+        parsed = ParseItemsFile(file);
+        CloseHandle(file);
     }
-    // Too large for the memory counts as unreadable: the file itself is sound.
-    if (parsed == ITEMS_IMAGE_NO_MEMORY) {
+    // Not read, or too large for the memory: the file itself may be sound, so it is no first start.
+    if (parsed == ITEMS_IMAGE_NO_MEMORY || parsed == ITEMS_IMAGE_READ_FAILED) {
         NoteUnreadable(DATA_ITEMS);
         return DATA_FILE_UNREADABLE;
     }
