@@ -24,6 +24,7 @@ WCHAR LabelPrefixTable[30][2];              // "0".."9", "a".."t"
 // An exit shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE
 // arriving there must not start a second exit, and nothing runs after the window is taken down.
 static BOOL ShutdownRunning;
+static BOOL SessionEnding;  // the end of the session is being handled (its warning may be open)
 static BOOL TakenDown;
 // Registered by the shell; sent to every top-level window when the taskbar is created again.
 static UINT TaskbarCreatedMessage;
@@ -109,6 +110,7 @@ static void WarnBox(HWND owner, const WCHAR *text)
 static LRESULT OnCreate(HWND window)
 {
     ShutdownRunning = FALSE;
+    SessionEnding = FALSE;
     TakenDown = FALSE;
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     FillLabelPrefixTable();
@@ -166,8 +168,9 @@ static LRESULT OnEndSession(HWND window, WPARAM ending)
 {
     if (!ending)
         return OnExitRequest(window);
-    if (TakenDown)
+    if (TakenDown || SessionEnding)
         return 0;
+    SessionEnding = TRUE;
     PrepareEditorForSave();
     int failed = SaveForSessionEnd();
     if (failed) {

@@ -177,8 +177,8 @@ BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode)
 #define OPEN_FAILED 2   // there, but it cannot be opened
 
 // Opens a data file for reading with the sharing that lets other readers and writers keep their
-// handles, waiting briefly while another program holds it without that sharing.
-static int OpenDataFile(const WCHAR *path, HANDLE *file)
+// handles, waiting up to waitMs while another program holds it without that sharing.
+static int OpenDataFile(const WCHAR *path, HANDLE *file, DWORD waitMs)
 {
     DWORD waited = 0;
     for (;;) {
@@ -189,7 +189,7 @@ static int OpenDataFile(const WCHAR *path, HANDLE *file)
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
             return OPEN_MISSING;
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || waited >= SHARING_RETRY_MS)
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || waited >= waitMs)
             return OPEN_FAILED;
         Sleep(SHARING_RETRY_STEP_MS);
         waited += SHARING_RETRY_STEP_MS;
@@ -216,7 +216,7 @@ static int ReadDataFile(const WCHAR *path, BYTE **data, DWORD *size)
     *data = nullptr;
     *size = 0;
     HANDLE file;
-    int opened = OpenDataFile(path, &file);
+    int opened = OpenDataFile(path, &file, SHARING_RETRY_MS);
     if (opened != OPEN_OK)
         return opened;
     DWORD high = 0;
@@ -366,7 +366,8 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
     if (!DataFilePath(fileName, path))
         return FALSE;
     CopySource source;
-    int opened = OpenDataFile(path, &source.file);
+    // Right after a load that waited already, or at a save the user may retry: no second wait.
+    int opened = OpenDataFile(path, &source.file, 0);
     if (opened != OPEN_OK)
         return opened == OPEN_MISSING;  // a file that went away needs no copy
     BOOL ok = ReplaceDataFile(backupName, WriteCopy, &source, FALSE);
@@ -678,7 +679,7 @@ int LoadItems()
     if (!DataFilePath(ItemsFileName, path))
         return DATA_FILE_NONE;
     HANDLE file;
-    int opened = OpenDataFile(path, &file);
+    int opened = OpenDataFile(path, &file, SHARING_RETRY_MS);
     if (opened == OPEN_MISSING)
         return DATA_FILE_NONE;
     int parsed = ITEMS_IMAGE_READ_FAILED;

@@ -302,3 +302,31 @@ TEST_CASE("after the shell restarts, TaskbarCreated brings the tray icon back")
     CHECK(Shell_NotifyIconW(NIM_MODIFY, &icon));
     CHECK(StopTavo(&tavo) == 0);
 }
+
+TEST_CASE("the end of the session while the exit asks Retry/Cancel: saved at once, told, and the program ends")
+{
+    std::wstring dir = MakeScratchDir(L"data_endsession_in_box");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
+    REQUIRE(SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    PostMessageW(tavo.mainWindow, WM_CLOSE, 0, 0);
+    HWND box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    REQUIRE(DeleteFileW((dir + L"ini.dat").c_str()));  // written by the failed exit: gone, to see it again
+
+    // Windows sends it while the box's own loop runs.
+    PostMessageW(tavo.mainWindow, WM_ENDSESSION, TRUE, 0);
+    HWND warning = nullptr;
+    REQUIRE(WaitUntil([&] {
+        warning = FindVisibleProcessWindow(tavo.process.dwProcessId, L"#32770", L"tavo");
+        return warning && warning != box;
+    }, 15000));
+    CHECK(BoxText(warning) == std::wstring(PasteNotSaved) + L"変更の一部は失われます。");
+    IniData ini;
+    CHECK(ReadIniRecord(dir + L"ini.dat", &ini));
+    PressOk(warning);
+    CHECK(WaitExit(tavo.process, 15000) == 0);
+    SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
