@@ -126,7 +126,8 @@ static LRESULT OnCreate(HWND window)
         WarnBox(window, L"ホットキーの設定に失敗しました");
     NextViewer = SetClipboardViewer(window);
     SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
-    WarnUnreadableDataFiles(window);
+    // Told once the window exists and runs, not from inside its creation.
+    PostMessageW(window, WM_DATA_WARNINGS, 0, 0);
     return 0;
 }
 
@@ -330,6 +331,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TRAYICON:
         return OnTrayIcon(wParam, lParam);
+    case WM_DATA_WARNINGS:
+        WarnUnreadableDataFiles(window);
+        return 0;
     }
     if (message == TaskbarCreatedMessage && message != 0) {
         OnTaskbarCreated();

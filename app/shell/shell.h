@@ -5,6 +5,7 @@
 #include "tavohook.h"
 
 #define WM_TRAYICON     (WM_APP + 2)
+#define WM_DATA_WARNINGS (WM_APP + 3)  // posted at creation: tells of data files that could not be read
 #define TRAY_ICON_ID    2000
 #define TIMER_DOUBLETAP 2001
 #define TIMER_CBCHAIN   2002

@@ -385,18 +385,42 @@ static const WCHAR *BackupNameOf(int file)
     return file == DATA_INI ? IniBackupName : ItemsBackupName;
 }
 
+// A copy made earlier may be the only one of the user's data (the file was unreadable at an
+// earlier start too): it moves to the first free name "<backup>.1", "<backup>.2", ... .
+static void MoveOlderBackupAside(const WCHAR *backupName)
+{
+    WCHAR path[MAX_PATH];
+    if (!DataFilePath(backupName, path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        return;
+    for (int n = 1; n < 100; n++) {
+        WCHAR name[40], older[MAX_PATH];
+        wsprintfW(name, L"%s.%d", backupName, n);
+        if (!DataFilePath(name, older) || MoveFileExW(path, older, 0))
+            return;
+    }
+}
+
+// An unreadable file is copied to its .bak file, the newest copy always under that name.
+static BOOL KeepUnreadableFile(int file)
+{
+    WCHAR path[MAX_PATH];
+    if (DataFilePath(FileNameOf(file), path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        MoveOlderBackupAside(BackupNameOf(file));
+    return KeepFileAside(FileNameOf(file), BackupNameOf(file));
+}
+
 // A file found unreadable at the start is kept as .bak; until that works, it stays protected.
 static void NoteUnreadable(int file)
 {
     g_unreadable[file] = TRUE;
-    g_protected[file] = !KeepFileAside(FileNameOf(file), BackupNameOf(file));
+    g_protected[file] = !KeepUnreadableFile(file);
 }
 
 // A protected file may be replaced once a copy of it has been made.
 static BOOL MayReplace(int file)
 {
     if (g_protected[file])
-        g_protected[file] = !KeepFileAside(FileNameOf(file), BackupNameOf(file));
+        g_protected[file] = !KeepUnreadableFile(file);
     return !g_protected[file];
 }
 

@@ -813,3 +813,26 @@ TEST_CASE("damaged settings are bounded: tree width, editor placement, hotkey")
         }
     }
 }
+
+TEST_CASE("a file unreadable at two starts keeps both copies: the newest as paste.dat.bak, the older numbered")
+{
+    std::wstring dir = UseScratch(L"unreadable_twice");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(FiftyEntries())));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+    for (int start = 0; start < 2; start++) {
+        CAPTURE(start);
+        SetDataDirectoryForTests(dir.c_str());  // a new start
+        ItemStore::ResetForTests();
+        {
+            HeldFile holder(dir + L"paste.dat", GENERIC_READ, 0);
+            REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+            CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+        }
+        ItemStore::Insert(History, nullptr, start == 0 ? L"first session" : L"second session");
+        CHECK(SaveItems());
+    }
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak.1") == original);
+    std::vector<PasteRecord> newest;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat.bak", &newest));
+    CHECK(newest == std::vector<PasteRecord>{{History, L"", L"first session"}});
+}
