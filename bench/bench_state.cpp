@@ -1,6 +1,9 @@
 // Saves and loads a full copy history (5,000 entries of 200 characters) through paste.dat in a
-// folder beside this program and prints the median times and the file size.
+// folder beside this program and prints the median times and the file size. Then the largest
+// store this process can hold: entries of 1 MiB of text (the capture cap) up to the 5,000 the
+// settings allow or until the memory runs out, saved and loaded once.
 #include "state/data_files.h"
+#include "state/ini_data.h"
 #include "state/item_store.h"
 #include "test_util.h"
 #include <algorithm>
@@ -35,6 +38,61 @@ static double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+static const int CapUnits = 1024 * 1024;  // the capture cap: 1 MiB of text in UTF-16 units
+
+// Fills the store with cap-sized texts until 5,000 entries or the first failed copy, saves it,
+// and loads it into an empty store. The save must work; the load must work or fail cleanly.
+static BOOL LargestStore(const WCHAR *dir)
+{
+    ItemStore::ResetForTests();
+    WCHAR *text = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, 2 * (SIZE_T)CapUnits + 2);
+    if (!text)
+        return FALSE;
+    for (int i = 0; i < CapUnits; i++)
+        text[i] = (WCHAR)(L'a' + i % 26);
+    text[CapUnits] = 0;
+    int entries = 0;
+    while (entries < HISTORY_MAX_MAX) {
+        text[0] = (WCHAR)(0x3000 + entries % 0x1000);  // each text differs
+        text[1] = (WCHAR)(0x4e00 + entries / 0x1000);
+        if (ItemStore::Insert(History, nullptr, text) == 0)
+            break;
+        entries++;
+    }
+    HeapFree(GetProcessHeap(), 0, text);
+    // Room for the program's own work once the memory is nearly used up.
+    for (int i = 0; i < 8 && entries > 0; i++)
+        ItemStore::EraseOldestHistory(), entries--;
+    LARGE_INTEGER t0, t1, t2;
+    QueryPerformanceCounter(&t0);
+    BOOL saved = SaveItems();
+    QueryPerformanceCounter(&t1);
+    ItemStore::ResetForTests();
+    int loaded = LoadItems();
+    QueryPerformanceCounter(&t2);
+    int loadedEntries = ItemStore::Size();
+    ItemStore::ResetForTests();
+
+    WCHAR path[MAX_PATH];
+    wsprintfW(path, L"%spaste.dat", dir);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    unsigned long long size = GetFileAttributesExW(path, GetFileExInfoStandard, &info)
+                                  ? ((unsigned long long)info.nFileSizeHigh << 32) | info.nFileSizeLow
+                                  : 0;
+    DeleteFileW(path);
+    wsprintfW(path, L"%spaste.dat.bak", dir);
+    DeleteFileW(path);
+    RemoveDirectoryW(dir);
+    printf("largest store this process holds: %d entries of %d UTF-16 units (the cap); paste.dat %llu bytes\n",
+           entries, CapUnits, size);
+    printf("  SaveItems %s in %.0f ms\n", saved ? "succeeded" : "FAILED", Milliseconds(t0, t1));
+    printf("  LoadItems into an empty store: %s (%d entries) in %.0f ms\n",
+           loaded == DATA_FILE_LOADED ? "loaded" : loaded == DATA_FILE_UNREADABLE ? "too large: told, file kept as .bak"
+                                                                                  : "FAILED",
+           loadedEntries, Milliseconds(t1, t2));
+    return saved && (loaded == DATA_FILE_LOADED ? loadedEntries == entries : loaded == DATA_FILE_UNREADABLE);
+}
+
 int main()
 {
     printf("bench_state: the %s build\n", BuildArchitecture());
@@ -54,7 +112,8 @@ int main()
         QueryPerformanceCounter(&t0);
         BOOL saved = SaveItems();
         QueryPerformanceCounter(&t1);
-        BOOL loaded = LoadItems();
+        ItemStore::ResetForTests();  // a save keeps the store: load into an empty one, as a start does
+        BOOL loaded = LoadItems() == DATA_FILE_LOADED;
         QueryPerformanceCounter(&t2);
         if (!saved || !loaded || ItemStore::Size() != EntryCount) {
             printf("bench_state: run %d failed (saved %d, loaded %d, entries %d)\n", run, saved, loaded,
@@ -70,7 +129,6 @@ int main()
     WIN32_FILE_ATTRIBUTE_DATA info;
     DWORD size = GetFileAttributesExW(path, GetFileExInfoStandard, &info) ? info.nFileSizeLow : 0;
     DeleteFileW(path);
-    RemoveDirectoryW(dir);
 
     printf("paste.dat with %d copy-history entries of %d characters: %lu bytes\n", EntryCount, EntryChars,
            (unsigned long)size);
@@ -80,5 +138,5 @@ int main()
     printf("LoadItems: median %.1f ms (min %.1f, max %.1f) over %d runs\n", Median(loadTimes),
            *std::min_element(loadTimes.begin(), loadTimes.end()), *std::max_element(loadTimes.begin(), loadTimes.end()),
            Runs);
-    return 0;
+    return LargestStore(dir) ? 0 : 1;
 }

@@ -5,9 +5,14 @@
 #include "state/item_store.h"
 
 HWND OpenEditorWindow();
-// Stores a text typed in the open editor but not yet committed; the program calls it before it
-// saves at shutdown, since the editor itself ends with the process.
+// Stores a text typed in the open editor but not yet committed.
 void CommitPendingEditorEdit();
+// Before the program saves with the editor still open (it ends with the process): finishes a
+// label edit with the typed name, stores the pending text and records the placement, as
+// closing the editor would.
+void PrepareEditorForSave();
+// g_ini.editorPlacement from the window; a minimised editor is recorded as shown.
+void RecordEditorPlacement(HWND window);
 LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TextPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -62,6 +67,12 @@ void EditorMoveUp();
 void EditorMoveDown();
 void EmptyEditorClipboard();  // releases the strings; kind -1
 LRESULT OnEditorNotify(HWND window, WPARAM wParam, LPARAM lParam);
+// The store changed behind the editor's back (a capture): brings the tree in line with the
+// store, keeping the selection, the pane's text and the groups' expansion.
+void SyncEditorTree();
+// Starts and stops following the store's changes (the editor's opening and closing).
+void WatchStoreForEditor(BOOL watch);
+#define WM_EDITOR_SYNC (WM_APP + 20)
 void OnEditorCommand(HWND window, WPARAM wParam, LPARAM lParam);
 void OnEditorContextMenu(HWND window, WPARAM wParam, LPARAM lParam);
 void TrackTreeDrag(HWND window);

@@ -13,6 +13,17 @@ EditorClipboardRecord EditorClipboard = {-1, nullptr, nullptr};
 int TreeDragging;
 HTREEITEM DragItem;
 
+// What the rename box showed when it opened: ending with that same text keeps the stored name,
+// which the box may have cut short.
+static WCHAR *LabelEditShown;
+// The selected entry as it left the store, until an entry of the same kind and text comes back
+// (a capture moves a copied text to the newest place that way): the tree item then follows it.
+static HTREEITEM LostItem;
+static ItemKind LostKind;
+static WCHAR *LostText;
+static BOOL SyncPosted;  // a WM_EDITOR_SYNC is on its way
+static BOOL TreeSyncing;  // the tree is being rebuilt: its selection notifications change nothing
+
 #define LABEL_ROOM 260  // enough for any label the tree holds, typed ones included
 
 static WCHAR *CopyEditText()
@@ -167,10 +178,11 @@ static void CommitTreeItem(HTREEITEM item, const WCHAR *typedName)
     if (!text)
         return;
     if (kind == History) {
-        ItemStore::Replace(id, History, nullptr, text);
-        WCHAR label[ITEM_LABEL_CHARS];
-        MakeTreeLabel(label, text);
-        SetTreeItemText(item, label);
+        if (ItemStore::Replace(id, History, nullptr, text)) {
+            WCHAR label[ITEM_LABEL_CHARS];
+            MakeTreeLabel(label, text);
+            SetTreeItemText(item, label);
+        }
     } else {
         // The store frees the old name inside Replace, so hand it a copy.
         WCHAR *name = GlobalStringCopy(typedName ? typedName : entry->name);
@@ -178,6 +190,11 @@ static void CommitTreeItem(HTREEITEM item, const WCHAR *typedName)
             ItemStore::Replace(id, Registered, name, text);
             GlobalFree(name);
         }
+        // The tree shows the shortened label of whatever name the entry now has.
+        entry = ItemStore::Find(id);
+        WCHAR label[ITEM_LABEL_CHARS];
+        MakeTreeLabel(label, entry ? entry->name : L"");
+        SetTreeItemText(item, label);
     }
     GlobalFree(text);
 }
@@ -219,7 +236,8 @@ void UpdateEditorCommands(HMENU menu)
             SendMessageW(TextEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
         cutCopyDelete = start != end;
         up = add = FALSE;
-        paste = ClipboardHasText(MainWindow);
+        // Asking costs nothing; opening the clipboard could wait for another program.
+        paste = IsClipboardFormatAvailable(CF_UNICODETEXT);
     }
     SetCommandState(menu, IDT_COPY, IDM_EDITOR_COPY, cutCopyDelete);
     SetCommandState(menu, IDT_CUT, IDM_EDITOR_CUT, cutCopyDelete);
@@ -251,6 +269,8 @@ void EditorAdd()
     } else {
         return;
     }
+    if (id == 0)
+        return;  // no memory for the strings: the store is as it was
     HTREEITEM added = InsertTreeItem(group, TVI_FIRST, text, NODE_ENTRY, id);
     SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
     SelectTreeItem(added);
@@ -333,6 +353,8 @@ int EditorPaste(HTREEITEM target)
     } else {
         return 0;
     }
+    if (id == 0)
+        return 0;  // no memory for the strings: nothing pasted, so a drop deletes nothing either
     HTREEITEM group, pasted;
     if (nodeType != NODE_ENTRY) {
         group = target;
@@ -409,6 +431,23 @@ static void CutSelectedEntry()
     EditorDelete(item);
 }
 
+static void ForgetLabelEditShown()
+{
+    if (LabelEditShown)
+        GlobalFree(LabelEditShown);
+    LabelEditShown = nullptr;
+}
+
+static WCHAR *CopyWindowText(HWND window)
+{
+    int length = GetWindowTextLengthW(window);
+    WCHAR *text = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * (SIZE_T)length + 2);
+    if (text && length > 0)
+        GetWindowTextW(window, text, length + 1);
+    return text;
+}
+
+// The rename box opens with the full stored name, not the shortened label.
 static LRESULT OnBeginLabelEdit(NMTVDISPINFOW *info)
 {
     ItemId id = 0;
@@ -417,23 +456,55 @@ static LRESULT OnBeginLabelEdit(NMTVDISPINFOW *info)
     ClassifyTreeItem(info->item.hItem, &id, &kind, &nodeType);
     if (nodeType != NODE_ENTRY)
         return 1;
+    ForgetLabelEditShown();
+    HWND edit = (HWND)SendMessageW(EditorTree, TVM_GETEDITCONTROL, 0, 0);
+    const Item *entry = ItemStore::Find(id);
+    if (edit && entry && kind == Registered) {
+        SetWindowTextW(edit, entry->name);
+        SendMessageW(edit, EM_SETSEL, 0, -1);
+        LabelEditShown = CopyWindowText(edit);
+    }
     UpdateEditorCommands(nullptr);
     return 0;
 }
 
+static BOOL SameUnits(const WCHAR *a, const WCHAR *b)
+{
+    while (*a && *a == *b) {
+        a++;
+        b++;
+    }
+    return *a == *b;
+}
+
 static void OnEndLabelEdit(NMTVDISPINFOW *info)
 {
-    // A cancelled edit carries no text and leaves the label and the name as they were.
+    // A cancelled edit carries no text and leaves the name as it was; so does the unchanged
+    // text of the box, which may hold only the start of a very long name.
     const WCHAR *typed = info->item.pszText;
-    if (typed)
-        SetTreeItemText(info->item.hItem, typed);
+    if (typed && LabelEditShown && SameUnits(typed, LabelEditShown))
+        typed = nullptr;
+    ForgetLabelEditShown();
     CommitTreeItem(info->item.hItem, typed);
     if (info->item.hItem == SelectedItem() && TextEdit)
         SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+    // Changes of the store that waited for the edit to end.
+    if (EditorWindow)
+        PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0);
+}
+
+static void ForgetLostEntry()
+{
+    if (LostText)
+        GlobalFree(LostText);
+    LostText = nullptr;
+    LostItem = nullptr;
 }
 
 static void OnSelChanging(NMTREEVIEWW *info)
 {
+    if (TreeSyncing)
+        return;
     if (TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
         SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
         // The old item is still the caret here, and the pane still shows its text.
@@ -443,6 +514,9 @@ static void OnSelChanging(NMTREEVIEWW *info)
 
 static void OnSelChanged(NMTREEVIEWW *info)
 {
+    if (TreeSyncing)
+        return;
+    ForgetLostEntry();
     if (!TextEdit)
         return;
     SetWindowTextW(TextEdit, L"");
@@ -646,4 +720,117 @@ void DropTreeDrag(HWND)
     if (EditorPaste(item) == 1 && GetKeyState(VK_CONTROL) >= 0 && DragItem)
         EditorDelete(DragItem);
     DragItem = nullptr;
+    // Changes of the store that waited for the drag to end.
+    if (EditorWindow)
+        PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0);
+}
+
+// Told of every change of the store. The editor's own commands keep the tree in line
+// themselves; what comes from elsewhere (a capture) is brought in by SyncEditorTree, posted so
+// that it runs after the change has finished.
+static void OnStoreChange(int change, ItemId id)
+{
+    if (!EditorWindow || !EditorTree)
+        return;
+    HTREEITEM selected = SelectedItem();
+    if (change == ITEM_ERASING && selected && (ItemId)TreeItemParam(selected) == id) {
+        const Item *entry = ItemStore::Find(id);
+        ForgetLostEntry();
+        if (entry) {
+            LostText = GlobalStringCopy(entry->text);
+            LostKind = entry->kind;
+            LostItem = LostText ? selected : nullptr;
+        }
+    } else if (change == ITEM_ADDED && LostText && selected == LostItem) {
+        const Item *entry = ItemStore::Find(id);
+        if (entry && entry->kind == LostKind && SameUnits(entry->text, LostText)) {
+            // The pane's pending text now goes to the entry's new id.
+            SetTreeItemParam(selected, id);
+            ForgetLostEntry();
+        }
+    }
+    if (!SyncPosted && PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0))
+        SyncPosted = TRUE;
+}
+
+void WatchStoreForEditor(BOOL watch)
+{
+    ItemStore::SetWatcher(watch ? OnStoreChange : nullptr);
+    ForgetLostEntry();
+    ForgetLabelEditShown();
+    SyncPosted = FALSE;
+}
+
+// The entries of a group node, top to bottom, against the store's entries of that kind, newest first.
+static BOOL GroupMatchesStore(HTREEITEM group, ItemKind kind)
+{
+    const ItemMap &items = ItemStore::Items();
+    ItemMap::const_reverse_iterator it = items.rbegin();
+    for (HTREEITEM child = TreeNext(group, TVGN_CHILD);; child = TreeNext(child, TVGN_NEXT)) {
+        while (it != items.rend() && it->second.kind != kind)
+            ++it;
+        if (!child || it == items.rend())
+            return !child && it == items.rend();
+        if ((ItemId)TreeItemParam(child) != it->first)
+            return FALSE;
+        ++it;
+    }
+}
+
+static HTREEITEM FindEntryItem(HTREEITEM group, ItemId id)
+{
+    for (HTREEITEM child = TreeNext(group, TVGN_CHILD); child; child = TreeNext(child, TVGN_NEXT))
+        if ((ItemId)TreeItemParam(child) == id)
+            return child;
+    return nullptr;
+}
+
+void SyncEditorTree()
+{
+    SyncPosted = FALSE;
+    // A rename or a drag holds tree items; they end by asking again.
+    if (!EditorTree || TreeDragging || SendMessageW(EditorTree, TVM_GETEDITCONTROL, 0, 0))
+        return;
+    HTREEITEM groups[2] = {TreeNext(nullptr, TVGN_ROOT), nullptr};
+    groups[1] = groups[0] ? TreeNext(groups[0], TVGN_NEXT) : nullptr;
+    if (!groups[1] || (GroupMatchesStore(groups[0], History) && GroupMatchesStore(groups[1], Registered)))
+        return;
+    HTREEITEM selected = SelectedItem();
+    ItemId selectedId = 0;
+    ItemKind kind = -1;
+    int nodeType = NODE_NONE;
+    ClassifyTreeItem(selected, &selectedId, &kind, &nodeType);
+    int selectedGroup = selected == groups[0] ? 0 : selected == groups[1] ? 1 : -1;
+    BOOL expanded[2];
+    for (int g = 0; g < 2; g++)
+        expanded[g] = (SendMessageW(EditorTree, TVM_GETITEMSTATE, (WPARAM)groups[g], TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+    HTREEITEM top = TreeNext(nullptr, TVGN_FIRSTVISIBLE);
+    ItemId topId = top ? (ItemId)TreeItemParam(top) : 0;
+
+    // The pane keeps its text and its pending state: only the tree is made again.
+    TreeSyncing = TRUE;
+    SendMessageW(EditorTree, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(EditorTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
+    FillEditorTree();
+    groups[0] = TreeNext(nullptr, TVGN_ROOT);
+    groups[1] = groups[0] ? TreeNext(groups[0], TVGN_NEXT) : nullptr;
+    HTREEITEM select = nullptr;
+    for (int g = 0; g < 2 && groups[g]; g++) {
+        if (expanded[g])
+            SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)groups[g]);
+        if (selectedGroup == g)
+            select = groups[g];
+        else if (!select && nodeType == NODE_ENTRY)
+            select = FindEntryItem(groups[g], selectedId);
+    }
+    if (select)
+        SelectTreeItem(select);
+    for (int g = 0; g < 2 && groups[g] && topId; g++) {
+        HTREEITEM first = FindEntryItem(groups[g], topId);
+        if (first)
+            SendMessageW(EditorTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)first);
+    }
+    SendMessageW(EditorTree, WM_SETREDRAW, TRUE, 0);
+    TreeSyncing = FALSE;
+    UpdateEditorCommands(nullptr);
 }

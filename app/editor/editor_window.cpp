@@ -121,6 +121,7 @@ static LRESULT OnEditorCreate(HWND window)
                                (HMENU)IDC_EDITOR_PANE, AppInstance, nullptr);
     TextEdit = TextPane ? GetDlgItem(TextPane, IDC_EDITOR_TEXT) : nullptr;
     FillEditorTree();
+    WatchStoreForEditor(TRUE);
     SetFocus(EditorTree);
     UpdateEditorCommands(nullptr);
     LayoutEditor(window);
@@ -141,13 +142,17 @@ void LayoutEditor(HWND window)
         GetWindowRect(EditorToolbar, &bar);
         top = bar.bottom - bar.top;
     }
+    // A width from a damaged ini.dat is clamped at load; the pane never gets a negative width.
     int treeWidth = g_ini.treeWidth;
+    int paneWidth = width - treeWidth - SPLITTER_GAP;
+    if (paneWidth < 0)
+        paneWidth = 0;
     HDWP batch = BeginDeferWindowPos(2);
     if (batch && EditorTree)
         batch = DeferWindowPos(batch, EditorTree, nullptr, 0, top, treeWidth, height - top, SWP_SHOWWINDOW);
     if (batch && TextPane)
-        batch = DeferWindowPos(batch, TextPane, nullptr, treeWidth + SPLITTER_GAP, top,
-                               width - treeWidth - SPLITTER_GAP, height - top, SWP_SHOWWINDOW);
+        batch = DeferWindowPos(batch, TextPane, nullptr, treeWidth + SPLITTER_GAP, top, paneWidth, height - top,
+                               SWP_SHOWWINDOW);
     if (batch)
         EndDeferWindowPos(batch);
 }
@@ -287,13 +292,39 @@ void CommitPendingEditorEdit()
     }
 }
 
+void RecordEditorPlacement(HWND window)
+{
+    WINDOWPLACEMENT placement;
+    ZeroMemory(&placement, sizeof(placement));
+    placement.length = sizeof(placement);
+    if (!GetWindowPlacement(window, &placement))
+        return;
+    // The next opening never starts minimised.
+    if (IsIconic(window))
+        placement.showCmd = SW_SHOW;
+    g_ini.editorPlacement = placement;
+}
+
+void PrepareEditorForSave()
+{
+    if (!EditorWindow)
+        return;
+    // Ending the edit now sends TVN_ENDLABELEDIT with the typed name, as Enter would.
+    if (EditorTree && SendMessageW(EditorTree, TVM_GETEDITCONTROL, 0, 0))
+        SendMessageW(EditorTree, TVM_ENDEDITLABELNOW, FALSE, 0);
+    CommitPendingEditorEdit();
+    RecordEditorPlacement(EditorWindow);
+}
+
+// Closing the editor writes both files, so that what was edited survives a crash later on.
 static void OnEditorClose(HWND window)
 {
-    CommitPendingEditorEdit();
+    PrepareEditorForSave();
     if (TreeImageList)
         ImageList_Destroy(TreeImageList);
     TreeImageList = nullptr;
     DestroyWindow(window);
+    SaveOrWarn(MainWindow, SAVE_INI | SAVE_ITEMS);
 }
 
 // Activation gives the keyboard focus to the frame itself, where no key does anything; the
@@ -317,14 +348,8 @@ static void OnEditorSetFocus(HWND window)
 
 static void OnEditorDestroy(HWND window)
 {
-    WINDOWPLACEMENT placement;
-    ZeroMemory(&placement, sizeof(placement));
-    placement.length = sizeof(placement);
-    GetWindowPlacement(window, &placement);
-    // The next opening never starts minimised.
-    if (IsIconic(window))
-        placement.showCmd = SW_SHOW;
-    g_ini.editorPlacement = placement;
+    RecordEditorPlacement(window);
+    WatchStoreForEditor(FALSE);
     EmptyEditorClipboard();
 
     // A window destroyed without WM_CLOSE still gives back what it held.
@@ -372,6 +397,9 @@ LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     case WM_INITMENUPOPUP:
         UpdateEditorCommands((HMENU)wParam);
+        return 0;
+    case WM_EDITOR_SYNC:
+        SyncEditorTree();
         return 0;
     case WM_MOUSEMOVE:
         OnEditorMouseMove(window);

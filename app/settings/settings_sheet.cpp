@@ -1,6 +1,6 @@
 // The settings sheet: a modal property sheet over g_ini. Page 107 holds the trigger, the
 // hotkey and the four numeric settings; page 108 is empty. Nothing reaches g_ini or the
-// hotkey registration before OK, so Cancel needs no undo.
+// hotkey registration before OK, so Cancel needs no undo; OK writes ini.dat at once.
 #include "settings/settings.h"
 #include <commctrl.h>
 #include "res/resource.h"
@@ -115,6 +115,9 @@ static void OnMenuPageApply(HWND page)
     if (mode >= 0 && mode <= MENU_KEY_HOTKEY)
         g_ini.menuKeyMode = (int)mode;
     RegisterMenuHotkey(page);
+    // Written at once, so that the new settings survive a crash; a failure is told, and the
+    // save at exit tries again.
+    SaveOrWarn(page, SAVE_INI);
     SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
 }
 

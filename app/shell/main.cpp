@@ -27,7 +27,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
     InitCommonControlsEx(&controls);
-    if (!LoadIniData(&g_ini))
+    // Unreadable settings run on the defaults too; the main window tells the user, and the file
+    // is kept (see LoadIniData).
+    if (LoadIniData(&g_ini) != DATA_FILE_LOADED)
         SetDefaultIniData(&g_ini);
     AppInstance = instance;
     if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance))

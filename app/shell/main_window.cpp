@@ -21,10 +21,13 @@ NOTIFYICONDATAW TrayIconData;               // filled at creation; adds and late
 int BusyFlag;                               // 1 while the popup menu or a registered paste runs
 WCHAR LabelPrefixTable[30][2];              // "0".."9", "a".."t"
 
-// A shutdown shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE or
-// WM_ENDSESSION arriving there must not run the sequence again, since after the first save the
-// store is empty and a second save would overwrite paste.dat with nothing.
+// An exit shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE
+// arriving there must not start a second exit, and nothing runs after the window is taken down.
 static BOOL ShutdownRunning;
+static BOOL SessionEnding;  // the end of the session is being handled (its warning may be open)
+static BOOL TakenDown;
+// Registered by the shell; sent to every top-level window when the taskbar is created again.
+static UINT TaskbarCreatedMessage;
 
 static const WCHAR MainClassName[] = L"tavoClass";
 static const WCHAR EditorClassName[] = L"tavoDataEditClass";
@@ -107,10 +110,15 @@ static void WarnBox(HWND owner, const WCHAR *text)
 static LRESULT OnCreate(HWND window)
 {
     ShutdownRunning = FALSE;
+    SessionEnding = FALSE;
+    TakenDown = FALSE;
+    TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     FillLabelPrefixTable();
     FillTrayIconData(&TrayIconData, window);
     Shell_NotifyIconW(NIM_ADD, &TrayIconData);
-    if (!LoadItems())
+    // Only a missing file is a first start; an unreadable one is told below and never replaced
+    // before a copy of it exists.
+    if (LoadItems() == DATA_FILE_NONE)
         ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
     if (!tvSetHook(window, WM_HOOKKEY))
         WarnBox(window, L"キーボードフックに失敗しました。");
@@ -118,26 +126,78 @@ static LRESULT OnCreate(HWND window)
         WarnBox(window, L"ホットキーの設定に失敗しました");
     NextViewer = SetClipboardViewer(window);
     SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
+    // Told once the window exists and runs, not from inside its creation.
+    PostMessageW(window, WM_DATA_WARNINGS, 0, 0);
     return 0;
 }
 
-static LRESULT OnShutdown(HWND window)
+// After the files are saved: the tray icon, the hook, the viewer chain and the hotkey go, then the window.
+static void TakeDownMainWindow(HWND window)
 {
-    if (ShutdownRunning)
-        return 0;
-    ShutdownRunning = TRUE;
+    if (TakenDown)
+        return;
+    TakenDown = TRUE;
     KillTimer(window, TIMER_CBCHAIN);
-    CommitPendingEditorEdit();
-    if (!SaveIniData(&g_ini))
-        WarnBox(window, L"初期化データ構造体(g_ini)の保存に失敗しました。");
-    SaveItems();
     Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
     if (!tvUnHook())
         WarnBox(window, L"フック解除に失敗しました。");
     ChangeClipboardChain(window, NextViewer);
     UnregisterHotKey(MainWindow, HOTKEY_MENU);
     DestroyWindow(window);
+}
+
+// WM_CLOSE: the program ends only once both files are saved. When a save fails the user may
+// retry, or cancel and keep the program running with everything in memory.
+static LRESULT OnExitRequest(HWND window)
+{
+    if (ShutdownRunning || TakenDown)
+        return 0;
+    ShutdownRunning = TRUE;
+    PrepareEditorForSave();
+    BOOL saved = SaveBeforeExit(window);
+    ShutdownRunning = FALSE;
+    // An end of the session may have taken the window down while the box was open.
+    if (saved)
+        TakeDownMainWindow(window);
     return 0;
+}
+
+// The session ends: both files are written before any box, since Windows may end the process
+// as soon as this returns; a warning may follow. wParam FALSE (the end was cancelled) exits as
+// WM_CLOSE does.
+static LRESULT OnEndSession(HWND window, WPARAM ending)
+{
+    if (!ending)
+        return OnExitRequest(window);
+    if (TakenDown || SessionEnding)
+        return 0;
+    SessionEnding = TRUE;
+    PrepareEditorForSave();
+    int failed = SaveForSessionEnd();
+    if (failed) {
+        WCHAR text[512];
+        SaveFailureText(failed, SAVE_AT_SESSION_END, text, 512);
+        WarnBox(window, text);
+    }
+    TakeDownMainWindow(window);
+    return 0;
+}
+
+// Saving already here leaves nothing for the short time after WM_ENDSESSION.
+static LRESULT OnQueryEndSession()
+{
+    if (!TakenDown) {
+        PrepareEditorForSave();
+        SaveDataFiles(SAVE_INI | SAVE_ITEMS);
+    }
+    return TRUE;
+}
+
+// A restarted shell has no icon of ours: without one there would be no way to exit and save.
+static void OnTaskbarCreated()
+{
+    if (!TakenDown)
+        Shell_NotifyIconW(NIM_ADD, &TrayIconData);
 }
 
 static LRESULT OnDestroy()
@@ -298,11 +358,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         if (DeferWhileMenuOrPaste(message, wParam))
             return 0;
-        return OnShutdown(window);
+        return OnExitRequest(window);
     case WM_ENDSESSION:
-        // The session ends when this returns: no waiting, the paste stops and the state is saved now.
-        EndPopupOperation();
-        return OnShutdown(window);
+        // An end that was cancelled exits as WM_CLOSE does. A real one ends when this returns: no
+        // waiting, the paste stops and the state is saved now.
+        if (!wParam && DeferWhileMenuOrPaste(WM_CLOSE, 0))
+            return 0;
+        if (wParam)
+            EndPopupOperation();
+        return OnEndSession(window, wParam);
+    case WM_QUERYENDSESSION:
+        return OnQueryEndSession();
     case WM_COMMAND:
         return OnCommand(window, wParam);
     case WM_TIMER:
@@ -332,6 +398,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TRAYICON:
         return OnTrayIcon(window, wParam, lParam);
+    case WM_DATA_WARNINGS:
+        WarnUnreadableDataFiles(window);
+        return 0;
+    }
+    if (message == TaskbarCreatedMessage && message != 0) {
+        OnTaskbarCreated();
+        return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }

@@ -5,6 +5,7 @@
 #include "tavohook.h"
 
 #define WM_TRAYICON     (WM_APP + 2)
+#define WM_DATA_WARNINGS (WM_APP + 3)  // posted at creation: tells of data files that could not be read
 #define TRAY_ICON_ID    2000
 #define TIMER_DOUBLETAP 2001
 #define TIMER_CBCHAIN   2002
@@ -33,3 +34,25 @@ void UpdateTrayMenuStates(HMENU menu);
 BOOL StartupShortcutPath(WCHAR path[MAX_PATH]);
 BOOL FileExists(const WCHAR *path);
 void ToggleStartupShortcut();
+
+// Saving the two files (data_saving.cpp).
+#define SAVE_INI   1  // ini.dat from g_ini
+#define SAVE_ITEMS 2  // paste.dat from the store
+// When a failure is told: at exit (Retry/Cancel), after a change (OK), at the end of the session.
+#define SAVE_AT_EXIT       0
+#define SAVE_ON_CHANGE     1
+#define SAVE_AT_SESSION_END 2
+// Saves the files named; returns the bits of those that failed.
+int SaveDataFiles(int files);
+// The box text for the files that failed, naming each.
+void SaveFailureText(int failed, int when, WCHAR *text, int room);
+// The start-up warning for DATA_INI or DATA_ITEMS found unreadable.
+void UnreadableFileText(int file, WCHAR *text, int room);
+// One warning box per data file that was there at the start but could not be read.
+void WarnUnreadableDataFiles(HWND owner);
+// Saves both files; while one fails, asks Retry or Cancel. FALSE when the user cancelled.
+BOOL SaveBeforeExit(HWND owner);
+// Saves both files with no box, retrying briefly; returns the bits of those that still failed.
+int SaveForSessionEnd();
+// Saves the files named; when one fails, says so in a box with OK. FALSE on failure.
+BOOL SaveOrWarn(HWND owner, int files);

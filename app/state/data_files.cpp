@@ -1,7 +1,9 @@
 // The two data files beside the executable. Both are encrypted as a whole with the same RC4 key
 // stream, so what one build writes every other build reads. A save never puts the plain image on
-// disk and never leaves a half-written file: the encrypted image goes to a temporary file in the
-// same folder, which then replaces the old file in one step.
+// disk and never leaves a half-written file: the encrypted image goes, in chunks, to a temporary
+// file of its own in the same folder, which then replaces the old file in one step. A file that is
+// there but cannot be read is never taken for a first start: it is copied to its .bak file before
+// any save may replace it.
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include <wincrypt.h>
@@ -10,10 +12,19 @@ const WCHAR DataPassPhrase[] = L"tavo";
 
 static const WCHAR IniFileName[] = L"ini.dat";
 static const WCHAR ItemsFileName[] = L"paste.dat";
+static const WCHAR IniBackupName[] = L"ini.dat.bak";
 static const WCHAR ItemsBackupName[] = L"paste.dat.bak";
-// As long as the names they stand in for, so a temporary path fits wherever the file's path fits.
-static const WCHAR IniTempName[] = L"ini.tmp";
-static const WCHAR ItemsTempName[] = L"paste.tmp";
+
+// RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
+// same stream; pieces keep every buffer the provider sees small.
+#define CIPHER_CHUNK (1024 * 1024)
+// Another program (a virus scanner, a backup or sync client) may hold a file for a moment.
+#define SHARING_RETRY_MS 2000
+#define SHARING_RETRY_STEP_MS 50
+
+// What the start learned about each file (index DATA_INI, DATA_ITEMS).
+static BOOL g_unreadable[2];
+static BOOL g_protected[2];
 
 static BOOL g_useDataDirForTests;      // AppDir answers g_dataDirForTests instead of the exe's folder
 static BOOL g_dataDirTooLongForTests;  // the folder given did not fit: AppDir fails
@@ -22,6 +33,8 @@ static BOOL g_cipherFailsForTests;
 
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
+    for (int file = DATA_INI; file <= DATA_ITEMS; file++)
+        g_unreadable[file] = g_protected[file] = FALSE;
     g_useDataDirForTests = dir != nullptr;
     g_dataDirTooLongForTests = FALSE;
     g_dataDirForTests[0] = 0;
@@ -81,111 +94,371 @@ static BOOL DataFilePath(const WCHAR *fileName, WCHAR path[MAX_PATH])
     return TRUE;
 }
 
-BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode)
+BOOL DataFileUnreadable(int file)
 {
+    return (file == DATA_INI || file == DATA_ITEMS) && g_unreadable[file];
+}
+
+BOOL DataFileProtected(int file)
+{
+    return (file == DATA_INI || file == DATA_ITEMS) && g_protected[file];
+}
+
+// One RC4 key stream over any number of pieces.
+struct CipherStream {
+    HCRYPTPROV provider;
+    HCRYPTHASH hash;
+    HCRYPTKEY key;
+};
+
+static void CloseCipher(CipherStream *cipher)
+{
+    if (cipher->key)
+        CryptDestroyKey(cipher->key);
+    if (cipher->hash)
+        CryptDestroyHash(cipher->hash);
+    if (cipher->provider)
+        CryptReleaseContext(cipher->provider, 0);
+    ZeroMemory(cipher, sizeof(*cipher));
+}
+
+static BOOL OpenCipher(CipherStream *cipher, const WCHAR *passPhrase)
+{
+    ZeroMemory(cipher, sizeof(*cipher));
     if (g_cipherFailsForTests)
         return FALSE;
-    HCRYPTPROV provider = 0;
-    if (!CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, 0) &&
-        !CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_NEWKEYSET))
-        return FALSE;
-    HCRYPTHASH hash = 0;
-    if (!CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
-        CryptReleaseContext(provider, 0);
+    // A key derived from a hash needs no key container: a verify context opens none, so a
+    // missing or damaged container of the user cannot stop a save.
+    if (!CryptAcquireContextW(&cipher->provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        cipher->provider = 0;
         return FALSE;
     }
     // The phrase's character count is handed over as its byte count, so only the first two
     // characters enter the key. Every existing file was written with that key: keep it.
-    HCRYPTKEY key = 0;
-    if (!CryptHashData(hash, (const BYTE *)passPhrase, lstrlenW(passPhrase), 0) ||
-        !CryptDeriveKey(provider, CALG_RC4, hash, CRYPT_EXPORTABLE, &key)) {
-        CryptDestroyHash(hash);
-        CryptReleaseContext(provider, 0);
+    if (!CryptCreateHash(cipher->provider, CALG_MD5, 0, 0, &cipher->hash) ||
+        !CryptHashData(cipher->hash, (const BYTE *)passPhrase, lstrlenW(passPhrase), 0) ||
+        !CryptDeriveKey(cipher->provider, CALG_RC4, cipher->hash, CRYPT_EXPORTABLE, &cipher->key)) {
+        CloseCipher(cipher);
         return FALSE;
     }
-    BOOL result = FALSE;
-    DWORD done = length;
-    if (mode == CIPHER_ENCRYPT)
-        result = CryptEncrypt(key, 0, TRUE, 0, buffer, &done, length);
-    else if (mode == CIPHER_DECRYPT)
-        result = CryptDecrypt(key, 0, TRUE, 0, buffer, &done);
-    CryptDestroyHash(hash);
-    CryptDestroyKey(key);
-    CryptReleaseContext(provider, 0);
-    return result;
+    return TRUE;
 }
 
-// The whole file in a zero-filled heap buffer; null when it cannot be opened or read.
-static BYTE *ReadDataFile(const WCHAR *path, DWORD *bytesRead)
+static BOOL CipherPiece(CipherStream *cipher, BYTE *buffer, DWORD length, int mode)
 {
-    *bytesRead = 0;
-    HANDLE file = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return nullptr;
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    BYTE *buffer = nullptr;
-    if (high == 0 && size != INVALID_FILE_SIZE)
-        buffer = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size ? size : 1);
-    if (buffer && !ReadFile(file, buffer, size, bytesRead, nullptr)) {
-        HeapFree(GetProcessHeap(), 0, buffer);
-        buffer = nullptr;
-        *bytesRead = 0;
+    while (length > 0) {
+        DWORD piece = length < CIPHER_CHUNK ? length : CIPHER_CHUNK;
+        DWORD done = piece;
+        BOOL ok = mode == CIPHER_ENCRYPT ? CryptEncrypt(cipher->key, 0, FALSE, 0, buffer, &done, piece)
+                                         : CryptDecrypt(cipher->key, 0, FALSE, 0, buffer, &done);
+        if (!ok || done != piece)
+            return FALSE;
+        buffer += piece;
+        length -= piece;
     }
-    CloseHandle(file);
-    return buffer;
+    return TRUE;
 }
 
-// Writes data to the temporary file and moves it over the data file. On any failure the data
-// file is left exactly as it was and the temporary file is removed.
-static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *tempName, const BYTE *data, DWORD size)
+BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode)
 {
-    WCHAR path[MAX_PATH];
-    WCHAR tempPath[MAX_PATH];
-    if (!DataFilePath(fileName, path) || !DataFilePath(tempName, tempPath))
+    if (mode != CIPHER_ENCRYPT && mode != CIPHER_DECRYPT)
         return FALSE;
-    HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    CipherStream cipher;
+    if (!OpenCipher(&cipher, passPhrase))
         return FALSE;
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, data, size, &written, nullptr) && written == size && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (ok)
-        ok = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok)
-        DeleteFileW(tempPath);
+    BOOL ok = CipherPiece(&cipher, buffer, length, mode);
+    CloseCipher(&cipher);
     return ok;
 }
 
-BOOL LoadIniData(IniData *ini)
+// Results of OpenDataFile.
+#define OPEN_OK 0
+#define OPEN_MISSING 1  // not found: a first start
+#define OPEN_FAILED 2   // there, but it cannot be opened
+
+// Opens a data file for reading with the sharing that lets other readers and writers keep their
+// handles, waiting up to waitMs while another program holds it without that sharing.
+static int OpenDataFile(const WCHAR *path, HANDLE *file, DWORD waitMs)
+{
+    DWORD waited = 0;
+    for (;;) {
+        *file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (*file != INVALID_HANDLE_VALUE)
+            return OPEN_OK;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return OPEN_MISSING;
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) || waited >= waitMs)
+            return OPEN_FAILED;
+        Sleep(SHARING_RETRY_STEP_MS);
+        waited += SHARING_RETRY_STEP_MS;
+    }
+}
+
+static BOOL ReadAll(HANDLE file, BYTE *buffer, DWORD size)
+{
+    while (size > 0) {
+        DWORD piece = size < 16 * CIPHER_CHUNK ? size : 16 * CIPHER_CHUNK;
+        DWORD got = 0;
+        if (!ReadFile(file, buffer, piece, &got, nullptr) || got == 0)
+            return FALSE;
+        buffer += got;
+        size -= got;
+    }
+    return TRUE;
+}
+
+// The whole file in a zero-filled heap buffer. OPEN_FAILED also when it cannot be read whole
+// or is too large for the memory.
+static int ReadDataFile(const WCHAR *path, BYTE **data, DWORD *size)
+{
+    *data = nullptr;
+    *size = 0;
+    HANDLE file;
+    int opened = OpenDataFile(path, &file, SHARING_RETRY_MS);
+    if (opened != OPEN_OK)
+        return opened;
+    DWORD high = 0;
+    DWORD length = GetFileSize(file, &high);
+    BYTE *buffer = nullptr;
+    if (high == 0 && length != INVALID_FILE_SIZE)
+        buffer = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, length ? length : 1);
+    if (buffer && !ReadAll(file, buffer, length)) {
+        HeapFree(GetProcessHeap(), 0, buffer);
+        buffer = nullptr;
+    }
+    CloseHandle(file);
+    if (!buffer)
+        return OPEN_FAILED;
+    *data = buffer;
+    *size = length;
+    return OPEN_OK;
+}
+
+// A new file of a name no other save uses, in the data folder: "<name>.<process>-<n>.tmp". A
+// stale temporary file, read-only or not, is never in the way.
+static HANDLE CreateTempFile(const WCHAR *fileName, WCHAR tempPath[MAX_PATH])
+{
+    static LONG counter;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        WCHAR name[64];
+        wsprintfW(name, L"%s.%lx-%lx.tmp", fileName, GetCurrentProcessId(), (unsigned long)InterlockedIncrement(&counter));
+        if (!DataFilePath(name, tempPath))
+            return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE)
+            return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED)
+            return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+// Writes a temporary file piece by piece, encrypting each piece on the way when a cipher is given.
+struct FileWriter {
+    HANDLE file;
+    CipherStream *cipher;
+    BYTE *buffer;
+    DWORD used;
+    BOOL ok;
+};
+
+#define WRITER_BUFFER (256 * 1024)
+
+static BOOL FlushWriter(FileWriter *writer)
+{
+    if (writer->ok && writer->used > 0) {
+        DWORD written = 0;
+        writer->ok = (!writer->cipher || CipherPiece(writer->cipher, writer->buffer, writer->used, CIPHER_ENCRYPT)) &&
+                     WriteFile(writer->file, writer->buffer, writer->used, &written, nullptr) && written == writer->used;
+    }
+    writer->used = 0;
+    return writer->ok;
+}
+
+static void PutBytes(FileWriter *writer, const void *source, SIZE_T size)
+{
+    const BYTE *from = (const BYTE *)source;
+    while (writer->ok && size > 0) {
+        DWORD room = WRITER_BUFFER - writer->used;
+        DWORD piece = size < room ? (DWORD)size : room;
+        CopyMemory(writer->buffer + writer->used, from, piece);
+        writer->used += piece;
+        from += piece;
+        size -= piece;
+        if (writer->used == WRITER_BUFFER)
+            FlushWriter(writer);
+    }
+}
+
+// What a data file is written from: a plain image (ini.dat) or the store (paste.dat).
+typedef void (*WriteContents)(FileWriter *writer, const void *source);
+
+// Writes the contents to a temporary file and moves it over the data file. On any failure the
+// data file is left exactly as it was and the temporary file is removed.
+static BOOL ReplaceDataFile(const WCHAR *fileName, WriteContents write, const void *source, BOOL encrypt)
+{
+    WCHAR path[MAX_PATH];
+    WCHAR tempPath[MAX_PATH];
+    if (!DataFilePath(fileName, path))
+        return FALSE;
+    // A file the user made read-only is not replaced: Windows refuses the move, Wine would not.
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    FileWriter writer = {};
+    writer.buffer = (BYTE *)HeapAlloc(GetProcessHeap(), 0, WRITER_BUFFER);
+    if (!writer.buffer)
+        return FALSE;
+    CipherStream cipher;
+    BOOL ok = !encrypt || OpenCipher(&cipher, DataPassPhrase);
+    if (ok) {
+        writer.cipher = encrypt ? &cipher : nullptr;
+        writer.file = CreateTempFile(fileName, tempPath);
+        ok = writer.file != INVALID_HANDLE_VALUE;
+    }
+    if (ok) {
+        writer.ok = TRUE;
+        write(&writer, source);
+        ok = FlushWriter(&writer) && FlushFileBuffers(writer.file);
+        CloseHandle(writer.file);
+        if (ok)
+            ok = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        if (!ok)
+            DeleteFileW(tempPath);
+    }
+    if (encrypt && writer.cipher)
+        CloseCipher(&cipher);
+    HeapFree(GetProcessHeap(), 0, writer.buffer);
+    return ok;
+}
+
+// Copies the data file, as it is on disk, to its .bak file; streams, so any size copies.
+struct CopySource {
+    HANDLE file;
+};
+
+static void WriteCopy(FileWriter *writer, const void *source)
+{
+    HANDLE file = ((const CopySource *)source)->file;
+    while (writer->ok) {
+        DWORD got = 0;
+        if (writer->used == WRITER_BUFFER && !FlushWriter(writer))
+            return;
+        if (!ReadFile(file, writer->buffer + writer->used, WRITER_BUFFER - writer->used, &got, nullptr)) {
+            writer->ok = FALSE;
+            return;
+        }
+        if (got == 0)
+            return;
+        writer->used += got;
+    }
+}
+
+// TRUE once the file is safe to replace: copied, or no longer there.
+static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
+{
+    WCHAR path[MAX_PATH];
+    if (!DataFilePath(fileName, path))
+        return FALSE;
+    CopySource source;
+    // Right after a load that waited already, or at a save the user may retry: no second wait.
+    int opened = OpenDataFile(path, &source.file, 0);
+    if (opened != OPEN_OK)
+        return opened == OPEN_MISSING;  // a file that went away needs no copy
+    BOOL ok = ReplaceDataFile(backupName, WriteCopy, &source, FALSE);
+    CloseHandle(source.file);
+    return ok;
+}
+
+static const WCHAR *FileNameOf(int file)
+{
+    return file == DATA_INI ? IniFileName : ItemsFileName;
+}
+
+static const WCHAR *BackupNameOf(int file)
+{
+    return file == DATA_INI ? IniBackupName : ItemsBackupName;
+}
+
+// A copy made earlier may be the only one of the user's data (the file was unreadable at an
+// earlier start too): it moves to the first free name "<backup>.1", "<backup>.2", ... .
+static void MoveOlderBackupAside(const WCHAR *backupName)
+{
+    WCHAR path[MAX_PATH];
+    if (!DataFilePath(backupName, path) || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        return;
+    for (int n = 1; n < 100; n++) {
+        WCHAR name[40], older[MAX_PATH];
+        wsprintfW(name, L"%s.%d", backupName, n);
+        if (!DataFilePath(name, older) || MoveFileExW(path, older, 0))
+            return;
+    }
+}
+
+// An unreadable file is copied to its .bak file, the newest copy always under that name.
+static BOOL KeepUnreadableFile(int file)
+{
+    WCHAR path[MAX_PATH];
+    if (DataFilePath(FileNameOf(file), path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        MoveOlderBackupAside(BackupNameOf(file));
+    return KeepFileAside(FileNameOf(file), BackupNameOf(file));
+}
+
+// A file found unreadable at the start is kept as .bak; until that works, it stays protected.
+static void NoteUnreadable(int file)
+{
+    g_unreadable[file] = TRUE;
+    g_protected[file] = !KeepUnreadableFile(file);
+}
+
+// A protected file may be replaced once a copy of it has been made.
+static BOOL MayReplace(int file)
+{
+    if (g_protected[file])
+        g_protected[file] = !KeepUnreadableFile(file);
+    return !g_protected[file];
+}
+
+int LoadIniData(IniData *ini)
 {
     WCHAR path[MAX_PATH];
     if (!DataFilePath(IniFileName, path))
-        return FALSE;
+        return DATA_FILE_NONE;
     DWORD size = 0;
-    BYTE *buffer = ReadDataFile(path, &size);
-    if (!buffer)
-        return FALSE;
-    // A short file would leave part of the record undefined: the caller's defaults serve better.
+    BYTE *buffer = nullptr;
+    int read = ReadDataFile(path, &buffer, &size);
+    if (read == OPEN_MISSING)
+        return DATA_FILE_NONE;
+    if (read == OPEN_FAILED) {
+        NoteUnreadable(DATA_INI);
+        return DATA_FILE_UNREADABLE;
+    }
+    // A short file would leave part of the record undefined: the caller's defaults serve better,
+    // and the file is kept aside.
     BOOL ok = size >= sizeof(IniData) && DataCipher(buffer, size, DataPassPhrase, CIPHER_DECRYPT);
     if (ok) {
         CopyMemory(ini, buffer, sizeof(IniData));
         ClampIniData(ini);
+    } else {
+        KeepFileAside(IniFileName, IniBackupName);
     }
     HeapFree(GetProcessHeap(), 0, buffer);
-    return ok;
+    return ok ? DATA_FILE_LOADED : DATA_FILE_NONE;
+}
+
+static void WriteIni(FileWriter *writer, const void *source)
+{
+    PutBytes(writer, source, sizeof(IniData));
 }
 
 BOOL SaveIniData(const IniData *ini)
 {
-    BYTE *buffer = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(IniData));
-    if (!buffer)
-        return FALSE;
-    CopyMemory(buffer, ini, sizeof(IniData));
-    BOOL ok = DataCipher(buffer, sizeof(IniData), DataPassPhrase, CIPHER_ENCRYPT) &&
-              ReplaceDataFile(IniFileName, IniTempName, buffer, sizeof(IniData));
-    HeapFree(GetProcessHeap(), 0, buffer);
-    return ok;
+    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, WriteIni, ini, TRUE);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -193,7 +466,7 @@ static DWORD StringBytes(const WCHAR *s)
     return 2 * (DWORD)(s ? lstrlenW(s) : 0) + 2;
 }
 
-static BYTE *PutBytes(BYTE *at, const void *source, DWORD size)
+static BYTE *PutImageBytes(BYTE *at, const void *source, DWORD size)
 {
     if (source)
         CopyMemory(at, source, size);
@@ -212,92 +485,245 @@ BYTE *MakeItemsImage(DWORD *size)
     if (!image)
         return nullptr;
     int count = ItemStore::Size();
-    BYTE *at = PutBytes(image, &count, 4);
+    BYTE *at = PutImageBytes(image, &count, 4);
     for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it) {
         // The buffer is zero-filled, so a missing string still leaves its terminator behind.
-        at = PutBytes(at, &it->second.kind, 4);
-        at = PutBytes(at, it->second.name, StringBytes(it->second.name));
-        at = PutBytes(at, it->second.text, StringBytes(it->second.text));
+        at = PutImageBytes(at, &it->second.kind, 4);
+        at = PutImageBytes(at, it->second.name, StringBytes(it->second.name));
+        at = PutImageBytes(at, it->second.text, StringBytes(it->second.text));
     }
     *size = (DWORD)total;
     return image;
 }
 
-// The string at *offset up to its terminator; null when the image ends first.
-// Strings start at even offsets, so the terminator is looked for unit by unit.
-static const WCHAR *TakeString(const BYTE *image, DWORD size, DWORD *offset)
+static void PutString(FileWriter *writer, const WCHAR *s)
 {
-    for (DWORD at = *offset; size - at >= 2; at += 2) {
-        if (image[at] == 0 && image[at + 1] == 0) {
-            const WCHAR *s = (const WCHAR *)(image + *offset);
-            *offset = at + 2;
-            return s;
-        }
+    static const WCHAR empty = 0;
+    PutBytes(writer, s ? s : &empty, StringBytes(s));
+}
+
+// The same bytes as MakeItemsImage, written record by record: no buffer of the image's size.
+static void WriteItems(FileWriter *writer, const void *)
+{
+    const ItemMap &items = ItemStore::Items();
+    int count = ItemStore::Size();
+    PutBytes(writer, &count, 4);
+    for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it) {
+        PutBytes(writer, &it->second.kind, 4);
+        PutString(writer, it->second.name);
+        PutString(writer, it->second.text);
     }
-    return nullptr;
+}
+
+// Reads a plain paste.dat image piece by piece: from memory, or from the file, decrypting each
+// piece on the way, so that a load needs no buffer of the file's size, only the store itself.
+struct ItemsReader {
+    HANDLE file;              // null when the image is in memory
+    CipherStream *cipher;
+    BYTE *piece;              // the piece being taken apart
+    DWORD pieceSize, at;      // bytes in it, bytes taken
+    unsigned long long left;  // bytes of the file not yet read
+    BOOL readFailed;
+};
+
+#define READER_PIECE (256 * 1024)  // even, so a UTF-16 unit never straddles two pieces
+#define ITEMS_IMAGE_READ_FAILED 4  // the file could not be read to its end: nothing inserted
+
+// TRUE while there is a byte to take; reads the next piece once the current one is used up.
+static BOOL ReaderHasByte(ItemsReader *reader)
+{
+    if (reader->at < reader->pieceSize)
+        return TRUE;
+    if (!reader->file || reader->left == 0 || reader->readFailed)
+        return FALSE;
+    DWORD want = reader->left < READER_PIECE ? (DWORD)reader->left : READER_PIECE;
+    DWORD got = 0;
+    if (!ReadFile(reader->file, reader->piece, want, &got, nullptr) || got != want ||
+        !CipherPiece(reader->cipher, reader->piece, got, CIPHER_DECRYPT)) {
+        reader->readFailed = TRUE;
+        return FALSE;
+    }
+    reader->pieceSize = got;
+    reader->at = 0;
+    reader->left -= got;
+    return TRUE;
+}
+
+static BOOL TakeBytes(ItemsReader *reader, void *to, DWORD count)
+{
+    BYTE *out = (BYTE *)to;
+    while (count > 0) {
+        if (!ReaderHasByte(reader))
+            return FALSE;
+        DWORD piece = reader->pieceSize - reader->at;
+        if (piece > count)
+            piece = count;
+        CopyMemory(out, reader->piece + reader->at, piece);
+        out += piece;
+        count -= piece;
+        reader->at += piece;
+    }
+    return TRUE;
+}
+
+// One string as it is read, terminated; grown as needed and reused for the next string.
+struct UnitBuffer {
+    WCHAR *units;
+    SIZE_T length, room;
+};
+
+static BOOL AppendUnits(UnitBuffer *buffer, const WCHAR *units, SIZE_T count)
+{
+    SIZE_T needed = buffer->length + count + 1;
+    if (needed > buffer->room) {
+        SIZE_T room = buffer->room ? buffer->room : 256;
+        while (room < needed)
+            room *= 2;
+        WCHAR *grown = buffer->units ? (WCHAR *)HeapReAlloc(GetProcessHeap(), 0, buffer->units, 2 * room)
+                                     : (WCHAR *)HeapAlloc(GetProcessHeap(), 0, 2 * room);
+        if (!grown)
+            return FALSE;
+        buffer->units = grown;
+        buffer->room = room;
+    }
+    CopyMemory(buffer->units + buffer->length, units, 2 * count);
+    buffer->length += count;
+    buffer->units[buffer->length] = 0;
+    return TRUE;
+}
+
+// Results of TakeString.
+#define TAKE_OK 0
+#define TAKE_ENDED 1      // the image ended before the terminator
+#define TAKE_NO_MEMORY 2
+
+// The string up to its terminator. Strings start at even offsets, so the terminator is looked
+// for unit by unit.
+static int TakeString(ItemsReader *reader, UnitBuffer *buffer)
+{
+    buffer->length = 0;
+    if (!AppendUnits(buffer, nullptr, 0))
+        return TAKE_NO_MEMORY;
+    for (;;) {
+        if (!ReaderHasByte(reader) || reader->pieceSize - reader->at < 2)
+            return TAKE_ENDED;
+        const WCHAR *units = (const WCHAR *)(reader->piece + reader->at);
+        DWORD available = (reader->pieceSize - reader->at) / 2;
+        DWORD count = 0;
+        while (count < available && units[count] != 0)
+            count++;
+        if (!AppendUnits(buffer, units, count))
+            return TAKE_NO_MEMORY;
+        BOOL ended = count < available;
+        reader->at += 2 * (count + (ended ? 1 : 0));
+        if (ended)
+            return TAKE_OK;
+    }
+}
+
+// Takes out again what one parse inserted: every id from the first it was given.
+static void EraseFrom(ItemId first)
+{
+    for (ItemId id = first; id < NextItemId; id++)
+        ItemStore::Erase(id);
+}
+
+// Inserts the records in image order. Damage keeps the records read so far; a lack of memory
+// or a failed read takes them all out again.
+static int ParseItems(ItemsReader *reader)
+{
+    int count = 0;
+    if (!TakeBytes(reader, &count, 4))
+        return reader->readFailed ? ITEMS_IMAGE_READ_FAILED : ITEMS_IMAGE_BAD;
+    UnitBuffer name = {}, text = {};
+    ItemId first = NextItemId;
+    int result = ITEMS_IMAGE_OK;
+    for (int n = 0; n < count && result == ITEMS_IMAGE_OK; n++) {
+        ItemKind kind = 0;
+        int took = TakeBytes(reader, &kind, 4) ? TAKE_OK : TAKE_ENDED;
+        if (took == TAKE_OK)
+            took = TakeString(reader, &name);
+        if (took == TAKE_OK)
+            took = TakeString(reader, &text);
+        if (took == TAKE_NO_MEMORY || (took == TAKE_OK && ItemStore::Insert(kind, name.units, text.units) == 0))
+            result = ITEMS_IMAGE_NO_MEMORY;
+        else if (took == TAKE_ENDED)
+            result = ITEMS_IMAGE_DAMAGED;
+    }
+    // Bytes behind the last record would not survive the next save.
+    if (result == ITEMS_IMAGE_OK && ReaderHasByte(reader))
+        result = ITEMS_IMAGE_DAMAGED;
+    if (reader->readFailed)
+        result = ITEMS_IMAGE_READ_FAILED;
+    if (name.units)
+        HeapFree(GetProcessHeap(), 0, name.units);
+    if (text.units)
+        HeapFree(GetProcessHeap(), 0, text.units);
+    if (result == ITEMS_IMAGE_NO_MEMORY || result == ITEMS_IMAGE_READ_FAILED)
+        EraseFrom(first);
+    return result;
 }
 
 int ParseItemsImage(const BYTE *image, DWORD size)
 {
-    if (size < 4)
-        return ITEMS_IMAGE_BAD;
-    int count = 0;
-    CopyMemory(&count, image, 4);
-    DWORD offset = 4;
-    for (int n = 0; n < count; n++) {
-        if (size - offset < 4)
-            return ITEMS_IMAGE_DAMAGED;
-        ItemKind kind = 0;
-        CopyMemory(&kind, image + offset, 4);
-        DWORD at = offset + 4;
-        const WCHAR *name = TakeString(image, size, &at);
-        const WCHAR *text = name ? TakeString(image, size, &at) : nullptr;
-        if (!text)
-            return ITEMS_IMAGE_DAMAGED;
-        ItemStore::Insert(kind, name, text);
-        offset = at;
-    }
-    // Bytes behind the last record would not survive the next save.
-    return offset == size ? ITEMS_IMAGE_OK : ITEMS_IMAGE_DAMAGED;
+    ItemsReader reader = {};
+    reader.piece = (BYTE *)image;
+    reader.pieceSize = size;
+    return ParseItems(&reader);
 }
 
-// A paste.dat that could not be read whole is kept as paste.dat.bak before the save at exit
-// replaces it with what could be read.
-static void KeepDamagedItemsFile(const WCHAR *path)
+// paste.dat read, decrypted and parsed piece by piece.
+static int ParseItemsFile(HANDLE file)
 {
-    WCHAR backupPath[MAX_PATH];
-    if (DataFilePath(ItemsBackupName, backupPath))
-        CopyFileW(path, backupPath, FALSE);
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return ITEMS_IMAGE_READ_FAILED;
+    if (size.QuadPart < 4)
+        return ITEMS_IMAGE_BAD;
+    ItemsReader reader = {};
+    reader.file = file;
+    reader.left = (unsigned long long)size.QuadPart;
+    reader.piece = (BYTE *)HeapAlloc(GetProcessHeap(), 0, READER_PIECE);
+    if (!reader.piece)
+        return ITEMS_IMAGE_NO_MEMORY;
+    CipherStream cipher;
+    int parsed = ITEMS_IMAGE_BAD;  // a file that cannot be decrypted is kept aside like a damaged one
+    if (OpenCipher(&cipher, DataPassPhrase)) {
+        reader.cipher = &cipher;
+        parsed = ParseItems(&reader);
+        CloseCipher(&cipher);
+    }
+    HeapFree(GetProcessHeap(), 0, reader.piece);
+    return parsed;
 }
 
-BOOL LoadItems()
+int LoadItems()
 {
     WCHAR path[MAX_PATH];
     if (!DataFilePath(ItemsFileName, path))
-        return FALSE;
-    DWORD size = 0;
-    BYTE *image = ReadDataFile(path, &size);
-    if (!image)
-        return FALSE;
-    int parsed = ITEMS_IMAGE_BAD;
-    if (size >= 4 && DataCipher(image, size, DataPassPhrase, CIPHER_DECRYPT))
-        parsed = ParseItemsImage(image, size);
-    HeapFree(GetProcessHeap(), 0, image);
+        return DATA_FILE_NONE;
+    HANDLE file;
+    int opened = OpenDataFile(path, &file, SHARING_RETRY_MS);
+    if (opened == OPEN_MISSING)
+        return DATA_FILE_NONE;
+    int parsed = ITEMS_IMAGE_READ_FAILED;
+    if (opened == OPEN_OK) {
+        parsed = ParseItemsFile(file);
+        CloseHandle(file);
+    }
+    // Not read, or too large for the memory: the file itself may be sound, so it is no first start.
+    if (parsed == ITEMS_IMAGE_NO_MEMORY || parsed == ITEMS_IMAGE_READ_FAILED) {
+        NoteUnreadable(DATA_ITEMS);
+        return DATA_FILE_UNREADABLE;
+    }
+    // A paste.dat that could not be read whole is kept as paste.dat.bak before a save replaces
+    // it with what could be read.
     if (parsed != ITEMS_IMAGE_OK)
-        KeepDamagedItemsFile(path);
-    return parsed != ITEMS_IMAGE_BAD;
+        KeepFileAside(ItemsFileName, ItemsBackupName);
+    return parsed == ITEMS_IMAGE_BAD ? DATA_FILE_NONE : DATA_FILE_LOADED;
 }
 
 BOOL SaveItems()
 {
-    DWORD size = 0;
-    BYTE *image = MakeItemsImage(&size);
-    if (!image)
-        return FALSE;
-    BOOL ok = DataCipher(image, size, DataPassPhrase, CIPHER_ENCRYPT) &&
-              ReplaceDataFile(ItemsFileName, ItemsTempName, image, size);
-    HeapFree(GetProcessHeap(), 0, image);
-    if (ok)
-        ItemStore::EraseAll();
-    return ok;
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, WriteItems, nullptr, TRUE);
 }

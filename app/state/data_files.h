@@ -10,10 +10,28 @@ extern const WCHAR DataPassPhrase[];  // "tavo"
 
 BOOL AppDir(WCHAR dir[MAX_PATH]);
 BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode);
-BOOL LoadIniData(IniData *ini);
+
+// Results of LoadIniData and LoadItems.
+#define DATA_FILE_NONE 0        // no file (a first start), or nothing usable in it: the caller uses its defaults
+#define DATA_FILE_LOADED 1      // read and taken over (a damaged tail is kept as .bak)
+#define DATA_FILE_UNREADABLE 2  // the file is there but could not be read: see DataFileProtected
+
+// The two files, for the questions below.
+#define DATA_INI 0
+#define DATA_ITEMS 1
+
+int LoadIniData(IniData *ini);
+// ini.dat written; never while the file is protected (see below) and no copy can be made.
 BOOL SaveIniData(const IniData *ini);
-BOOL LoadItems();
+int LoadItems();
+// paste.dat written; the store stays as it is either way.
 BOOL SaveItems();
+
+// The file was there at the start but could not be read.
+BOOL DataFileUnreadable(int file);
+// ...and it could not be copied to its .bak file either: no save replaces it until a copy
+// succeeds (every save tries again).
+BOOL DataFileProtected(int file);
 
 // The plain image of paste.dat for the whole store (count, then the records oldest first).
 // The caller frees it with HeapFree(GetProcessHeap()); null when it cannot be built.
@@ -23,12 +41,14 @@ BYTE *MakeItemsImage(DWORD *size);
 #define ITEMS_IMAGE_BAD 0      // too short to hold its count: nothing inserted
 #define ITEMS_IMAGE_OK 1       // every record read, nothing left over
 #define ITEMS_IMAGE_DAMAGED 2  // ended inside a record, or bytes left over: the records read so far are inserted
+#define ITEMS_IMAGE_NO_MEMORY 3  // an entry could not be stored: nothing inserted, the store is as it was
 
 // Inserts the records of a plain paste.dat image into the store, in image order.
 // Never reads beyond size bytes.
 int ParseItemsImage(const BYTE *image, DWORD size);
 
 // Tests keep their files in a scratch folder of their own; null goes back to the executable's folder.
+// Either way the files count as not yet loaded (nothing unreadable, nothing protected).
 void SetDataDirectoryForTests(const WCHAR *dir);
 // While set, every DataCipher call fails without touching its buffer.
 void SetCipherFailureForTests(BOOL fail);

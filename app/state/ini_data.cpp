@@ -17,6 +17,20 @@ static int Clamp(int value, int low, int high)
     return value < low ? low : value > high ? high : value;
 }
 
+BOOL PlacementIsSane(const WINDOWPLACEMENT *placement)
+{
+    if (placement->showCmd == 0)
+        return TRUE;  // never recorded
+    if (placement->showCmd > SW_MAX)
+        return FALSE;
+    const RECT &r = placement->rcNormalPosition;
+    // Differences in 64 bits: the corners of a damaged record may be anything.
+    long long width = (long long)r.right - r.left, height = (long long)r.bottom - r.top;
+    return width > 0 && height > 0 && width <= PLACEMENT_EXTENT_MAX && height <= PLACEMENT_EXTENT_MAX &&
+           r.left >= -PLACEMENT_EXTENT_MAX && r.left <= PLACEMENT_EXTENT_MAX && r.top >= -PLACEMENT_EXTENT_MAX &&
+           r.top <= PLACEMENT_EXTENT_MAX;
+}
+
 void ClampIniData(IniData *ini)
 {
     ini->pasteWaitMs = Clamp(ini->pasteWaitMs, PASTE_WAIT_MIN, PASTE_WAIT_MAX);
@@ -25,4 +39,12 @@ void ClampIniData(IniData *ini)
     ini->historyMax = Clamp(ini->historyMax, HISTORY_MAX_MIN, HISTORY_MAX_MAX);
     if (ini->menuKeyMode < 0 || ini->menuKeyMode > 3)
         ini->menuKeyMode = 0;
+    ini->treeWidth = Clamp(ini->treeWidth, TREE_WIDTH_MIN, TREE_WIDTH_MAX);
+    if (!PlacementIsSane(&ini->editorPlacement))
+        ZeroMemory(&ini->editorPlacement, sizeof(ini->editorPlacement));
+    ini->hotkeyMods &= HOTKEY_MODS_ACCEPTED;
+    if (ini->hotkeyVk < 1 || ini->hotkeyVk > 254) {
+        ini->hotkeyVk = 0;
+        ini->hotkeyMods = 0;
+    }
 }

@@ -38,10 +38,22 @@ static_assert(offsetof(IniData, editorPlacement) + offsetof(WINDOWPLACEMENT, rcN
 #define WRAP_COUNT_MAX 30
 #define HISTORY_MAX_MIN 1
 #define HISTORY_MAX_MAX 5000
+// What the editor's splitter can give: 10 pixels at least; at most what the widest window
+// Windows lets the user size (32767) leaves of it.
+#define TREE_WIDTH_MIN 10
+#define TREE_WIDTH_MAX 32000
+// A recorded editor rectangle larger than this, or with a corner farther out, is damage.
+#define PLACEMENT_EXTENT_MAX 32767
+// The modifier bits RegisterHotKey takes: MOD_ALT, MOD_CONTROL, MOD_SHIFT, MOD_WIN, MOD_NOREPEAT.
+#define HOTKEY_MODS_ACCEPTED 0x400F
 
 extern IniData g_ini;  // the program's settings; written to ini.dat only at shutdown
 
 // The values used when ini.dat cannot be loaded: the record is zeroed first.
 void SetDefaultIniData(IniData *ini);
-// Brings every field that the settings sheet limits back into its range.
+// Brings every field back into what the program can use: the settings sheet's ranges, the
+// splitter's limits for treeWidth, a sane editorPlacement (else "never recorded"), a virtual
+// key of 1 to 254 (else no hotkey) with only the modifiers RegisterHotKey takes.
 void ClampIniData(IniData *ini);
+// Never recorded (showCmd 0), or a known showCmd with a non-empty rectangle of sane size.
+BOOL PlacementIsSane(const WINDOWPLACEMENT *placement);

@@ -3,14 +3,31 @@
 ItemId NextItemId = 1;
 
 static ItemMap g_items;  // owned here; every string in it is a GlobalAlloc block
+static ItemStoreWatcher g_watcher;
+static int g_copiesBeforeFailure = -1;
+
+void SetStringCopyFailureForTests(int count)
+{
+    g_copiesBeforeFailure = count;
+}
 
 WCHAR *GlobalStringCopy(const WCHAR *source)
 {
+    if (g_copiesBeforeFailure == 0)
+        return nullptr;
+    if (g_copiesBeforeFailure > 0)
+        g_copiesBeforeFailure--;
     int length = source ? lstrlenW(source) : 0;
-    WCHAR *copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
+    WCHAR *copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * (SIZE_T)length + 2);
     if (copy && length > 0)
-        CopyMemory(copy, source, 2 * length);
+        CopyMemory(copy, source, 2 * (SIZE_T)length);
     return copy;
+}
+
+static void Tell(int change, ItemId id)
+{
+    if (g_watcher)
+        g_watcher(change, id);
 }
 
 static void FreeItemStrings(Item *item)
@@ -20,6 +37,18 @@ static void FreeItemStrings(Item *item)
     if (item->text)
         GlobalFree(item->text);
     item->name = item->text = nullptr;
+}
+
+// Both strings copied, or neither: a half-made entry would hold a null string.
+static BOOL MakeItem(Item *item, ItemKind kind, const WCHAR *name, const WCHAR *text)
+{
+    item->kind = kind;
+    item->name = GlobalStringCopy(name);
+    item->text = item->name ? GlobalStringCopy(text) : nullptr;
+    if (item->text)
+        return TRUE;
+    FreeItemStrings(item);
+    return FALSE;
 }
 
 // An id that Replace added on its own may later come out of NextItemId too; the entry then
@@ -33,34 +62,42 @@ static void PutItem(ItemId id, const Item &item)
     }
 }
 
-static void AddItem(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text)
+static void EraseAt(ItemMap::iterator it)
 {
-    Item item = {kind, GlobalStringCopy(name), GlobalStringCopy(text)};
-    PutItem(id, item);
+    Tell(ITEM_ERASING, it->first);
+    FreeItemStrings(&it->second);
+    g_items.erase(it);
 }
 
 namespace ItemStore {
 
 ItemId Insert(ItemKind kind, const WCHAR *name, const WCHAR *text)
 {
+    Item item;
+    if (!MakeItem(&item, kind, name, text))
+        return 0;
     ItemId id = NextItemId++;
-    AddItem(id, kind, name, text);
+    PutItem(id, item);
+    Tell(ITEM_ADDED, id);
     return id;
 }
 
 void Erase(ItemId id)
 {
     ItemMap::iterator it = g_items.find(id);
-    if (it == g_items.end())
-        return;
-    FreeItemStrings(&it->second);
-    g_items.erase(it);
+    if (it != g_items.end())
+        EraseAt(it);
 }
 
-void Replace(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text)
+BOOL Replace(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text)
 {
-    Erase(id);
-    AddItem(id, kind, name, text);
+    Item item;
+    if (!MakeItem(&item, kind, name, text))
+        return FALSE;
+    BOOL existed = g_items.find(id) != g_items.end();
+    PutItem(id, item);
+    Tell(existed ? ITEM_CHANGED : ITEM_ADDED, id);
+    return TRUE;
 }
 
 void Swap(ItemId idA, ItemId idB)
@@ -73,6 +110,8 @@ void Swap(ItemId idA, ItemId idB)
     Item held = a->second;
     a->second = b->second;
     b->second = held;
+    Tell(ITEM_CHANGED, idA);
+    Tell(ITEM_CHANGED, idB);
 }
 
 ItemId MoveToEnd(ItemId id)
@@ -84,34 +123,32 @@ ItemId MoveToEnd(ItemId id)
     g_items.erase(it);
     ItemId fresh = NextItemId++;
     PutItem(fresh, moved);
+    Tell(ITEM_CHANGED, fresh);
     return fresh;
 }
 
 void EraseKind(ItemKind kind)
 {
     for (ItemMap::iterator it = g_items.begin(); it != g_items.end();) {
-        if (it->second.kind == kind) {
-            FreeItemStrings(&it->second);
-            it = g_items.erase(it);
-        } else {
-            ++it;
-        }
+        ItemMap::iterator next = it;
+        ++next;
+        if (it->second.kind == kind)
+            EraseAt(it);
+        it = next;
     }
 }
 
 void EraseAll()
 {
-    for (ItemMap::iterator it = g_items.begin(); it != g_items.end(); ++it)
-        FreeItemStrings(&it->second);
-    g_items.clear();
+    while (!g_items.empty())
+        EraseAt(g_items.begin());
 }
 
 void EraseOldestHistory()
 {
     for (ItemMap::iterator it = g_items.begin(); it != g_items.end(); ++it) {
         if (it->second.kind == History) {
-            FreeItemStrings(&it->second);
-            g_items.erase(it);
+            EraseAt(it);
             return;
         }
     }
@@ -155,9 +192,17 @@ const ItemMap &Items()
     return g_items;
 }
 
+void SetWatcher(ItemStoreWatcher watcher)
+{
+    g_watcher = watcher;
+}
+
 void ResetForTests()
 {
+    ItemStoreWatcher watcher = g_watcher;
+    g_watcher = nullptr;
     EraseAll();
+    g_watcher = watcher;
     NextItemId = 1;
 }
 

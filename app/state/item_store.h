@@ -18,16 +18,28 @@ struct Item {
 typedef std::map<ItemId, Item> ItemMap;
 
 // A zero-filled GlobalAlloc copy of (length + 1) units; null counts as the empty string.
-// The caller releases it with GlobalFree.
+// The caller releases it with GlobalFree. Null when the memory cannot be had.
 WCHAR *GlobalStringCopy(const WCHAR *source);
+
+// While count >= 0, GlobalStringCopy succeeds that many more times and then fails; -1 never fails.
+void SetStringCopyFailureForTests(int count);
+
+// What a watcher of the store is told: an entry came (after), goes (before its strings are
+// released, so it can still be read), or changed its contents or place.
+#define ITEM_ADDED 0
+#define ITEM_ERASING 1
+#define ITEM_CHANGED 2
+typedef void (*ItemStoreWatcher)(int change, ItemId id);
 
 // Next id that Insert hands out; starts at 1 and only ever grows.
 extern ItemId NextItemId;
 
 namespace ItemStore {
+// The new id, or 0 when the strings could not be copied: the store is then as it was.
 ItemId Insert(ItemKind kind, const WCHAR *name, const WCHAR *text);
 void Erase(ItemId id);
-void Replace(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text);
+// FALSE when the strings could not be copied: the entry then keeps its old contents.
+BOOL Replace(ItemId id, ItemKind kind, const WCHAR *name, const WCHAR *text);
 void Swap(ItemId idA, ItemId idB);
 ItemId MoveToEnd(ItemId id);
 void EraseKind(ItemKind kind);
@@ -42,6 +54,8 @@ void ShowText(HWND window, ItemId id);
 const Item *Find(ItemId id);
 // The whole map, for the ascending and descending walks. Callers never change it while walking.
 const ItemMap &Items();
+// One watcher at a time (the open editor); null stops the calls.
+void SetWatcher(ItemStoreWatcher watcher);
 // Empties the store and starts the ids at 1 again; for tests only.
 void ResetForTests();
 }  // namespace ItemStore

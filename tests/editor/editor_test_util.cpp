@@ -1,4 +1,5 @@
 #include "editor_test_util.h"
+#include "state/data_files.h"
 #include "res/resource.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
@@ -82,6 +83,8 @@ void ResetEditorState()
     if (EditorWindow)
         DestroyWindow(EditorWindow);
     ItemStore::ResetForTests();
+    // Closing the editor writes both files: into a folder of the tests, never beside them.
+    SetDataDirectoryForTests(MakeScratchDir(L"editor_files").c_str());
     ZeroMemory(&g_ini, sizeof(g_ini));
     g_ini.pasteWaitMs = 100;
     g_ini.menuItemChars = 20;

@@ -112,3 +112,60 @@ TEST_CASE("a text typed in the open editor is saved when the program ends before
     REQUIRE(saved.size() == 1);
     CHECK(saved[0] == PasteRecord{Registered, L"サイト名", L"edited, never committed"});
 }
+
+TEST_CASE("exit with the editor open records its placement and keeps a name being typed")
+{
+    std::wstring dir = MakeScratchDir(L"editor_e2e_exit_rename");
+    TavoProcess tavo;
+    REQUIRE(StartTavoClean(dir, &tavo));
+    HWND editor = OpenEditorOf(tavo);
+    REQUIRE(editor);
+    REQUIRE(BringToForeground(editor, 3000));
+    SetWindowPos(editor, nullptr, 90, 80, 610, 420, SWP_NOZORDER | SWP_NOACTIVATE);
+    PumpFor(100);
+    PressKey(VK_HOME);   // the copy-history group node
+    PressKey(VK_DOWN);   // the registered group node
+    PressKey(VK_RIGHT);  // expanded
+    PressKey(VK_DOWN);   // its one entry, the default "サイト名"
+    HWND tree = FindWindowExW(editor, nullptr, WC_TREEVIEWW, nullptr);
+    REQUIRE(tree != nullptr);
+    PressKey(VK_F2);
+    HWND edit = nullptr;
+    REQUIRE(WaitUntil([&] { return (edit = (HWND)SendMessageW(tree, TVM_GETEDITCONTROL, 0, 0)) != nullptr; }, 5000));
+    PressCtrlKey('A');
+    TypeText(L"renamed, Enter never pressed");
+    REQUIRE(WaitUntil([&] { return ForeignWindowText(edit) == L"renamed, Enter never pressed"; }, 5000));
+
+    CHECK(StopTavo(&tavo) == 0);
+    std::vector<PasteRecord> saved;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+    REQUIRE(saved.size() == 1);
+    CHECK(saved[0] == PasteRecord{Registered, L"renamed, Enter never pressed", L"ログインID\r\nパスワード"});
+    IniData ini;
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
+    CHECK(ini.editorPlacement.showCmd == SW_SHOWNORMAL);
+    CHECK(ini.editorPlacement.rcNormalPosition.right - ini.editorPlacement.rcNormalPosition.left == 610);
+    CHECK(ini.editorPlacement.rcNormalPosition.bottom - ini.editorPlacement.rcNormalPosition.top == 420);
+}
+
+TEST_CASE("closing the editor writes both files while the program runs on")
+{
+    std::wstring dir = MakeScratchDir(L"editor_e2e_close_saves");
+    TavoProcess tavo;
+    REQUIRE(StartTavoClean(dir, &tavo));
+    HWND editor = OpenEditorOf(tavo);
+    REQUIRE(editor);
+    CHECK(!FileIsThere(dir + L"paste.dat"));
+    PostMessageW(editor, WM_SYSCOMMAND, SC_CLOSE, 0);
+    CHECK(WaitUntil([&] { return !IsWindow(editor); }, 5000));
+    DWORD_PTR answer;
+    SendMessageTimeoutW(tavo.mainWindow, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+    std::vector<PasteRecord> saved;
+    CHECK(ReadPasteRecords(dir + L"paste.dat", &saved));
+    CHECK(saved.size() == 1);
+    IniData ini;
+    CHECK(ReadIniRecord(dir + L"ini.dat", &ini));
+    CHECK(ini.editorPlacement.showCmd != 0);
+    CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
+    CHECK(StopTavo(&tavo) == 0);
+}

@@ -3,6 +3,7 @@
 #include "editor_test_util.h"
 #include "res/resource.h"
 #include "shell/shell.h"
+#include "recall/recall_internal.h"
 #include "state/ini_data.h"
 #include "test_util.h"
 
@@ -374,7 +375,7 @@ TEST_CASE("renaming with F2 stores the typed name whole")
     CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
     CHECK(NameOf(r) == U8(typed));
     CHECK(TextOf(r) == "kept text");
-    CHECK(LabelOf(EntryWithId(1, r)) == U8(typed));
+    CHECK(LabelOf(EntryWithId(1, r)) == U8(ExpectedLabel(typed, 20)));  // shortened again
     CHECK(NameOf(other) == U8(LongName));  // renaming one entry leaves the others alone
 
     // Esc cancels: nothing changes.
@@ -384,7 +385,7 @@ TEST_CASE("renaming with F2 stores the typed name whole")
     SetWindowTextW(edit, L"never stored");
     PressKey(VK_ESCAPE);
     CHECK(NameOf(r) == U8(typed));
-    CHECK(LabelOf(EntryWithId(1, r)) == U8(typed));
+    CHECK(LabelOf(EntryWithId(1, r)) == U8(ExpectedLabel(typed, 20)));
 
     // A copy-history entry has no name: its label comes back from its text.
     SelectTreeItem(EntryWithId(0, h));
@@ -565,4 +566,77 @@ TEST_CASE("a long registered name survives edits of others, renames, Cut + Paste
     CHECK(NameOf(entries[1].id) == "renamed other");
     CloseTestEditor();
     CHECK(NameOf(entries[0].id) == U8(LongName));
+}
+
+TEST_CASE("the rename box opens with the full name: Enter, or a click elsewhere, keeps it")
+{
+    ResetEditorState();
+    const std::wstring name = L"Company VPN (backup account, EU)";
+    ItemId r = ItemStore::Insert(Registered, name.c_str(), L"text");
+    REQUIRE(OpenTestEditor());
+    HTREEITEM item = EntryWithId(1, r);
+    REQUIRE(item);
+    REQUIRE(LabelOf(item) == U8(ExpectedLabel(name, 20)));
+    SelectTreeItem(item);
+
+    PressKey(VK_F2);
+    HWND edit = TreeView_GetEditControl(EditorTree);
+    REQUIRE(edit);
+    WCHAR shown[128] = {};
+    GetWindowTextW(edit, shown, 128);
+    CHECK(U8(shown) == U8(name));
+    PressKey(VK_RETURN);
+    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(NameOf(r) == U8(name));
+    CHECK(LabelOf(item) == U8(ExpectedLabel(name, 20)));
+
+    // A rename that ends because the focus moves on (a click into the text pane).
+    PressKey(VK_F2);
+    REQUIRE(TreeView_GetEditControl(EditorTree));
+    SetFocus(TextEdit);
+    PumpFor(20);
+    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(NameOf(r) == U8(name));
+    CHECK(LabelOf(item) == U8(ExpectedLabel(name, 20)));
+    CloseTestEditor();
+}
+
+TEST_CASE("an edit in the text pane survives a capture that moves its entry, and the tree follows the store")
+{
+    ResetEditorState();
+    ItemId older = ItemStore::Insert(History, nullptr, L"older copy");
+    ItemId copied = ItemStore::Insert(History, nullptr, L"copied again");
+    ItemId newest = ItemStore::Insert(History, nullptr, L"newest copy");
+    ItemId r = ItemStore::Insert(Registered, L"site", L"id");
+    REQUIRE(OpenTestEditor());
+    SelectTreeItem(EntryWithId(0, copied));
+    PressKey(VK_F6);
+    REQUIRE(GetFocus() == TextEdit);
+
+    // Ctrl+A, Ctrl+C in the pane: the capture erases the entry and adds its text again as the newest.
+    AddHistoryText(L"copied again", g_ini.historyMax);
+    ItemStore::Insert(History, nullptr, L"a capture of something else");
+    CHECK(ItemStore::Find(copied) == nullptr);
+    PumpFor(50);
+    CheckGroupMatchesStore(0);
+    CheckGroupMatchesStore(1);
+    HTREEITEM selected = SelectedTreeItem();
+    REQUIRE(selected);
+    ItemId moved = 0;
+    for (const TreeEntry &entry : Children(GroupNode(0)))
+        if (entry.item == selected)
+            moved = entry.id;
+    CHECK(moved != copied);
+    CHECK(TextOf(moved) == "copied again");
+    CHECK(GetFocus() == TextEdit);
+
+    // The change typed now reaches the entry it belongs to when another item is selected.
+    TypeIntoTextEdit(L"changed after the capture");
+    SelectTreeItem(EntryWithId(1, r));
+    CHECK(TextOf(moved) == "changed after the capture");
+    CHECK(TextOf(older) == "older copy");
+    CHECK(TextOf(newest) == "newest copy");
+    CHECK(ItemStore::CountKind(History) == 4);
+    CheckGroupMatchesStore(0);
+    CloseTestEditor();
 }

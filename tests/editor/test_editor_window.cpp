@@ -4,6 +4,7 @@
 #include "editor_test_util.h"
 #include "res/resource.h"
 #include "shell/shell.h"
+#include "state/data_files.h"
 #include "state/ini_data.h"
 #include "test_util.h"
 
@@ -430,5 +431,180 @@ TEST_CASE("the editor clipboard is emptied when the editor goes")
     SelectTreeItem(GroupNode(1));
     Command(IDM_EDITOR_PASTE);
     CHECK(ItemStore::Size() == 1);
+    CloseTestEditor();
+}
+
+// Holds the clipboard open from a thread of its own, as another program may for a while.
+struct ClipboardHolder {
+    HANDLE opened, release, thread;
+    static DWORD WINAPI Hold(void *parameter)
+    {
+        ClipboardHolder *holder = (ClipboardHolder *)parameter;
+        // Opened for a window: Wine lets any thread reopen a clipboard that was opened for none.
+        HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        BOOL open = FALSE;
+        for (int i = 0; i < 100 && !open; i++)
+            if (!(open = OpenClipboard(window)))
+                Sleep(10);
+        SetEvent(holder->opened);
+        WaitForSingleObject(holder->release, 30000);
+        if (open)
+            CloseClipboard();
+        DestroyWindow(window);
+        return 0;
+    }
+    ClipboardHolder()
+    {
+        opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread = CreateThread(nullptr, 0, Hold, this, 0, nullptr);
+        WaitForSingleObject(opened, 5000);
+    }
+    ~ClipboardHolder()
+    {
+        SetEvent(release);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        CloseHandle(opened);
+        CloseHandle(release);
+    }
+};
+
+TEST_CASE("Paste in the text pane follows the clipboard without opening it, also while another holds it open")
+{
+    ResetEditorState();
+    ItemStore::Insert(Registered, L"name", L"some text");
+    REQUIRE(PutClipboardText(nullptr, L"text to paste"));
+    REQUIRE(OpenTestEditor());
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    PressKey(VK_F6);
+    REQUIRE(GetFocus() == TextEdit);
+    {
+        ClipboardHolder holder;
+        REQUIRE(!OpenClipboard(nullptr));  // really held
+        DWORD start = GetTickCount();
+        CommandStates s = ReadCommandStates();
+        DWORD took = GetTickCount() - start;
+        CHECK(s.paste);
+        MESSAGE("command states read in " << took << " ms while the clipboard was held");
+    }
+    EmptyClipboardNow();
+    CHECK_FALSE(ReadCommandStates().paste);
+    CloseTestEditor();
+}
+
+static BOOL CALLBACK FindTavoBox(HWND window, LPARAM found)
+{
+    WCHAR name[16], title[16];
+    GetClassNameW(window, name, 16);
+    GetWindowTextW(window, title, 16);
+    if (lstrcmpW(name, L"#32770") == 0 && lstrcmpW(title, L"tavo") == 0 && IsWindowVisible(window)) {
+        *(HWND *)found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Answers the one warning box of this thread that appears while a call runs, from a thread of its own.
+struct BoxAnswerer {
+    DWORD threadId;
+    std::wstring text;
+    bool cancelShown = true;
+    HANDLE thread;
+    static DWORD WINAPI Watch(void *parameter)
+    {
+        BoxAnswerer *self = (BoxAnswerer *)parameter;
+        for (int i = 0; i < 1000; i++) {
+            HWND box = nullptr;
+            EnumThreadWindows(self->threadId, FindTavoBox, (LPARAM)&box);
+            if (box) {
+                WCHAR text[256] = {};
+                GetDlgItemTextW(box, 0xFFFF, text, 256);
+                self->text = text;
+                HWND cancel = GetDlgItem(box, IDCANCEL);
+                self->cancelShown = cancel && IsWindowVisible(cancel);
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return 0;
+            }
+            Sleep(10);
+        }
+        return 0;
+    }
+    BoxAnswerer() : threadId(GetCurrentThreadId())
+    {
+        thread = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+    }
+    void Wait()
+    {
+        WaitForSingleObject(thread, 15000);
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+    ~BoxAnswerer()
+    {
+        if (thread) {
+            TerminateThread(thread, 0);
+            CloseHandle(thread);
+        }
+    }
+};
+
+TEST_CASE("closing the editor writes both files; a write that fails says so with OK alone")
+{
+    ResetEditorState();
+    std::wstring dir = MakeScratchDir(L"editor_close_save");
+    SetDataDirectoryForTests(dir.c_str());
+    ItemId r = ItemStore::Insert(Registered, L"site", L"old text");
+    REQUIRE(OpenTestEditor());
+    MoveWindow(EditorWindow, 60, 70, 520, 360, TRUE);
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+
+    SUBCASE("written")
+    {
+        TypeIntoTextEdit(L"new text");
+        CloseTestEditor();
+        std::vector<PasteRecord> saved;
+        REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+        CHECK(saved == std::vector<PasteRecord>{{Registered, L"site", L"new text"}});
+        IniData ini;
+        REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
+        CHECK(ini.editorPlacement.rcNormalPosition.right - ini.editorPlacement.rcNormalPosition.left == 520);
+    }
+    SUBCASE("paste.dat cannot be replaced")
+    {
+        REQUIRE(CreateDirectoryW((dir + L"paste.dat").c_str(), nullptr));
+        BoxAnswerer answerer;
+        CloseTestEditor();
+        answerer.Wait();
+        CHECK(U8(answerer.text) == "paste.dat を保存できませんでした。\n終了するときにもう一度保存します。");
+        CHECK_FALSE(answerer.cancelShown);
+        CHECK(EditorWindow == nullptr);
+        CHECK(TextOf(r) == "old text");
+        IniData ini;
+        CHECK(ReadIniRecord(dir + L"ini.dat", &ini));
+    }
+    SetDataDirectoryForTests(nullptr);
+}
+
+TEST_CASE("before a save with the editor open, a rename in progress ends with the typed name and the placement is recorded")
+{
+    ResetEditorState();
+    ItemId r = ItemStore::Insert(Registered, L"old name", L"text");
+    REQUIRE(OpenTestEditor());
+    MoveWindow(EditorWindow, 80, 60, 540, 380, TRUE);
+    PumpFor(20);
+    CHECK(g_ini.editorPlacement.showCmd == 0);
+    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    SetFocus(EditorTree);
+    PressKey(VK_F2);
+    HWND edit = TreeView_GetEditControl(EditorTree);
+    REQUIRE(edit);
+    SetWindowTextW(edit, L"typed, Enter never pressed");
+    PrepareEditorForSave();
+    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(NameOf(r) == "typed, Enter never pressed");
+    CHECK(g_ini.editorPlacement.showCmd == SW_SHOWNORMAL);
+    CHECK(g_ini.editorPlacement.rcNormalPosition.right - g_ini.editorPlacement.rcNormalPosition.left == 540);
+    CHECK(IsWindow(EditorWindow));  // the editor stays open
     CloseTestEditor();
 }

@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "settings/settings.h"
 #include "shell/shell.h"
+#include "state/data_files.h"
 #include "state/ini_data.h"
 
 typedef std::function<bool()> Step;  // true when done; polled until then
@@ -202,6 +203,8 @@ static void SetUpMainWindow()
         MainWindow = CreateWindowExW(0, L"STATIC", L"main", 0, 0, 0, 0, 0, nullptr, nullptr, AppInstance, nullptr);
     }
     UnregisterHotKey(MainWindow, HOTKEY_MENU);
+    // OK writes ini.dat: into a folder of the tests, never beside them.
+    SetDataDirectoryForTests(MakeScratchDir(L"settings_files").c_str());
 }
 
 static void SetIni(int mode, int vk, int mods)
@@ -556,4 +559,42 @@ TEST_CASE("a hotkey that another program holds gives the message and the new val
     CloseHandle(child.hProcess);
     CloseHandle(held);
     CloseHandle(release);
+}
+
+TEST_CASE("OK writes ini.dat at once; a write that fails says so with OK alone, and the values stay")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    std::wstring dir = MakeScratchDir(L"settings_save");
+    SetDataDirectoryForTests(dir.c_str());
+    SUBCASE("written while the program runs")
+    {
+        RunSheet({WaitForSheet(), Do([] { SetText(IDC_WRAP_COUNT, L"12"); }), Press(PSBTN_OK)});
+        IniData saved;
+        REQUIRE(ReadIniRecord(dir + L"ini.dat", &saved));
+        CHECK(saved.menuWrapCount == 12);
+        CHECK(saved.pasteWaitMs == 250);
+    }
+    SUBCASE("ini.dat cannot be replaced")
+    {
+        REQUIRE(CreateDirectoryW((dir + L"ini.dat").c_str(), nullptr));
+        RunSheet({
+            WaitForSheet(),
+            Do([] { SetText(IDC_WRAP_COUNT, L"12"); }),
+            Press(PSBTN_OK),
+            [] {
+                HWND box = FindThreadDialog(L"tavo");
+                if (!box)
+                    return false;
+                CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"ini.dat を保存できませんでした。\n終了するときにもう一度保存します。");
+                HWND cancel = GetDlgItem(box, IDCANCEL);
+                CHECK((cancel == nullptr || !IsWindowVisible(cancel)));
+                PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+                return true;
+            },
+        });
+        CHECK(g_ini.menuWrapCount == 12);
+        RemoveDirectoryW((dir + L"ini.dat").c_str());
+    }
+    SetDataDirectoryForTests(nullptr);
 }

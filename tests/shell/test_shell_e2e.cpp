@@ -4,6 +4,7 @@
 #include <cstdio>
 #include "shell/shell.h"
 #include "shell_checks.h"
+#include "shell_e2e.h"
 #include "state/ini_data.h"
 
 namespace {
@@ -59,78 +60,6 @@ std::wstring StartupLinkWithoutFile()
     std::wstring link = std::wstring(folder) + L"\\tavo.lnk";
     DeleteFileW(link.c_str());
     return link;
-}
-
-// The concatenated texts of the static controls of a message box.
-std::wstring BoxText(HWND box)
-{
-    struct Collect {
-        static BOOL CALLBACK Child(HWND child, LPARAM lParam)
-        {
-            WCHAR name[32], text[256];
-            GetClassNameW(child, name, 32);
-            if (lstrcmpiW(name, L"Static") == 0 && GetWindowTextW(child, text, 256) > 0)
-                *(std::wstring *)lParam += text;
-            return TRUE;
-        }
-    };
-    std::wstring text;
-    EnumChildWindows(box, Collect::Child, (LPARAM)&text);
-    return text;
-}
-
-void PressOk(HWND box)
-{
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
-}
-
-// Copies the program into dir and starts it without waiting for its window.
-bool LaunchCopy(const std::wstring &dir, PROCESS_INFORMATION *process)
-{
-    std::wstring exe = dir + L"tavo.exe";
-    if (!CopyTavoInto(dir))
-        return false;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    return CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup, process) != FALSE;
-}
-
-void CloseHandles(PROCESS_INFORMATION *process)
-{
-    CloseHandle(process->hThread);
-    CloseHandle(process->hProcess);
-}
-
-// Ends a copy that a failed check left running, so that the next case can start one.
-struct EndAtExit {
-    TavoProcess *tavo;
-    ~EndAtExit()
-    {
-        if (tavo->process.hProcess && WaitForSingleObject(tavo->process.hProcess, 0) == WAIT_TIMEOUT)
-            TerminateProcess(tavo->process.hProcess, 1);
-        if (tavo->process.hProcess) {
-            CloseHandle(tavo->process.hThread);
-            CloseHandle(tavo->process.hProcess);
-            ZeroMemory(&tavo->process, sizeof(tavo->process));
-        }
-    }
-};
-
-// Starts tavo with the clipboard emptied first (joining the viewer chain captures what it holds).
-// The main window is found while its creation still runs, and a message sent to it can be handled
-// inside that creation (while the tray icon is being added, before the entries are loaded); so
-// this waits until the window has joined the viewer chain, the step after the loading, or until a
-// warning box stops the creation.
-bool StartClean(const std::wstring &dir, TavoProcess *tavo)
-{
-    if (!StartTavoClean(dir, tavo))
-        return false;
-    WaitUntil([&] {
-        return GetClipboardViewer() == tavo->mainWindow ||
-               FindProcessWindow(tavo->process.dwProcessId, L"#32770", L"tavo") != nullptr ||
-               WaitForSingleObject(tavo->process.hProcess, 0) == WAIT_OBJECT_0;
-    }, 10000);
-    return true;
 }
 
 }  // namespace
@@ -401,41 +330,48 @@ TEST_CASE("damaged data files still give a running program and a clean exit")
     CHECK(ini.historyMax >= HISTORY_MAX_MIN);
 }
 
-TEST_CASE("a failed settings save warns once; a close arriving meanwhile does not save the entries twice")
+TEST_CASE("a settings file that cannot be written: one box at a time, Cancel runs on, the exit saves once the cause is gone")
 {
     std::wstring dir = MakeScratchDir(L"e2e_save_fails");
     REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(SampleEntries())));
-    // A folder where ini.dat belongs: loading falls back to the defaults and saving fails.
+    // A folder where ini.dat belongs: it can be neither read, nor copied aside, nor replaced.
     REQUIRE(CreateDirectoryW((dir + L"ini.dat").c_str(), nullptr));
     TavoProcess tavo = {};
     EndAtExit endAtExit = {&tavo};
     REQUIRE(StartClean(dir, &tavo));
     HWND mainWindow = tavo.mainWindow;
     DWORD processId = tavo.process.dwProcessId;
-
-    PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     HWND box = WaitForProcessWindow(processId, L"#32770", L"tavo", 10000);
     REQUIRE(box != nullptr);
-    CHECK(BoxText(box) == L"初期化データ構造体(g_ini)の保存に失敗しました。");
+    CHECK(BoxText(box) == L"ini.dat を読み込めませんでした。\nini.dat.bak に控えを作れるまで、このファイルには保存しません。");
+    PressOk(box);
+    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+
+    PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+    box = nullptr;
+    WaitUntil([&] { return (box = FindVisibleProcessWindow(processId, L"#32770", L"tavo")) != nullptr; }, 10000);
+    REQUIRE(box != nullptr);
+    CHECK(BoxText(box) == L"ini.dat を読み込めなかったため、ini.dat.bak に控えを作れるまで上書きしません。\n"
+                          L"[再試行] でもう一度保存します。[キャンセル] で終了を取りやめます。");
     CHECK(GetWindow(box, GW_OWNER) == mainWindow);
 
-    // The box's own loop dispatches these to the main window.
+    // The box's own loop dispatches this to the main window: no second exit, no second box.
     PostMessageW(mainWindow, WM_CLOSE, 0, 0);
-    PostMessageW(mainWindow, WM_ENDSESSION, TRUE, 0);
     PumpFor(500);
     CHECK(CountProcessWindows(processId, L"#32770", L"tavo", true) == 1);
+    PressButton(box, IDCANCEL);
+    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+    PumpFor(300);
+    CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
+    CHECK(IsWindow(mainWindow));
 
-    // Answer every box until the program has ended.
-    WaitUntil([&] {
-        HWND open = FindProcessWindow(processId, L"#32770", L"tavo");
-        if (open)
-            PressOk(open);
-        return WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_OBJECT_0;
-    }, 15000);
-    CHECK(WaitExit(tavo.process, 1000) == 0);
-    tavo.mainWindow = nullptr;
-    StopTavo(&tavo);
+    // The folder goes; the next exit writes both files.
+    REQUIRE(RemoveDirectoryW((dir + L"ini.dat").c_str()));
+    CHECK(StopTavo(&tavo) == 0);
     CHECK(SavedEntries(dir) == SampleEntries());
+    IniData ini;
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &ini));
+    CheckDefaults(ini);
 }
 
 TEST_CASE("the tray menu opens at the cursor on a right-button release and its commands act")

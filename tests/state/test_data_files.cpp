@@ -2,6 +2,7 @@
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include "test_util.h"
+#include <wincrypt.h>
 #include <string>
 
 // Plain and encrypted images are the same call: RC4 is its own inverse.
@@ -17,6 +18,21 @@ static std::wstring UseScratch(const std::wstring &name)
     SetCipherFailureForTests(FALSE);
     ItemStore::ResetForTests();
     return dir;
+}
+
+// Temporary files a save left behind in the folder (the saves use names of their own).
+static int CountTempFiles(const std::wstring &dir)
+{
+    int count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((dir + L"*.tmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            count++;
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    return count;
 }
 
 static const std::wstring JapaneseName = L"サイト名";
@@ -86,7 +102,7 @@ TEST_CASE("paste.dat holds the count and the records oldest first, encrypted as 
     (void)h;
 
     REQUIRE(SaveItems());
-    CHECK(ItemStore::Size() == 0);
+    CHECK(ItemStore::Size() == 3);  // a save never empties the store
 
     Bytes expected = PastePlainImage({
         {History, L"", L"line1\r\nline2"},
@@ -96,10 +112,11 @@ TEST_CASE("paste.dat holds the count and the records oldest first, encrypted as 
     Bytes onDisk = ReadFileBytes(dir + L"paste.dat");
     CHECK(onDisk.size() == expected.size());
     CHECK(DecryptDataFile(onDisk) == expected);
-    CHECK_FALSE(FileIsThere(dir + L"paste.tmp"));
+    CHECK(CountTempFiles(dir) == 0);
 
     SUBCASE("the image builder gives the same plain bytes")
     {
+        ItemStore::ResetForTests();
         REQUIRE(ParseItemsImage(expected.data(), (DWORD)expected.size()) == ITEMS_IMAGE_OK);
         DWORD size = 0;
         BYTE *image = MakeItemsImage(&size);
@@ -278,12 +295,6 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
         CHECK_FALSE(SaveItems());
         SetCipherFailureForTests(FALSE);
     }
-    SUBCASE("the temporary file cannot be created")
-    {
-        REQUIRE(CreateDirectoryW((dir + L"paste.tmp").c_str(), nullptr));
-        CHECK_FALSE(SaveItems());
-        RemoveDirectoryW((dir + L"paste.tmp").c_str());
-    }
     SUBCASE("the old file is held open by someone else")
     {
         HANDLE held = CreateFileW((dir + L"paste.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -293,9 +304,9 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
         CloseHandle(held);
     }
     CHECK(ReadFileBytes(dir + L"paste.dat") == old);
-    CHECK(ItemStore::Size() == 2);
+    CHECK(ItemStore::Size() == 3);
     CHECK(StoredText(2) == L"new text");
-    CHECK_FALSE(FileIsThere(dir + L"paste.tmp"));
+    CHECK(CountTempFiles(dir) == 0);
     CHECK(SaveItems());  // and the next attempt goes through
     CHECK(ReadFileBytes(dir + L"paste.dat") != old);
 }
@@ -328,6 +339,7 @@ TEST_CASE("a paste.dat that cannot be decrypted fails the load and is kept aside
     ItemStore::Insert(History, nullptr, L"x");
     REQUIRE(SaveItems());
     Bytes saved = ReadFileBytes(dir + L"paste.dat");
+    ItemStore::ResetForTests();
     SetCipherFailureForTests(TRUE);
     CHECK_FALSE(LoadItems());
     SetCipherFailureForTests(FALSE);
@@ -346,10 +358,11 @@ static IniData SampleIni()
     ini.menuItemChars = 33;
     ini.menuWrapCount = 12;
     ini.historyMax = 4321;
-    ini.treeWidth = -17;  // the settings sheet does not limit it: taken as it comes
+    ini.treeWidth = 480;
     ini.editorPlacement.length = sizeof(WINDOWPLACEMENT);
     ini.editorPlacement.showCmd = SW_SHOWNORMAL;
     ini.editorPlacement.rcNormalPosition.left = 10;
+    ini.editorPlacement.rcNormalPosition.right = 600;
     ini.editorPlacement.rcNormalPosition.bottom = 700;
     return ini;
 }
@@ -369,12 +382,12 @@ TEST_CASE("ini.dat is the encrypted 76-byte record")
     CHECK(plain[16] == 33);
     CHECK(plain[20] == 12);
     CHECK((plain[24] | plain[25] << 8) == 4321);
-    CHECK((plain[28] == 0xef && plain[31] == 0xff));
+    CHECK((plain[28] == 0xe0 && plain[29] == 1));
     CHECK(plain[32] == 44);
     CHECK(plain[40] == SW_SHOWNORMAL);
     CHECK(plain[60] == 10);
     CHECK((plain[72] | plain[73] << 8) == 700);
-    CHECK_FALSE(FileIsThere(dir + L"ini.tmp"));
+    CHECK(CountTempFiles(dir) == 0);
 
     IniData loaded;
     memset(&loaded, 0x55, sizeof(loaded));
@@ -458,12 +471,368 @@ TEST_CASE("a failed ini save leaves the old ini.dat as it was")
         CHECK_FALSE(SaveIniData(&ini));
         SetCipherFailureForTests(FALSE);
     }
-    SUBCASE("the temporary file cannot be created")
+    SUBCASE("ini.dat is read-only")
     {
-        REQUIRE(CreateDirectoryW((dir + L"ini.tmp").c_str(), nullptr));
+        REQUIRE(SetFileAttributesW((dir + L"ini.dat").c_str(), FILE_ATTRIBUTE_READONLY));
         CHECK_FALSE(SaveIniData(&ini));
-        RemoveDirectoryW((dir + L"ini.tmp").c_str());
+        CHECK(ReadFileBytes(dir + L"ini.dat") == old);
+        SetFileAttributesW((dir + L"ini.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
     }
     CHECK(ReadFileBytes(dir + L"ini.dat") == old);
+    CHECK(CountTempFiles(dir) == 0);
     CHECK(ini.pasteWaitMs == 999);
+}
+
+// Another program's handle on a data file, as a virus scanner, a backup or a sync client holds one.
+struct HeldFile {
+    HANDLE handle;
+    HeldFile(const std::wstring &path, DWORD access, DWORD share)
+    {
+        handle = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    void Release()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    ~HeldFile()
+    {
+        Release();
+    }
+};
+
+// Closes a handle after a delay, from a thread of its own.
+struct DelayedClose {
+    HANDLE handle;
+    DWORD delayMs;
+};
+
+static DWORD WINAPI CloseLater(void *parameter)
+{
+    DelayedClose *job = (DelayedClose *)parameter;
+    Sleep(job->delayMs);
+    CloseHandle(job->handle);
+    return 0;
+}
+
+static Bytes ReadShared(const std::wstring &path)
+{
+    Bytes data;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return data;
+    data.resize(GetFileSize(file, nullptr));
+    DWORD read = 0;
+    if (!data.empty() && !ReadFile(file, data.data(), (DWORD)data.size(), &read, nullptr))
+        read = 0;
+    data.resize(read);
+    CloseHandle(file);
+    return data;
+}
+
+static std::vector<PasteRecord> FiftyEntries()
+{
+    std::vector<PasteRecord> records;
+    for (int i = 0; i < 50; i++)
+        records.push_back({i % 2, i % 2 ? L"name " + std::to_wstring(i) : L"", L"entry " + std::to_wstring(i)});
+    return records;
+}
+
+TEST_CASE("a paste.dat that another program holds open for reading and writing loads; replacing it waits for the holder")
+{
+    std::wstring dir = UseScratch(L"held_shared");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(FiftyEntries())));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+    // A sync client: reads and writes, lets others read and write, but not delete or rename.
+    HeldFile holder(dir + L"paste.dat", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+
+    CHECK(LoadItems() == DATA_FILE_LOADED);
+    CHECK(ItemStore::Size() == 50);
+    CHECK_FALSE(DataFileUnreadable(DATA_ITEMS));
+    ItemStore::Insert(History, nullptr, L"copied while running");
+    CHECK_FALSE(SaveItems());  // the holder does not let the file be replaced
+    CHECK(ItemStore::Size() == 51);
+    CHECK(ReadShared(dir + L"paste.dat") == original);
+    CHECK(CountTempFiles(dir) == 0);
+
+    holder.Release();
+    CHECK(SaveItems());
+    std::vector<PasteRecord> saved;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+    CHECK(saved.size() == 51);
+}
+
+TEST_CASE("a paste.dat held without sharing is waited for briefly, then counts as unreadable and is never replaced uncopied")
+{
+    std::wstring dir = UseScratch(L"held_exclusive");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(FiftyEntries())));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+
+    SUBCASE("released within the wait: loaded")
+    {
+        DelayedClose job = {CreateFileW((dir + L"paste.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr),
+                            400};
+        REQUIRE(job.handle != INVALID_HANDLE_VALUE);
+        HANDLE thread = CreateThread(nullptr, 0, CloseLater, &job, 0, nullptr);
+        REQUIRE(thread);
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        CHECK(ItemStore::Size() == 50);
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+    }
+    SUBCASE("held throughout: unreadable, protected, and copied to paste.dat.bak before the first save")
+    {
+        HeldFile holder(dir + L"paste.dat", GENERIC_READ, 0);
+        REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+        CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+        CHECK(ItemStore::Size() == 0);
+        CHECK(DataFileUnreadable(DATA_ITEMS));
+        CHECK(DataFileProtected(DATA_ITEMS));
+        CHECK_FALSE(DataFileUnreadable(DATA_INI));
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+
+        ItemStore::Insert(History, nullptr, L"this session");
+        CHECK_FALSE(SaveItems());
+        holder.Release();
+        CHECK(ReadFileBytes(dir + L"paste.dat") == original);
+
+        // Once the holder lets go, the save copies the file first and then replaces it.
+        CHECK(SaveItems());
+        CHECK_FALSE(DataFileProtected(DATA_ITEMS));
+        CHECK(ReadFileBytes(dir + L"paste.dat.bak") == original);
+        std::vector<PasteRecord> saved;
+        REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+        CHECK(saved == std::vector<PasteRecord>{{History, L"", L"this session"}});
+    }
+}
+
+TEST_CASE("a paste.dat that cannot be opened at all is never taken for a first start")
+{
+    std::wstring dir = UseScratch(L"unopenable");
+    // A folder where the file belongs: opening it for reading is refused, and copying it too.
+    REQUIRE(CreateDirectoryW((dir + L"paste.dat").c_str(), nullptr));
+    CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+    CHECK(DataFileProtected(DATA_ITEMS));
+    ItemStore::Insert(History, nullptr, L"kept in memory");
+    CHECK_FALSE(SaveItems());
+    CHECK(ItemStore::Size() == 1);
+    CHECK(CountTempFiles(dir) == 0);
+}
+
+TEST_CASE("a stale temporary file, read-only and held, or a folder, never blocks a save")
+{
+    std::wstring dir = UseScratch(L"stale_tmp");
+    ItemStore::Insert(Registered, L"site", L"id");
+    IniData ini = SampleIni();
+    // The names the saves once always used, left behind by a crash: a read-only file that a
+    // scanner holds (a root user under Wine may write a read-only file; Windows refuses), and a folder.
+    REQUIRE(WriteFileBytes(dir + L"paste.tmp", Bytes{1, 2, 3}));
+    REQUIRE(SetFileAttributesW((dir + L"paste.tmp").c_str(), FILE_ATTRIBUTE_READONLY));
+    HeldFile scanner(dir + L"paste.tmp", GENERIC_READ, 0);
+    REQUIRE(scanner.handle != INVALID_HANDLE_VALUE);
+    REQUIRE(CreateDirectoryW((dir + L"ini.tmp").c_str(), nullptr));
+    CHECK(SaveItems());
+    CHECK(SaveIniData(&ini));
+    std::vector<PasteRecord> saved;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+    CHECK(saved == std::vector<PasteRecord>{{Registered, L"site", L"id"}});
+    IniData loaded;
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &loaded));
+    CHECK(memcmp(&loaded, &ini, sizeof(ini)) == 0);
+    CHECK(CountTempFiles(dir) == 2);  // the two stale ones only
+    scanner.Release();
+    SetFileAttributesW((dir + L"paste.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_CASE("a read-only paste.dat is not replaced, and the store stays")
+{
+    std::wstring dir = UseScratch(L"readonly");
+    ItemStore::Insert(Registered, L"old", L"file");
+    REQUIRE(SaveItems());
+    Bytes old = ReadFileBytes(dir + L"paste.dat");
+    ItemStore::Insert(History, nullptr, L"new");
+    REQUIRE(SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK_FALSE(SaveItems());
+    CHECK(ReadFileBytes(dir + L"paste.dat") == old);
+    CHECK(ItemStore::Size() == 2);
+    CHECK(CountTempFiles(dir) == 0);
+    SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+    CHECK(SaveItems());
+}
+
+TEST_CASE("the cipher opens no key container of the user, so a missing or damaged one cannot stop a save")
+{
+    UseScratch(L"container");
+    HCRYPTPROV provider = 0;
+    // Takes away the user's default container of the provider, as a damaged profile may lack it.
+    CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, CRYPT_DELETEKEYSET);
+    BYTE buffer[16] = {};
+    REQUIRE(DataCipher(buffer, sizeof(buffer), DataPassPhrase, CIPHER_ENCRYPT));
+    CHECK(buffer[0] == 0x11);
+    CHECK(buffer[15] == 0xe7);
+    ItemStore::Insert(History, nullptr, L"x");
+    CHECK(SaveItems());
+    // Nothing made a container again.
+    BOOL reopened = CryptAcquireContextW(&provider, nullptr, MS_DEF_PROV_W, PROV_RSA_FULL, 0);
+    CHECK_FALSE(reopened);
+    if (reopened)
+        CryptReleaseContext(provider, 0);
+}
+
+TEST_CASE("large images are encrypted in pieces with one key stream")
+{
+    std::wstring dir = UseScratch(L"large");
+    SUBCASE("a buffer spanning several pieces matches the independent RC4")
+    {
+        Bytes plain(2 * 1024 * 1024 + 12345);
+        for (size_t i = 0; i < plain.size(); i++)
+            plain[i] = (BYTE)(i * 13 + (i >> 11));
+        Bytes buffer = plain;
+        REQUIRE(DataCipher(buffer.data(), (DWORD)buffer.size(), DataPassPhrase, CIPHER_ENCRYPT));
+        CHECK(buffer == DecryptDataFile(plain));
+    }
+    SUBCASE("a store of 1 MiB texts saves and loads whole")
+    {
+        std::vector<PasteRecord> records;
+        for (int i = 0; i < 3; i++) {
+            std::wstring text(1024 * 1024, (wchar_t)(L'a' + i));
+            text[i * 1000] = L'\u3042';
+            records.push_back({i == 1 ? Registered : History, i == 1 ? L"big" : L"", text});
+            ItemStore::Insert(records.back().kind, i == 1 ? L"big" : nullptr, text.c_str());
+        }
+        REQUIRE(SaveItems());
+        CHECK(ReadFileBytes(dir + L"paste.dat") == EncryptedPasteFile(records));
+        ItemStore::ResetForTests();
+        REQUIRE(LoadItems() == DATA_FILE_LOADED);
+        REQUIRE(ItemStore::Size() == 3);
+        for (int i = 0; i < 3; i++)
+            CHECK(StoredText(i + 1) == records[i].text);
+    }
+}
+
+TEST_CASE("a load that runs out of memory leaves the store as it was and keeps the file")
+{
+    std::wstring dir = UseScratch(L"loadmemory");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(FiftyEntries())));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+    ItemId before = ItemStore::Insert(Registered, L"before", L"the load");
+    SetStringCopyFailureForTests(2 * 20 + 1);  // the 21st entry's name fails
+    int loaded = LoadItems();
+    SetStringCopyFailureForTests(-1);
+    CHECK(loaded == DATA_FILE_UNREADABLE);
+    CHECK(ItemStore::Size() == 1);
+    CHECK(StoredText(before) == L"the load");
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == original);
+    CHECK_FALSE(DataFileProtected(DATA_ITEMS));
+}
+
+TEST_CASE("an ini.dat that cannot be read keeps its settings: copied aside before a save replaces it")
+{
+    std::wstring dir = UseScratch(L"ini_held");
+    IniData stored = SampleIni();
+    REQUIRE(WriteFileBytes(dir + L"ini.dat", EncryptedIni(stored)));
+    Bytes original = ReadFileBytes(dir + L"ini.dat");
+    HeldFile holder(dir + L"ini.dat", GENERIC_READ, 0);
+    REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+    IniData ini;
+    memset(&ini, 0x44, sizeof(ini));
+    CHECK(LoadIniData(&ini) == DATA_FILE_UNREADABLE);
+    CHECK(ini.pasteWaitMs == 0x44444444);
+    CHECK(DataFileUnreadable(DATA_INI));
+    CHECK(DataFileProtected(DATA_INI));
+    SetDefaultIniData(&ini);
+    CHECK_FALSE(SaveIniData(&ini));
+    holder.Release();
+    CHECK(ReadFileBytes(dir + L"ini.dat") == original);
+    CHECK(SaveIniData(&ini));
+    CHECK(ReadFileBytes(dir + L"ini.dat.bak") == original);
+    IniData saved;
+    REQUIRE(ReadIniRecord(dir + L"ini.dat", &saved));
+    CHECK(saved.pasteWaitMs == 100);
+}
+
+TEST_CASE("damaged settings are bounded: tree width, editor placement, hotkey")
+{
+    IniData ini;
+    SetDefaultIniData(&ini);
+    SUBCASE("tree width within the splitter's limits")
+    {
+        for (int width : {-17, 0, 9, INT_MIN}) {
+            ini.treeWidth = width;
+            ClampIniData(&ini);
+            CHECK(ini.treeWidth == TREE_WIDTH_MIN);
+        }
+        ini.treeWidth = 0x7fffffff;
+        ClampIniData(&ini);
+        CHECK(ini.treeWidth == TREE_WIDTH_MAX);
+        ini.treeWidth = 321;
+        ClampIniData(&ini);
+        CHECK(ini.treeWidth == 321);
+    }
+    SUBCASE("a placement is kept only with a sane rectangle")
+    {
+        WINDOWPLACEMENT good = {};
+        good.length = sizeof(good);
+        good.showCmd = SW_SHOWMAXIMIZED;
+        good.rcNormalPosition = {-20, 10, 800, 600};
+        ini.editorPlacement = good;
+        ClampIniData(&ini);
+        CHECK(memcmp(&ini.editorPlacement, &good, sizeof(good)) == 0);
+        RECT bad[] = {{0, 0, 0, 0}, {100, 100, 50, 200}, {0, 0, 400, 0}, {0, 0, 0x7fffffff, 300},
+                      {INT_MIN, 0, 100, 100}, {-100000, 0, -99000, 500}, {0, 0, 40000, 500}};
+        for (const RECT &r : bad) {
+            ini.editorPlacement = good;
+            ini.editorPlacement.rcNormalPosition = r;
+            ClampIniData(&ini);
+            CHECK(ini.editorPlacement.showCmd == 0);
+            CHECK(ini.editorPlacement.rcNormalPosition.right == 0);
+        }
+        ini.editorPlacement = good;
+        ini.editorPlacement.showCmd = 77;
+        ClampIniData(&ini);
+        CHECK(ini.editorPlacement.showCmd == 0);
+    }
+    SUBCASE("the hotkey keeps a key of 1 to 254 and the modifiers RegisterHotKey takes")
+    {
+        ini.hotkeyVk = VK_F9;
+        ini.hotkeyMods = MOD_ALT | MOD_CONTROL | 0x7ff0;
+        ClampIniData(&ini);
+        CHECK(ini.hotkeyVk == VK_F9);
+        CHECK(ini.hotkeyMods == (MOD_ALT | MOD_CONTROL | MOD_NOREPEAT));
+        for (int vk : {0, 255, 256, -1, 0x10041}) {
+            ini.hotkeyVk = vk;
+            ini.hotkeyMods = MOD_SHIFT;
+            ClampIniData(&ini);
+            CHECK(ini.hotkeyVk == 0);
+            CHECK(ini.hotkeyMods == 0);
+        }
+    }
+}
+
+TEST_CASE("a file unreadable at two starts keeps both copies: the newest as paste.dat.bak, the older numbered")
+{
+    std::wstring dir = UseScratch(L"unreadable_twice");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(FiftyEntries())));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+    for (int start = 0; start < 2; start++) {
+        CAPTURE(start);
+        SetDataDirectoryForTests(dir.c_str());  // a new start
+        ItemStore::ResetForTests();
+        {
+            HeldFile holder(dir + L"paste.dat", GENERIC_READ, 0);
+            REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+            CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+        }
+        ItemStore::Insert(History, nullptr, start == 0 ? L"first session" : L"second session");
+        CHECK(SaveItems());
+    }
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak.1") == original);
+    std::vector<PasteRecord> newest;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat.bak", &newest));
+    CHECK(newest == std::vector<PasteRecord>{{History, L"", L"first session"}});
 }

@@ -150,3 +150,77 @@ TEST_CASE("show text puts the entry's text into the window")
     CHECK(std::wstring(shown) == L"line1\r\nline2");
     DestroyWindow(edit);
 }
+
+TEST_CASE("a string that cannot be copied leaves the store as it was and never a null string")
+{
+    ItemStore::ResetForTests();
+    ItemId kept = ItemStore::Insert(History, nullptr, L"kept");
+    ItemId registered = ItemStore::Insert(Registered, L"name", L"text");
+    ItemId next = NextItemId;
+
+    SUBCASE("insert: the name fails, or the text")
+    {
+        for (int copies : {0, 1}) {
+            CAPTURE(copies);
+            SetStringCopyFailureForTests(copies);
+            CHECK(ItemStore::Insert(History, L"n", L"a huge capture") == 0);
+            SetStringCopyFailureForTests(-1);
+            CHECK(NextItemId == next);
+        }
+    }
+    SUBCASE("replace: the entry keeps its old contents")
+    {
+        for (int copies : {0, 1}) {
+            CAPTURE(copies);
+            SetStringCopyFailureForTests(copies);
+            CHECK_FALSE(ItemStore::Replace(registered, Registered, L"other", L"changed"));
+            CHECK_FALSE(ItemStore::Replace(99, History, nullptr, L"absent"));
+            SetStringCopyFailureForTests(-1);
+        }
+        CHECK(ItemStore::Find(99) == nullptr);
+    }
+    CHECK(ItemStore::Size() == 2);
+    CHECK(StoredText(kept) == L"kept");
+    CHECK(StoredName(registered) == L"name");
+    CHECK(StoredText(registered) == L"text");
+    for (const auto &entry : ItemStore::Items()) {
+        CHECK(entry.second.name != nullptr);
+        CHECK(entry.second.text != nullptr);
+    }
+    // And the next copy works again.
+    CHECK(ItemStore::Replace(registered, Registered, L"other", L"changed"));
+    CHECK(StoredText(registered) == L"changed");
+}
+
+namespace {
+std::vector<std::pair<int, ItemId>> g_seen;
+std::wstring g_erasedText;
+void Record(int change, ItemId id)
+{
+    g_seen.push_back({change, id});
+    if (change == ITEM_ERASING)
+        g_erasedText = StoredText(id);  // still readable while it goes
+}
+}  // namespace
+
+TEST_CASE("a watcher hears of every change, and of an erased entry while it can still read it")
+{
+    ItemStore::ResetForTests();
+    g_seen.clear();
+    ItemStore::SetWatcher(Record);
+    ItemId a = ItemStore::Insert(History, nullptr, L"a");
+    ItemId b = ItemStore::Insert(History, nullptr, L"b");
+    ItemStore::Replace(a, History, nullptr, L"a2");
+    ItemStore::Swap(a, b);
+    ItemStore::Erase(a);
+    CHECK(g_erasedText == L"b");
+    ItemId moved = ItemStore::MoveToEnd(b);
+    ItemStore::EraseOldestHistory();
+    CHECK(g_erasedText == L"a2");
+    ItemStore::SetWatcher(nullptr);
+    ItemStore::Insert(History, nullptr, L"unheard");
+    std::vector<std::pair<int, ItemId>> expected = {{ITEM_ADDED, a},     {ITEM_ADDED, b},     {ITEM_CHANGED, a},
+                                                    {ITEM_CHANGED, a},   {ITEM_CHANGED, b},   {ITEM_ERASING, a},
+                                                    {ITEM_CHANGED, moved}, {ITEM_ERASING, moved}};
+    CHECK(g_seen == expected);
+}

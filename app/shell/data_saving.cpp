@@ -1,0 +1,113 @@
+// When and how the program writes its two files, and what the user is told when that fails.
+// A failed save is never silent: at exit the user may retry or stay running with everything in
+// memory; at the end of the session the files are written before any box can appear.
+#include "shell/shell.h"
+#include "editor/editor.h"
+#include "state/data_files.h"
+#include "state/ini_data.h"
+
+static const WCHAR BoxCaption[] = L"tavo";
+
+#define SESSION_END_RETRY_MS 2000
+#define SESSION_END_RETRY_STEP_MS 100
+
+int SaveDataFiles(int files)
+{
+    int failed = 0;
+    if ((files & SAVE_INI) && !SaveIniData(&g_ini))
+        failed |= SAVE_INI;
+    if ((files & SAVE_ITEMS) && !SaveItems())
+        failed |= SAVE_ITEMS;
+    return failed;
+}
+
+static void Append(WCHAR *text, int room, const WCHAR *more)
+{
+    int length = lstrlenW(text);
+    if (length < room - 1)
+        lstrcpynW(text + length, more, room - length);
+}
+
+// One line per file: a protected file was not replaced on purpose, any other was not written.
+static void AppendFailedFile(WCHAR *text, int room, int file, const WCHAR *name)
+{
+    WCHAR line[160];
+    if (DataFileProtected(file))
+        wsprintfW(line, L"%s を読み込めなかったため、%s.bak に控えを作れるまで上書きしません。\n", name, name);
+    else
+        wsprintfW(line, L"%s を保存できませんでした。\n", name);
+    Append(text, room, line);
+}
+
+void SaveFailureText(int failed, int when, WCHAR *text, int room)
+{
+    text[0] = 0;
+    if (failed & SAVE_INI)
+        AppendFailedFile(text, room, DATA_INI, L"ini.dat");
+    if (failed & SAVE_ITEMS)
+        AppendFailedFile(text, room, DATA_ITEMS, L"paste.dat");
+    if (when == SAVE_AT_EXIT)
+        Append(text, room, L"[再試行] でもう一度保存します。[キャンセル] で終了を取りやめます。");
+    else if (when == SAVE_ON_CHANGE)
+        Append(text, room, L"終了するときにもう一度保存します。");
+    else
+        Append(text, room, L"変更の一部は失われます。");
+}
+
+void UnreadableFileText(int file, WCHAR *text, int room)
+{
+    const WCHAR *name = file == DATA_INI ? L"ini.dat" : L"paste.dat";
+    WCHAR line[256];
+    if (DataFileProtected(file))
+        wsprintfW(line, L"%s を読み込めませんでした。\n%s.bak に控えを作れるまで、このファイルには保存しません。", name, name);
+    else
+        wsprintfW(line, L"%s を読み込めませんでした。\n元のファイルは %s.bak に残しました。", name, name);
+    lstrcpynW(text, line, room);
+}
+
+void WarnUnreadableDataFiles(HWND owner)
+{
+    for (int file = DATA_INI; file <= DATA_ITEMS; file++) {
+        if (!DataFileUnreadable(file))
+            continue;
+        WCHAR text[256];
+        UnreadableFileText(file, text, 256);
+        MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+    }
+}
+
+BOOL SaveBeforeExit(HWND owner)
+{
+    for (;;) {
+        int failed = SaveDataFiles(SAVE_INI | SAVE_ITEMS);
+        if (!failed)
+            return TRUE;
+        WCHAR text[512];
+        SaveFailureText(failed, SAVE_AT_EXIT, text, 512);
+        if (MessageBoxW(owner, text, BoxCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+            return FALSE;
+    }
+}
+
+int SaveForSessionEnd()
+{
+    int failed = SaveDataFiles(SAVE_INI | SAVE_ITEMS);
+    // Windows may end the process as soon as WM_ENDSESSION returns: no box, no message
+    // handling, only brief waits for a file that another program holds for a moment.
+    for (DWORD waited = 0; failed && waited < SESSION_END_RETRY_MS; waited += SESSION_END_RETRY_STEP_MS) {
+        Sleep(SESSION_END_RETRY_STEP_MS);
+        failed = SaveDataFiles(failed);
+    }
+    return failed;
+}
+
+BOOL SaveOrWarn(HWND owner, int files)
+{
+    int failed = SaveDataFiles(files);
+    if (!failed)
+        return TRUE;
+    WCHAR text[512];
+    SaveFailureText(failed, SAVE_ON_CHANGE, text, 512);
+    MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+    return FALSE;
+}
