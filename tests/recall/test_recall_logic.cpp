@@ -424,6 +424,47 @@ TEST_CASE("capture rules of the copy history")
     }
 }
 
+TEST_CASE("clipboard texts: the length cap, and what capture never hands to the store")
+{
+    ResetRecallForTests();
+    SUBCASE("a text of exactly the cap is taken, one unit more is not")
+    {
+        std::wstring atCap(CLIPBOARD_TEXT_CAP, L'x');
+        CHECK(ClipboardTextLength(atCap.c_str(), atCap.size() + 1) == CLIPBOARD_TEXT_CAP);
+        std::wstring over = atCap + L"y";
+        CHECK(ClipboardTextLength(over.c_str(), over.size() + 1) == -1);
+        // A terminator inside a larger block ends the text; a block without one ends at its size.
+        CHECK(ClipboardTextLength(over.c_str(), 5) == 5);
+        CHECK(ClipboardTextLength(L"ab\0cd", 6) == 2);
+        CHECK(ClipboardTextLength(L"", 0) == 0);
+    }
+    SUBCASE("null and empty texts leave the store as it was")
+    {
+        AddHistoryText(L"kept", 1000);
+        AddHistoryText(nullptr, 1000);
+        AddHistoryText(L"", 1000);
+        CHECK(HistoryTexts() == std::vector<std::wstring>{L"kept"});
+        CHECK(ItemStore::Items().rbegin()->first == 1);
+    }
+    SUBCASE("the pause after a failed open starts short and grows to 100 ms, never beyond")
+    {
+        DWORD pause = 1, total = 0;
+        int steps = 0;
+        while (pause < 100 && steps < 50) {
+            DWORD next = NextOpenPause(pause);
+            CHECK(next > pause);
+            total += pause;
+            pause = next;
+            steps++;
+        }
+        CHECK(pause == 100);
+        CHECK(total < 200);  // the quick tries together take less than two of the old pauses
+        for (int n = 0; n < 1000; n++)
+            pause = NextOpenPause(pause);
+        CHECK(pause == 100);
+    }
+}
+
 TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
 {
     ResetRecallForTests();
