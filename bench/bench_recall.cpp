@@ -3,7 +3,9 @@
 //   2. building the popup menu from 5,000 copy-history and 100 registered entries, W = 10;
 //   3. 10,000 key events through a window of this process, without and with the keyboard hook
 //      forwarding each one to a hub window on another thread (WM_HOOKKEY), as a ratio;
-//   4. end to end with the real tavo.exe: second Shift release to the menu window being visible.
+//   4. end to end with the real tavo.exe: second Shift release to the menu window being visible;
+//   5. burst capture: this process sets 300 distinct texts at 50/s and at 200/s while the real
+//      tavo.exe captures them through the viewer chain; the texts in paste.dat are counted.
 // Run: build/winerun build/bin/bench_recall.exe
 #include <windows.h>
 #include <functional>
@@ -288,6 +290,101 @@ static void BenchEndToEnd()
     StopTavo(&tavo);
 }
 
+// ---- burst capture ----
+
+// Puts a text on the clipboard as a quick program does: a held clipboard is tried again at once.
+static BOOL SetClipboardTextNow(HWND owner, const std::wstring &text, int *failedOpens)
+{
+    double start = Now();
+    while (!OpenClipboard(owner)) {
+        (*failedOpens)++;
+        if (Now() - start > 2000)
+            return FALSE;
+        Sleep(0);
+    }
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2 * text.size() + 2);
+    BOOL placed = FALSE;
+    if (block) {
+        CopyMemory(GlobalLock(block), text.c_str(), 2 * text.size());
+        GlobalUnlock(block);
+        placed = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+        if (!placed)
+            GlobalFree(block);
+    }
+    CloseClipboard();
+    return placed;
+}
+
+// 100 characters, distinct for each n.
+static std::wstring BurstText(int n)
+{
+    WCHAR head[32];
+    wsprintfW(head, L"burst %03d ", n);
+    std::wstring text = head;
+    text.resize(100, (WCHAR)(L'a' + n % 26));
+    return text;
+}
+
+static void BenchBurstRate(int perSecond)
+{
+    const int count = 300;
+    std::wstring dir = MakeScratchDir(L"bench_recall_burst_" + std::to_wstring(perSecond));
+    TavoProcess tavo;
+    if (!StartTavoClean(dir, &tavo)) {
+        printf("burst capture: tavo.exe did not start\n");
+        return;
+    }
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    PumpFor(300);
+    int setCount = 0, failedOpens = 0;
+    double interval = 1000.0 / perSecond;
+    double start = Now();
+    for (int n = 0; n < count; n++) {
+        // On schedule, with this thread's messages handled meanwhile.
+        for (double due = start + n * interval; Now() < due;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+            double left = due - Now();
+            if (left > 1.5)
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, (DWORD)(left - 1), QS_ALLINPUT);
+        }
+        if (SetClipboardTextNow(owner, BurstText(n), &failedOpens))
+            setCount++;
+    }
+    double spent = Now() - start;
+    PumpFor(500);
+    DestroyWindow(owner);
+    DWORD exitCode = StopTavo(&tavo);
+    std::vector<PasteRecord> saved;
+    if (exitCode != 0 || !ReadPasteRecords(dir + L"paste.dat", &saved)) {
+        printf("burst capture at %d/s: tavo.exe did not save (exit code %lu)\n", perSecond, exitCode);
+        return;
+    }
+    // Each captured text names its place in the burst; the places must rise through the history.
+    int captured = 0, last = -1;
+    bool inOrder = true;
+    for (const std::wstring &text : HistoryTextsOf(saved)) {
+        int place = last + 1;
+        while (place < count && text != BurstText(place))
+            place++;
+        if (place == count) {
+            inOrder = false;  // an earlier text after a later one, or a stranger
+            continue;
+        }
+        captured++;
+        last = place;
+    }
+    printf("burst capture at %d/s (%d set in %.0f ms, this side failed to open %d times): tavo captured %d of %d, order %s\n",
+           perSecond, setCount, spent, failedOpens, captured, count, inOrder ? "kept" : "BROKEN");
+}
+
+static void BenchBurstCapture()
+{
+    BenchBurstRate(50);
+    BenchBurstRate(200);
+}
+
 int main()
 {
     AppInstance = GetModuleHandleW(nullptr);
@@ -296,5 +393,6 @@ int main()
     BenchMenu();
     BenchHook();
     BenchEndToEnd();
+    BenchBurstCapture();
     return 0;
 }
