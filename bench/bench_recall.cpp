@@ -5,7 +5,8 @@
 //      forwarding each one to a hub window on another thread (WM_HOOKKEY), as a ratio;
 //   4. end to end with the real tavo.exe: second Shift release to the menu window being visible;
 //   5. burst capture: this process sets 300 distinct texts at 50/s and at 200/s while the real
-//      tavo.exe captures them through the viewer chain; the texts in paste.dat are counted.
+//      tavo.exe captures them through the viewer chain, alone and beside another clipboard reader;
+//      the texts in paste.dat are counted and their order checked.
 // Run: build/winerun build/bin/bench_recall.exe
 #include <windows.h>
 #include <functional>
@@ -325,7 +326,45 @@ static std::wstring BurstText(int n)
     return text;
 }
 
-static void BenchBurstRate(int perSecond)
+// A peer clipboard reader on a thread of its own, as another clipboard manager: it reads every
+// change and holds the clipboard for PEER_HOLD_MS while it does, so that tavo's opens fail now and then.
+#define PEER_HOLD_MS 3
+static HANDLE PeerReady;
+static volatile LONG PeerReads;
+static LRESULT CALLBACK PeerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLIPBOARDUPDATE) {
+        if (OpenClipboard(window)) {
+            HANDLE data = GetClipboardData(CF_UNICODETEXT);
+            if (data && GlobalLock(data))
+                GlobalUnlock(data);
+            Sleep(PEER_HOLD_MS);
+            CloseClipboard();
+            InterlockedIncrement(&PeerReads);
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static DWORD WINAPI RunPeer(void *)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = PeerProc;
+    wc.lpszClassName = L"benchPeerClass";
+    RegisterClassW(&wc);
+    HWND peer = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    AddClipboardFormatListener(peer);
+    SetEvent(PeerReady);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    RemoveClipboardFormatListener(peer);
+    DestroyWindow(peer);
+    return 0;
+}
+
+static void BenchBurstRate(int perSecond, bool withPeer)
 {
     const int count = 300;
     std::wstring dir = MakeScratchDir(L"bench_recall_burst_" + std::to_wstring(perSecond));
@@ -335,6 +374,14 @@ static void BenchBurstRate(int perSecond)
         return;
     }
     HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HANDLE peerThread = nullptr;
+    if (withPeer) {
+        PeerReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        peerThread = CreateThread(nullptr, 0, RunPeer, nullptr, 0, nullptr);
+        WaitForSingleObject(PeerReady, 5000);
+        CloseHandle(PeerReady);
+    }
+    PeerReads = 0;
     PumpFor(300);
     int setCount = 0, failedOpens = 0;
     double interval = 1000.0 / perSecond;
@@ -354,6 +401,11 @@ static void BenchBurstRate(int perSecond)
     }
     double spent = Now() - start;
     PumpFor(500);
+    if (peerThread) {
+        PostThreadMessageW(GetThreadId(peerThread), WM_QUIT, 0, 0);
+        WaitForSingleObject(peerThread, 5000);
+        CloseHandle(peerThread);
+    }
     DestroyWindow(owner);
     DWORD exitCode = StopTavo(&tavo);
     std::vector<PasteRecord> saved;
@@ -375,14 +427,20 @@ static void BenchBurstRate(int perSecond)
         captured++;
         last = place;
     }
-    printf("burst capture at %d/s (%d set in %.0f ms, this side failed to open %d times): tavo captured %d of %d, order %s\n",
-           perSecond, setCount, spent, failedOpens, captured, count, inOrder ? "kept" : "BROKEN");
+    char peer[64] = "no other reader";
+    if (withPeer)
+        wsprintfA(peer, "a reader holding it %d ms, %ld reads", PEER_HOLD_MS, PeerReads);
+    printf("burst capture at %3d/s, %s (%d set in %.0f ms, the setter found it held %d times): "
+           "tavo captured %d of %d, order %s\n",
+           perSecond, peer, setCount, spent, failedOpens, captured, count, inOrder ? "kept" : "BROKEN");
 }
 
 static void BenchBurstCapture()
 {
-    BenchBurstRate(50);
-    BenchBurstRate(200);
+    for (int perSecond : {50, 200}) {
+        BenchBurstRate(perSecond, false);
+        BenchBurstRate(perSecond, true);
+    }
 }
 
 int main()

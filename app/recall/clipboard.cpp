@@ -7,10 +7,10 @@
 HWND NextViewer;  // the viewer after MainWindow in the chain; null when it is the last
 
 // Opening is retried for as long as the old 100 pauses of 100 ms took, but the first pauses are
-// short: a program that holds the clipboard usually lets go within a millisecond or two, and the
+// short: a program that holds the clipboard usually lets go within a few milliseconds, and the
 // next copy of a burst may replace the text soon after.
 #define OPEN_RETRY_BUDGET_MS  10000
-#define OPEN_FIRST_PAUSE_MS   1
+#define OPEN_QUICK_ATTEMPTS   20   // failed attempts followed by a pause of 1 ms
 #define OPEN_LONGEST_PAUSE_MS 100
 
 // A send to another program's window waits no longer than this, and not at all for a hung one.
@@ -25,10 +25,12 @@ LRESULT SendMessageBounded(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return (LRESULT)result;
 }
 
-DWORD NextOpenPause(DWORD pause)
+DWORD OpenPauseAfter(int failedAttempts)
 {
-    DWORD next = pause * 2;
-    return next < OPEN_FIRST_PAUSE_MS ? OPEN_FIRST_PAUSE_MS : next > OPEN_LONGEST_PAUSE_MS ? OPEN_LONGEST_PAUSE_MS : next;
+    if (failedAttempts <= OPEN_QUICK_ATTEMPTS)
+        return 1;
+    int doublings = failedAttempts - OPEN_QUICK_ATTEMPTS;
+    return doublings >= 7 ? OPEN_LONGEST_PAUSE_MS : (DWORD)1 << doublings;
 }
 
 // Handles this thread's messages until the time is up. FALSE when WM_QUIT came: it is posted
@@ -58,8 +60,7 @@ static BOOL PumpMessagesFor(DWORD milliseconds)
 BOOL ClipboardOpenRetry(HWND owner)
 {
     DWORD start = GetTickCount();
-    DWORD pause = OPEN_FIRST_PAUSE_MS;
-    for (;;) {
+    for (int failed = 1;; failed++) {
         if (OpenClipboard(owner))
             return TRUE;
         // An owner destroyed by a message handled in the wait never opens it.
@@ -69,9 +70,9 @@ BOOL ClipboardOpenRetry(HWND owner)
         if (spent >= OPEN_RETRY_BUDGET_MS)
             return FALSE;
         DWORD left = OPEN_RETRY_BUDGET_MS - spent;
+        DWORD pause = OpenPauseAfter(failed);
         if (!PumpMessagesFor(pause < left ? pause : left))
             return FALSE;
-        pause = NextOpenPause(pause);
     }
 }
 

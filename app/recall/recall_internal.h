@@ -15,8 +15,8 @@
 
 // SendMessage to another program's window: at most 1 s, and not at all when that window is hung.
 LRESULT SendMessageBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// The pause after a failed open that follows `pause`: it doubles from 1 ms up to 100 ms.
-DWORD NextOpenPause(DWORD pause);
+// The pause in ms after the given number of failed opens: 1 ms at first, then doubling to 100 ms.
+DWORD OpenPauseAfter(int failedAttempts);
 // Length of the text in a clipboard block of `room` units, stopping at the block's end when it
 // has no terminator; -1 when it is longer than CLIPBOARD_TEXT_CAP.
 int ClipboardTextLength(const WCHAR *chars, SIZE_T room);
