@@ -191,13 +191,12 @@ WCHAR *ClipboardGetText(HWND owner)
     return copy;
 }
 
+// Asked without opening the clipboard: the editor asks on every change of its selection, and an
+// open would wait for any program that holds the clipboard and handle messages meanwhile.
 BOOL ClipboardHasText(HWND owner)
 {
-    if (!ClipboardOpenRetry(owner))
-        return FALSE;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    CloseClipboard();
-    return data != nullptr;
+    UNREFERENCED_PARAMETER(owner);
+    return IsClipboardFormatAvailable(CF_UNICODETEXT);
 }
 
 // Registered once per process; the platform gives the same number for a name every time.
@@ -269,8 +268,12 @@ void AddHistoryText(const WCHAR *text, int historyMax)
     // The new entry comes first: when there is no memory for it, the older copy is still there.
     ItemId added = ItemStore::Insert(History, nullptr, text);
     const Item *item = added > 0 ? ItemStore::Find(added) : nullptr;
-    if (!item)
+    if (!item || !item->text) {
+        // A copy the store could not make is not kept.
+        if (item)
+            ItemStore::Erase(added);
         return;
+    }
     historyCount++;
     if (equalId > 0) {
         ItemStore::Erase(equalId);

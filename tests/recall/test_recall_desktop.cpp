@@ -386,6 +386,15 @@ TEST_CASE("opening the clipboard waits without sleeping: messages are handled, W
         CHECK(msg.wParam == 7);
         EndHold(&hold);
     }
+    SUBCASE("whether there is text is answered without waiting for the holder")
+    {
+        REQUIRE(StartHold(&hold, L"held text", nullptr));
+        CHECK(ClipboardHasText(MainWindow));
+        CHECK(hold.holding == 1);
+        EndHold(&hold);
+        EmptyClipboardNow();
+        CHECK_FALSE(ClipboardHasText(MainWindow));
+    }
     SUBCASE("an owner destroyed by a message handled in the wait ends it at once")
     {
         static HWND owner;
