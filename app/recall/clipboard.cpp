@@ -33,26 +33,31 @@ DWORD OpenPauseAfter(int failedAttempts)
     return doublings >= 7 ? OPEN_LONGEST_PAUSE_MS : (DWORD)1 << doublings;
 }
 
-// Handles this thread's messages until the time is up. FALSE when WM_QUIT came: it is posted
-// again for the main loop, and the caller stops waiting.
-static BOOL PumpMessagesFor(DWORD milliseconds)
+// Handles what is in this thread's queue. FALSE when WM_QUIT came: it is posted again for the
+// main loop, and the caller stops waiting.
+static BOOL HandleQueuedMessages()
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                PostQuitMessage((int)msg.wParam);
-                return FALSE;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage((int)msg.wParam);
+            return FALSE;
         }
-        DWORD spent = GetTickCount() - start;
-        if (spent >= milliseconds)
-            return TRUE;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - spent, QS_ALLINPUT);
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
     }
+    return TRUE;
+}
+
+// One pause that handles messages: it ends when the time is up or when a message came. One wait
+// rather than a loop on GetTickCount, whose steps of about 16 ms on Windows would stretch a
+// pause of 1 ms to the next step.
+static BOOL PauseHandlingMessages(DWORD milliseconds)
+{
+    if (!HandleQueuedMessages())
+        return FALSE;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+    return HandleQueuedMessages();
 }
 
 // The wait pumps: this thread is the target of the keyboard hook and must keep reading its queue.
@@ -71,7 +76,7 @@ BOOL ClipboardOpenRetry(HWND owner)
             return FALSE;
         DWORD left = OPEN_RETRY_BUDGET_MS - spent;
         DWORD pause = OpenPauseAfter(failed);
-        if (!PumpMessagesFor(pause < left ? pause : left))
+        if (!PauseHandlingMessages(pause < left ? pause : left))
             return FALSE;
     }
 }
