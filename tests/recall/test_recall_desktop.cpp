@@ -7,6 +7,7 @@
 #include "test_util.h"
 
 static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
+static int DeepestDraw;         // the most of them seen at once
 static void (*OnHubApp)();      // what WM_APP does to the hub in a test
 
 static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -14,6 +15,7 @@ static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_DRAWCLIPBOARD:
         DrawDepth++;
+        DeepestDraw = DrawDepth > DeepestDraw ? DrawDepth : DeepestDraw;
         OnDrawClipboard(window, wParam, lParam);
         DrawDepth--;
         return 0;
@@ -423,6 +425,7 @@ TEST_CASE("capture while another program holds the clipboard: a change in the wa
     int drawsBefore = ViewerDraws;
     AppSeenAtDepth = -1;
     AppSeenWhileHeld = false;
+    DeepestDraw = 0;
 
     // A text is put and the holder keeps the clipboard; the hub meets its notification while it
     // is held, waits, and in the wait lets the holder replace the text.
@@ -455,9 +458,39 @@ TEST_CASE("capture while another program holds the clipboard: a change in the wa
     EndHold(&hold);
     CHECK(AppSeenAtDepth == 1);  // the release was handled inside the capture's wait
     CHECK(AppSeenWhileHeld);
+    CHECK(DeepestDraw == 2);     // and so was the notification of the replacing text
     // Both notifications went on along the chain, and no handler is left running.
     CHECK(ViewerDraws == drawsBefore + 2);
     CHECK(DrawDepth == 0);
+    ChangeClipboardChain(viewer, ViewerNext);
+    DestroyWindow(viewer);
+}
+
+TEST_CASE("a second notification of one change leaves the history alone: a re-join neither moves nor brings back an entry")
+{
+    Hub hub;
+    HWND viewer = CreateWindowOfProc(L"tavoRecallViewerClass", CountingViewerProc);
+    PutClipboardText(nullptr, L"kept");
+    PumpFor(50);
+    REQUIRE(HistoryTexts() == std::vector<std::wstring>{L"kept"});
+    ItemId id = ItemStore::Items().rbegin()->first;
+    // The watchdog takes the head back from a viewer that joined later; joining sends a notification.
+    ViewerNext = SetClipboardViewer(viewer);
+    OnClipboardChainTimer(MainWindow);
+    REQUIRE(GetClipboardViewer() == MainWindow);
+    PumpFor(50);
+    CHECK(ItemStore::Items().rbegin()->first == id);
+    // The user deletes the entry; the next re-join does not bring it back.
+    ItemStore::Erase(id);
+    ChangeClipboardChain(viewer, ViewerNext);
+    ViewerNext = SetClipboardViewer(viewer);
+    OnClipboardChainTimer(MainWindow);
+    PumpFor(50);
+    CHECK(HistoryTexts().empty());
+    // A new copy of the same text is a new change and is taken.
+    PutClipboardText(nullptr, L"kept");
+    PumpFor(50);
+    CHECK(HistoryTexts() == std::vector<std::wstring>{L"kept"});
     ChangeClipboardChain(viewer, ViewerNext);
     DestroyWindow(viewer);
 }
