@@ -6,6 +6,9 @@
 //   4. end to end with the real tavo.exe: second Shift release to the menu window being visible;
 //   5. the longest time the hub thread went without reading its queue during a registered paste
 //      of 3 lines with the default wait (target: under 50 ms).
+//   6. burst capture: this process sets 300 distinct texts at 50/s and at 200/s while the real
+//      tavo.exe captures them through the viewer chain, alone and beside another clipboard reader;
+//      the texts in paste.dat are counted and their order checked.
 // Run: build/winerun build/bin/bench_recall.exe
 #include <windows.h>
 #include <functional>
@@ -392,6 +395,158 @@ static void BenchEndToEnd()
     StopTavo(&tavo);
 }
 
+// ---- burst capture ----
+
+// Puts a text on the clipboard as a quick program does: a held clipboard is tried again at once.
+static BOOL SetClipboardTextNow(HWND owner, const std::wstring &text, int *failedOpens)
+{
+    double start = Now();
+    while (!OpenClipboard(owner)) {
+        (*failedOpens)++;
+        if (Now() - start > 2000)
+            return FALSE;
+        Sleep(0);
+    }
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2 * text.size() + 2);
+    BOOL placed = FALSE;
+    if (block) {
+        CopyMemory(GlobalLock(block), text.c_str(), 2 * text.size());
+        GlobalUnlock(block);
+        placed = EmptyClipboard() && SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+        if (!placed)
+            GlobalFree(block);
+    }
+    CloseClipboard();
+    return placed;
+}
+
+// 100 characters, distinct for each n.
+static std::wstring BurstText(int n)
+{
+    WCHAR head[32];
+    wsprintfW(head, L"burst %03d ", n);
+    std::wstring text = head;
+    text.resize(100, (WCHAR)(L'a' + n % 26));
+    return text;
+}
+
+// A peer clipboard reader on a thread of its own, as another clipboard manager: it reads every
+// change and holds the clipboard for PEER_HOLD_MS while it does, so that tavo's opens fail now and then.
+#define PEER_HOLD_MS 3
+static HANDLE PeerReady;
+static volatile LONG PeerReads;
+static LRESULT CALLBACK PeerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLIPBOARDUPDATE) {
+        if (OpenClipboard(window)) {
+            HANDLE data = GetClipboardData(CF_UNICODETEXT);
+            if (data && GlobalLock(data))
+                GlobalUnlock(data);
+            Sleep(PEER_HOLD_MS);
+            CloseClipboard();
+            InterlockedIncrement(&PeerReads);
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static DWORD WINAPI RunPeer(void *)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = PeerProc;
+    wc.lpszClassName = L"benchPeerClass";
+    RegisterClassW(&wc);
+    HWND peer = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    AddClipboardFormatListener(peer);
+    SetEvent(PeerReady);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    RemoveClipboardFormatListener(peer);
+    DestroyWindow(peer);
+    return 0;
+}
+
+static void BenchBurstRate(int perSecond, bool withPeer)
+{
+    const int count = 300;
+    std::wstring dir = MakeScratchDir(L"bench_recall_burst_" + std::to_wstring(perSecond));
+    TavoProcess tavo;
+    if (!StartTavoClean(dir, &tavo)) {
+        printf("burst capture: tavo.exe did not start\n");
+        return;
+    }
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HANDLE peerThread = nullptr;
+    if (withPeer) {
+        PeerReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        peerThread = CreateThread(nullptr, 0, RunPeer, nullptr, 0, nullptr);
+        WaitForSingleObject(PeerReady, 5000);
+        CloseHandle(PeerReady);
+    }
+    PeerReads = 0;
+    PumpFor(300);
+    int setCount = 0, failedOpens = 0;
+    double interval = 1000.0 / perSecond;
+    double start = Now();
+    for (int n = 0; n < count; n++) {
+        // On schedule, with this thread's messages handled meanwhile.
+        for (double due = start + n * interval; Now() < due;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&msg);
+            double left = due - Now();
+            if (left > 1.5)
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, (DWORD)(left - 1), QS_ALLINPUT);
+        }
+        if (SetClipboardTextNow(owner, BurstText(n), &failedOpens))
+            setCount++;
+    }
+    double spent = Now() - start;
+    PumpFor(500);
+    if (peerThread) {
+        PostThreadMessageW(GetThreadId(peerThread), WM_QUIT, 0, 0);
+        WaitForSingleObject(peerThread, 5000);
+        CloseHandle(peerThread);
+    }
+    DestroyWindow(owner);
+    DWORD exitCode = StopTavo(&tavo);
+    std::vector<PasteRecord> saved;
+    if (exitCode != 0 || !ReadPasteRecords(dir + L"paste.dat", &saved)) {
+        printf("burst capture at %d/s: tavo.exe did not save (exit code %lu)\n", perSecond, exitCode);
+        return;
+    }
+    // Each captured text names its place in the burst; the places must rise through the history.
+    int captured = 0, last = -1;
+    bool inOrder = true;
+    for (const std::wstring &text : HistoryTextsOf(saved)) {
+        int place = last + 1;
+        while (place < count && text != BurstText(place))
+            place++;
+        if (place == count) {
+            inOrder = false;  // an earlier text after a later one, or a stranger
+            continue;
+        }
+        captured++;
+        last = place;
+    }
+    char peer[64] = "no other reader";
+    if (withPeer)
+        wsprintfA(peer, "a reader holding it %d ms, %ld reads", PEER_HOLD_MS, PeerReads);
+    printf("burst capture at %3d/s, %s (%d set in %.0f ms, the setter found it held %d times): "
+           "tavo captured %d of %d, order %s\n",
+           perSecond, peer, setCount, spent, failedOpens, captured, count, inOrder ? "kept" : "BROKEN");
+}
+
+static void BenchBurstCapture()
+{
+    for (int perSecond : {50, 200}) {
+        BenchBurstRate(perSecond, false);
+        BenchBurstRate(perSecond, true);
+    }
+}
+
 int main()
 {
     printf("bench_recall: the %s build\n", BuildArchitecture());
@@ -402,5 +557,6 @@ int main()
     BenchHook();
     BenchPasteGap();
     BenchEndToEnd();
+    BenchBurstCapture();
     return 0;
 }

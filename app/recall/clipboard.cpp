@@ -6,17 +6,79 @@
 
 HWND NextViewer;  // the viewer after MainWindow in the chain; null when it is the last
 
-#define OPEN_ATTEMPTS 100
-#define OPEN_PAUSE_MS 100
+// Opening is retried for as long as the old 100 pauses of 100 ms took, but the first pauses are
+// short: a program that holds the clipboard usually lets go within a few milliseconds, and the
+// next copy of a burst may replace the text soon after.
+#define OPEN_RETRY_BUDGET_MS  10000
+#define OPEN_QUICK_ATTEMPTS   20   // failed attempts followed by a pause of 1 ms
+#define OPEN_LONGEST_PAUSE_MS 100
 
+// A send to another program's window waits no longer than this, and not at all for a hung one.
+#define OTHER_WINDOW_SEND_MS 1000
+
+LRESULT SendMessageBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    // SMTO_NORMAL, not SMTO_BLOCK: the other window may send to this thread while it answers
+    // (it asks the owner to render, or leaves the chain), and that must not wait for the time-out.
+    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, OTHER_WINDOW_SEND_MS, &result);
+    return (LRESULT)result;
+}
+
+DWORD OpenPauseAfter(int failedAttempts)
+{
+    if (failedAttempts <= OPEN_QUICK_ATTEMPTS)
+        return 1;
+    int doublings = failedAttempts - OPEN_QUICK_ATTEMPTS;
+    return doublings >= 7 ? OPEN_LONGEST_PAUSE_MS : (DWORD)1 << doublings;
+}
+
+// Handles what is in this thread's queue. FALSE when WM_QUIT came: it is posted again for the
+// main loop, and the caller stops waiting.
+static BOOL HandleQueuedMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage((int)msg.wParam);
+            return FALSE;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return TRUE;
+}
+
+// One pause that handles messages: it ends when the time is up or when a message came. One wait
+// rather than a loop on GetTickCount, whose steps of about 16 ms on Windows would stretch a
+// pause of 1 ms to the next step.
+static BOOL PauseHandlingMessages(DWORD milliseconds)
+{
+    if (!HandleQueuedMessages())
+        return FALSE;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_ALLINPUT);
+    return HandleQueuedMessages();
+}
+
+// The wait pumps: this thread is the target of the keyboard hook and must keep reading its queue.
+// Whatever it dispatches may use the clipboard too; the clipboard is never open across the pump.
 BOOL ClipboardOpenRetry(HWND owner)
 {
-    for (int attempt = 0; attempt < OPEN_ATTEMPTS; attempt++) {
+    DWORD start = GetTickCount();
+    for (int failed = 1;; failed++) {
         if (OpenClipboard(owner))
             return TRUE;
-        Sleep(OPEN_PAUSE_MS);
+        // An owner destroyed by a message handled in the wait never opens it.
+        if (owner && !IsWindow(owner))
+            return FALSE;
+        DWORD spent = GetTickCount() - start;
+        if (spent >= OPEN_RETRY_BUDGET_MS)
+            return FALSE;
+        DWORD left = OPEN_RETRY_BUDGET_MS - spent;
+        DWORD pause = OpenPauseAfter(failed);
+        if (!PauseHandlingMessages(pause < left ? pause : left))
+            return FALSE;
     }
-    return FALSE;
 }
 
 static HGLOBAL MakeTextBlock(const WCHAR *text)
@@ -92,43 +154,54 @@ BOOL ClipboardSetPrivateText(HWND owner, const WCHAR *text)
     return PlaceText(owner, text, TRUE);
 }
 
+int ClipboardTextLength(const WCHAR *chars, SIZE_T room)
+{
+    SIZE_T limit = room < (SIZE_T)CLIPBOARD_TEXT_CAP + 1 ? room : (SIZE_T)CLIPBOARD_TEXT_CAP + 1;
+    SIZE_T length = 0;
+    while (length < limit && chars[length])
+        length++;
+    return length > CLIPBOARD_TEXT_CAP ? -1 : (int)length;
+}
+
+// The text of the open clipboard as a new block; null for no text, an empty one, one above
+// the cap, or no memory for the copy.
+static WCHAR *CopyTextWhileOpen()
+{
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (!data)
+        return nullptr;
+    const WCHAR *chars = (const WCHAR *)GlobalLock(data);
+    if (!chars)
+        return nullptr;
+    // A block without a terminator is read no further than its own size.
+    int length = ClipboardTextLength(chars, GlobalSize(data) / sizeof(WCHAR));
+    WCHAR *copy = nullptr;
+    if (length > 0) {
+        copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * (SIZE_T)length + 2);
+        if (copy)
+            CopyMemory(copy, chars, 2 * (SIZE_T)length);
+    }
+    GlobalUnlock(data);
+    return copy;
+}
+
 WCHAR *ClipboardGetText(HWND owner)
 {
     if (!IsClipboardFormatAvailable(CF_UNICODETEXT))
         return nullptr;
     if (!ClipboardOpenRetry(owner))
         return nullptr;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    if (!data) {
-        CloseClipboard();
-        return nullptr;
-    }
-    WCHAR *copy = nullptr;
-    const WCHAR *chars = (const WCHAR *)GlobalLock(data);
-    if (chars) {
-        // A block without a terminator is read no further than its own size.
-        SIZE_T room = GlobalSize(data) / sizeof(WCHAR);
-        int length = 0;
-        while ((SIZE_T)length < room && chars[length])
-            length++;
-        if (length > 0) {
-            copy = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
-            if (copy)
-                CopyMemory(copy, chars, 2 * length);
-        }
-        GlobalUnlock(data);
-    }
+    WCHAR *copy = CopyTextWhileOpen();
     CloseClipboard();
     return copy;
 }
 
+// Asked without opening the clipboard: the editor asks on every change of its selection, and an
+// open would wait for any program that holds the clipboard and handle messages meanwhile.
 BOOL ClipboardHasText(HWND owner)
 {
-    if (!ClipboardOpenRetry(owner))
-        return FALSE;
-    HANDLE data = GetClipboardData(CF_UNICODETEXT);
-    CloseClipboard();
-    return data != nullptr;
+    UNREFERENCED_PARAMETER(owner);
+    return IsClipboardFormatAvailable(CF_UNICODETEXT);
 }
 
 // Registered once per process; the platform gives the same number for a name every time.
@@ -139,7 +212,7 @@ static UINT FormatOf(const WCHAR *name, UINT *cached)
     return *cached;
 }
 
-BOOL ClipboardMarkedPrivate(HWND owner)
+static BOOL MarkedPrivateWhileOpen()
 {
     static UINT excludeFormat, ignoreFormat, inHistoryFormat;
     if (IsClipboardFormatAvailable(FormatOf(CF_NAME_EXCLUDE_MONITOR, &excludeFormat)) ||
@@ -148,9 +221,6 @@ BOOL ClipboardMarkedPrivate(HWND owner)
     UINT inHistory = FormatOf(CF_NAME_IN_HISTORY, &inHistoryFormat);
     if (!IsClipboardFormatAvailable(inHistory))
         return FALSE;
-    // Unread, the marker counts as set: a text that may be a password is not kept on a guess.
-    if (!ClipboardOpenRetry(owner))
-        return TRUE;
     BOOL marked = FALSE;
     HANDLE data = GetClipboardData(inHistory);
     const BYTE *bytes = data ? (const BYTE *)GlobalLock(data) : nullptr;
@@ -161,6 +231,15 @@ BOOL ClipboardMarkedPrivate(HWND owner)
         marked = value == 0;
         GlobalUnlock(data);
     }
+    return marked;
+}
+
+BOOL ClipboardMarkedPrivate(HWND owner)
+{
+    // Unread, the markers count as set: a text that may be a password is not kept on a guess.
+    if (!ClipboardOpenRetry(owner))
+        return TRUE;
+    BOOL marked = MarkedPrivateWhileOpen();
     CloseClipboard();
     return marked;
 }
@@ -178,6 +257,8 @@ static BOOL SameText(const WCHAR *a, const WCHAR *b)
 
 void AddHistoryText(const WCHAR *text, int historyMax)
 {
+    if (!text || !text[0])
+        return;
     // One walk finds the oldest equal entry and counts the history on the way.
     ItemId equalId = 0;
     int historyCount = 0;
@@ -186,45 +267,108 @@ void AddHistoryText(const WCHAR *text, int historyMax)
         if (it->second.kind != History)
             continue;
         historyCount++;
-        if (equalId == 0 && SameText(it->second.text, text))
+        if (equalId == 0 && it->second.text && SameText(it->second.text, text))
             equalId = it->first;
     }
+    // The new entry comes first: when there is no memory for it, the older copy is still there.
+    ItemId added = ItemStore::Insert(History, nullptr, text);
+    const Item *item = added > 0 ? ItemStore::Find(added) : nullptr;
+    if (!item || !item->text) {
+        // A copy the store could not make is not kept.
+        if (item)
+            ItemStore::Erase(added);
+        return;
+    }
+    historyCount++;
     if (equalId > 0) {
         ItemStore::Erase(equalId);
         historyCount--;
     }
-    ItemStore::Insert(History, nullptr, text);
-    historyCount++;
     if (historyCount > historyMax)
         ItemStore::EraseOldestHistory();
 }
 
-void CaptureClipboardText(HWND owner)
+// The clipboard change that capture last looked at; a second notification of the same change
+// (a burst read late) leaves the entry where it is instead of moving it under a new id.
+static DWORD CapturedSequence;
+
+// With the clipboard open: records its text unless it changed since `sequence` (a newer change
+// has a notification of its own), was looked at already, carries a marker, or is too long.
+// Markers and text are read in one opening, so a marked text can never pass for an unmarked one.
+static void CaptureWhileOpen(DWORD sequence)
 {
-    if (ClipboardMarkedPrivate(owner))
-        return;
-    WCHAR *text = ClipboardGetText(owner);
-    if (!text)
-        return;
-    AddHistoryText(text, g_ini.historyMax);
-    GlobalFree(text);
+    WCHAR *text = nullptr;
+    // A menu or paste started by a message handled while the capture waited holds entries: the
+    // store stays as it is for them.
+    BOOL look = BusyFlag != 1 && GetClipboardSequenceNumber() == sequence &&
+                (sequence == 0 || sequence != CapturedSequence);
+    if (look) {
+        CapturedSequence = sequence;
+        if (!MarkedPrivateWhileOpen())
+            text = CopyTextWhileOpen();
+    }
+    CloseClipboard();
+    if (text) {
+        AddHistoryText(text, g_ini.historyMax);
+        GlobalFree(text);
+    }
 }
 
+static void CaptureWithRetry(HWND owner, DWORD sequence)
+{
+    if (ClipboardOpenRetry(owner))
+        CaptureWhileOpen(sequence);
+}
+
+void CaptureClipboardText(HWND owner)
+{
+    CaptureWithRetry(owner, GetClipboardSequenceNumber());
+}
+
+static BOOL CaptureRunning;  // a capture of MainWindow runs further up the stack
+static BOOL CaptureAgain;    // a change came while it waited for the clipboard
+
+static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (NextViewer && NextViewer != window)
+        SendMessageBounded(NextViewer, message, wParam, lParam);
+}
+
+// The notification always goes on along the chain; only the capture waits for BusyFlag. The
+// text is read before the notification is passed on, since the next copy of a burst may replace
+// it while the next viewer works. The waits pump messages and may bring this notification again:
+// the running capture then looks once more when it is done, instead of a second one starting
+// inside it.
 void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (BusyFlag == 1)
+    if (BusyFlag == 1 || CaptureRunning) {
+        if (BusyFlag != 1)
+            CaptureAgain = TRUE;
+        ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
         return;
-    if (NextViewer && NextViewer != window)
-        SendMessageW(NextViewer, WM_DRAWCLIPBOARD, wParam, lParam);
-    CaptureClipboardText(window);
+    }
+    CaptureRunning = TRUE;
+    CaptureAgain = FALSE;
+    DWORD sequence = GetClipboardSequenceNumber();
+    BOOL opened = OpenClipboard(window);
+    if (opened)
+        CaptureWhileOpen(sequence);
+    ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
+    if (!opened)
+        CaptureWithRetry(window, sequence);
+    while (CaptureAgain && IsWindow(window)) {
+        CaptureAgain = FALSE;
+        CaptureWithRetry(window, GetClipboardSequenceNumber());
+    }
+    CaptureRunning = FALSE;
 }
 
 void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if ((HWND)wParam == NextViewer)
         NextViewer = (HWND)lParam;
-    else if (NextViewer && NextViewer != window)
-        SendMessageW(NextViewer, WM_CHANGECBCHAIN, wParam, lParam);
+    else
+        ForwardToNextViewer(window, WM_CHANGECBCHAIN, wParam, lParam);
 }
 
 void OnClipboardChainTimer(HWND window)

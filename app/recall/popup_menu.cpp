@@ -261,7 +261,7 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot)
 {
     if (snapshot->foregroundWindow) {
         ForceForeground(snapshot->foregroundWindow);
-        SendMessageW(snapshot->foregroundWindow, WM_NCACTIVATE, TRUE, 0);
+        SendMessageBounded(snapshot->foregroundWindow, WM_NCACTIVATE, TRUE, 0);
     }
     if (snapshot->focusWindow) {
         DWORD thread = GetWindowThreadProcessId(snapshot->foregroundWindow, nullptr);

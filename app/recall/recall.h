@@ -4,9 +4,14 @@
 
 // Clipboard access and the clipboard-viewer chain.
 extern HWND NextViewer;
+// Longest text, in UTF-16 units, that is read off the clipboard (1 MiB of text); a longer one is
+// not captured.
+#define CLIPBOARD_TEXT_CAP 1048576
+// TRUE once the clipboard is open (the caller closes it); FALSE after about 10 s of retries, when
+// the owner window is gone, or when WM_QUIT came. Pumps this thread's messages while it waits.
 BOOL ClipboardOpenRetry(HWND owner);
 BOOL ClipboardSetText(HWND owner, const WCHAR *text);
-WCHAR *ClipboardGetText(HWND owner);  // GlobalFree the result
+WCHAR *ClipboardGetText(HWND owner);  // null above CLIPBOARD_TEXT_CAP; GlobalFree the result
 BOOL ClipboardHasText(HWND owner);
 void CaptureClipboardText(HWND owner);
 void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam);

@@ -13,6 +13,13 @@
 #define CF_NAME_IN_HISTORY       L"CanIncludeInClipboardHistory"
 #define CF_NAME_UPLOAD_TO_CLOUD  L"CanUploadToCloudClipboard"
 
+// SendMessage to another program's window: at most 1 s, and not at all when that window is hung.
+LRESULT SendMessageBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The pause in ms after the given number of failed opens: 1 ms at first, then doubling to 100 ms.
+DWORD OpenPauseAfter(int failedAttempts);
+// Length of the text in a clipboard block of `room` units, stopping at the block's end when it
+// has no terminator; -1 when it is longer than CLIPBOARD_TEXT_CAP.
+int ClipboardTextLength(const WCHAR *chars, SIZE_T room);
 // TRUE when the clipboard carries a "do not record" marker (or cannot be read to find out).
 BOOL ClipboardMarkedPrivate(HWND owner);
 // ClipboardSetText that also marks the text as not to be recorded, kept in history or uploaded.

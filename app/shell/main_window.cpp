@@ -343,8 +343,8 @@ static LRESULT OnCommand(HWND window, WPARAM wParam)
 
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (BusyFlag != 1)
-        OnDrawClipboard(window, wParam, lParam);
+    // Passed on along the chain even while busy; the capture itself waits for BusyFlag.
+    OnDrawClipboard(window, wParam, lParam);
     return 0;
 }
 

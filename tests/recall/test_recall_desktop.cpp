@@ -6,10 +6,23 @@
 #include "recall_test_util.h"
 #include "test_util.h"
 
+static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
+static int DeepestDraw;         // the most of them seen at once
+static void (*OnHubApp)();      // what WM_APP does to the hub in a test
+
 static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_DRAWCLIPBOARD: OnDrawClipboard(window, wParam, lParam); return 0;
+    case WM_DRAWCLIPBOARD:
+        DrawDepth++;
+        DeepestDraw = DrawDepth > DeepestDraw ? DrawDepth : DeepestDraw;
+        OnDrawClipboard(window, wParam, lParam);
+        DrawDepth--;
+        return 0;
+    case WM_APP:
+        if (OnHubApp)
+            OnHubApp();
+        return 0;
     case WM_CHANGECBCHAIN: OnChangeCbChain(window, wParam, lParam); return 0;
     case WM_HOOKKEY: OnHookKey(window, wParam, lParam); return 0;
     case WM_HOTKEY: OnHotKey(window, wParam); return 0;
@@ -56,6 +69,7 @@ struct Hub {
         NextViewer = nullptr;
         SendInputRoute = SendInput;
         BusyFlag = 0;
+        OnHubApp = nullptr;
         PumpFor(20);
     }
 };
@@ -203,13 +217,13 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
         CHECK(ViewerDraws == drawsBefore + 1);
         CHECK(HistoryTexts().back() == L"seen by both");
 
-        SUBCASE("while busy nothing is captured and nothing forwarded")
+        SUBCASE("while busy nothing is captured, but the next viewer still hears of every change")
         {
             BusyFlag = 1;
             PutClipboardText(nullptr, L"while busy");
             PumpFor(50);
             BusyFlag = 0;
-            CHECK(ViewerDraws == drawsBefore + 1);
+            CHECK(ViewerDraws == drawsBefore + 2);
             CHECK(HistoryTexts().back() == L"seen by both");
         }
         SUBCASE("a marked text is forwarded but not captured")
@@ -256,6 +270,280 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
         ChangeClipboardChain(viewer, ViewerNext);
     }
     DestroyWindow(viewer);
+}
+
+// Another thread holds the clipboard open until `release` is set (or 5 s have passed). Before the
+// hold it may put a text on the clipboard, and before letting go it may replace the text.
+struct HeldClipboard {
+    const WCHAR *textBefore;  // put and closed just before the hold, when set
+    const WCHAR *textAtEnd;   // put while still holding, when set
+    BOOL markAtEnd;           // textAtEnd goes with the marker "do not record"
+    HANDLE opened;
+    HANDLE release;
+    HANDLE closed;            // set once the clipboard is closed again
+    HANDLE thread;
+    volatile LONG holding;
+};
+
+static HGLOBAL TextBlock(const WCHAR *text)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2 * lstrlenW(text) + 2);
+    lstrcpyW((WCHAR *)GlobalLock(block), text);
+    GlobalUnlock(block);
+    return block;
+}
+
+static DWORD WINAPI HoldUntilReleased(void *parameter)
+{
+    HeldClipboard *hold = (HeldClipboard *)parameter;
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (hold->textBefore)
+        PutClipboardText(owner, hold->textBefore);
+    if (OpenClipboardRetry(owner)) {
+        hold->holding = 1;
+        SetEvent(hold->opened);
+        WaitForSingleObject(hold->release, 5000);
+        if (hold->textAtEnd) {
+            EmptyClipboard();
+            SetClipboardData(CF_UNICODETEXT, TextBlock(hold->textAtEnd));
+            if (hold->markAtEnd)
+                SetClipboardData(RegisterClipboardFormatW(CF_NAME_EXCLUDE_MONITOR), GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 4));
+        }
+        hold->holding = 0;
+        CloseClipboard();
+    }
+    SetEvent(hold->opened);
+    SetEvent(hold->closed);
+    DestroyWindow(owner);
+    return 0;
+}
+
+// Starts the holder and waits, without handling any message, until it holds the clipboard.
+static bool StartHold(HeldClipboard *hold, const WCHAR *textBefore, const WCHAR *textAtEnd)
+{
+    hold->textBefore = textBefore;
+    hold->textAtEnd = textAtEnd;
+    hold->holding = 0;
+    hold->opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hold->release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hold->closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hold->thread = CreateThread(nullptr, 0, HoldUntilReleased, hold, 0, nullptr);
+    WaitForSingleObject(hold->opened, 5000);
+    return hold->holding == 1;
+}
+
+static void EndHold(HeldClipboard *hold)
+{
+    SetEvent(hold->release);
+    WaitUntil([&] { return WaitForSingleObject(hold->thread, 0) == WAIT_OBJECT_0; }, 8000);
+    CloseHandle(hold->thread);
+    CloseHandle(hold->opened);
+    CloseHandle(hold->release);
+    CloseHandle(hold->closed);
+}
+
+static HeldClipboard *CurrentHold;
+static int AppSeenAtDepth = -1;  // DrawDepth when the hub handled WM_APP; -1 before
+static bool AppSeenWhileHeld;
+
+// The hub lets the holder go and waits until it has closed the clipboard: whatever the holder's
+// change sends to the hub is then queued before the hub reads its queue again.
+static void ReleaseHoldFromHub()
+{
+    AppSeenAtDepth = DrawDepth;
+    AppSeenWhileHeld = CurrentHold->holding == 1;
+    SetEvent(CurrentHold->release);
+    WaitForSingleObject(CurrentHold->closed, 5000);
+}
+
+TEST_CASE("opening the clipboard waits without sleeping: messages are handled, WM_QUIT and a lost owner end it")
+{
+    Hub hub;
+    HeldClipboard hold = {};
+    AppSeenAtDepth = -1;
+    AppSeenWhileHeld = false;
+    SUBCASE("a message posted to the hub is handled while ClipboardSetText waits for the holder")
+    {
+        REQUIRE(StartHold(&hold, nullptr, nullptr));
+        CurrentHold = &hold;
+        OnHubApp = ReleaseHoldFromHub;
+        PostMessageW(MainWindow, WM_APP, 0, 0);
+        CHECK(ClipboardSetText(MainWindow, L"after the wait"));
+        CHECK(AppSeenWhileHeld);
+        EndHold(&hold);
+        CHECK(TakeClipboardText() == L"after the wait");
+    }
+    SUBCASE("WM_QUIT seen in the wait: no open, and the quit is left for the main loop")
+    {
+        REQUIRE(StartHold(&hold, nullptr, nullptr));
+        PostQuitMessage(7);
+        BOOL opened = ClipboardOpenRetry(MainWindow);
+        CHECK_FALSE(opened);
+        CHECK(hold.holding == 1);  // it gave up, it did not wait the holder out
+        if (opened)
+            CloseClipboard();
+        MSG msg = {};
+        CHECK(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        CHECK(msg.message == WM_QUIT);
+        CHECK(msg.wParam == 7);
+        EndHold(&hold);
+    }
+    SUBCASE("whether there is text is answered without waiting for the holder")
+    {
+        REQUIRE(StartHold(&hold, L"held text", nullptr));
+        CHECK(ClipboardHasText(MainWindow));
+        CHECK(hold.holding == 1);
+        EndHold(&hold);
+        EmptyClipboardNow();
+        CHECK_FALSE(ClipboardHasText(MainWindow));
+    }
+    SUBCASE("an owner destroyed by a message handled in the wait ends it at once")
+    {
+        static HWND owner;
+        owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        REQUIRE(StartHold(&hold, nullptr, nullptr));
+        OnHubApp = [] { DestroyWindow(owner); };
+        PostMessageW(MainWindow, WM_APP, 0, 0);
+        BOOL opened = ClipboardOpenRetry(owner);
+        CHECK_FALSE(opened);
+        CHECK(hold.holding == 1);
+        if (opened)
+            CloseClipboard();
+        EndHold(&hold);
+    }
+}
+
+TEST_CASE("capture while another program holds the clipboard: a change in the wait is taken once, after it")
+{
+    Hub hub;
+    ViewerDraws = 0;
+    HWND viewer = CreateWindowOfProc(L"tavoRecallViewerClass", CountingViewerProc);
+    ViewerNext = SetClipboardViewer(viewer);
+    OnClipboardChainTimer(MainWindow);
+    REQUIRE(NextViewer == viewer);
+    PumpFor(20);
+    int drawsBefore = ViewerDraws;
+    AppSeenAtDepth = -1;
+    AppSeenWhileHeld = false;
+    DeepestDraw = 0;
+
+    // A text is put and the holder keeps the clipboard; the hub meets its notification while it
+    // is held, waits, and in the wait lets the holder replace the text.
+    HeldClipboard hold = {};
+    SUBCASE("the replacing text is taken once, by the capture that waited")
+    {
+        REQUIRE(StartHold(&hold, L"first", L"second"));
+        CurrentHold = &hold;
+        OnHubApp = ReleaseHoldFromHub;
+        PostMessageW(MainWindow, WM_APP, 0, 0);
+        CHECK(WaitUntil([] { return !HistoryTexts().empty(); }, 5000));
+        PumpFor(50);
+        // "first" was replaced before anyone could read it.
+        CHECK(HistoryTexts() == std::vector<std::wstring>{L"second"});
+    }
+    SUBCASE("a replacing text marked \"do not record\" is not recorded, nor is the one it replaced")
+    {
+        hold.markAtEnd = TRUE;
+        REQUIRE(StartHold(&hold, L"plain", L"hunter2"));
+        CurrentHold = &hold;
+        OnHubApp = ReleaseHoldFromHub;
+        PostMessageW(MainWindow, WM_APP, 0, 0);
+        CHECK(WaitUntil([&] { return WaitForSingleObject(hold.closed, 0) == WAIT_OBJECT_0; }, 6000));
+        PumpFor(200);
+        CHECK(HistoryTexts().empty());
+        PutClipboardText(nullptr, L"ordinary");
+        CHECK(WaitUntil([] { return HistoryTexts() == std::vector<std::wstring>{L"ordinary"}; }, 3000));
+        drawsBefore++;
+    }
+    EndHold(&hold);
+    CHECK(AppSeenAtDepth == 1);  // the release was handled inside the capture's wait
+    CHECK(AppSeenWhileHeld);
+    CHECK(DeepestDraw == 2);     // and so was the notification of the replacing text
+    // Both notifications went on along the chain, and no handler is left running.
+    CHECK(ViewerDraws == drawsBefore + 2);
+    CHECK(DrawDepth == 0);
+    ChangeClipboardChain(viewer, ViewerNext);
+    DestroyWindow(viewer);
+}
+
+TEST_CASE("a second notification of one change leaves the history alone: a re-join neither moves nor brings back an entry")
+{
+    Hub hub;
+    HWND viewer = CreateWindowOfProc(L"tavoRecallViewerClass", CountingViewerProc);
+    PutClipboardText(nullptr, L"kept");
+    PumpFor(50);
+    REQUIRE(HistoryTexts() == std::vector<std::wstring>{L"kept"});
+    ItemId id = ItemStore::Items().rbegin()->first;
+    // The watchdog takes the head back from a viewer that joined later; joining sends a notification.
+    ViewerNext = SetClipboardViewer(viewer);
+    OnClipboardChainTimer(MainWindow);
+    REQUIRE(GetClipboardViewer() == MainWindow);
+    PumpFor(50);
+    CHECK(ItemStore::Items().rbegin()->first == id);
+    // The user deletes the entry; the next re-join does not bring it back.
+    ItemStore::Erase(id);
+    ChangeClipboardChain(viewer, ViewerNext);
+    ViewerNext = SetClipboardViewer(viewer);
+    OnClipboardChainTimer(MainWindow);
+    PumpFor(50);
+    CHECK(HistoryTexts().empty());
+    // A new copy of the same text is a new change and is taken.
+    PutClipboardText(nullptr, L"kept");
+    PumpFor(50);
+    CHECK(HistoryTexts() == std::vector<std::wstring>{L"kept"});
+    ChangeClipboardChain(viewer, ViewerNext);
+    DestroyWindow(viewer);
+}
+
+// A window whose thread stops reading its messages until `release` is set (or 20 s have passed).
+struct HungWindow {
+    HWND window;
+    HANDLE ready;
+    HANDLE release;
+    HANDLE thread;
+};
+
+static DWORD WINAPI RunHungWindow(void *parameter)
+{
+    HungWindow *hung = (HungWindow *)parameter;
+    hung->window = CreateWindowExW(0, L"STATIC", L"hung", WS_OVERLAPPEDWINDOW, 0, 0, 100, 50, nullptr, nullptr, nullptr, nullptr);
+    SetEvent(hung->ready);
+    WaitForSingleObject(hung->release, 20000);
+    DestroyWindow(hung->window);
+    return 0;
+}
+
+TEST_CASE("a hung window after the hub in the chain, or behind the menu, never hangs the hub")
+{
+    Hub hub;
+    HungWindow hung = {};
+    hung.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hung.release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    hung.thread = CreateThread(nullptr, 0, RunHungWindow, &hung, 0, nullptr);
+    REQUIRE(WaitForSingleObject(hung.ready, 5000) == WAIT_OBJECT_0);
+    DWORD start = GetTickCount();
+    SUBCASE("changes are captured and passed on to the hung viewer one after the other")
+    {
+        NextViewer = hung.window;
+        PutClipboardText(nullptr, L"past the hung viewer");
+        CHECK(WaitUntil([] { return HistoryTexts() == std::vector<std::wstring>{L"past the hung viewer"}; }, 8000));
+        PutClipboardText(nullptr, L"and the next one");
+        CHECK(WaitUntil([] { return HistoryTexts().size() == 2; }, 8000));
+        SendMessageW(MainWindow, WM_CHANGECBCHAIN, (WPARAM)(HWND)0x1234, (LPARAM)(HWND)0x5678);
+        NextViewer = nullptr;
+    }
+    SUBCASE("giving the foreground back to a hung window")
+    {
+        FocusSnapshotRecord snapshot = {hung.window, nullptr, {0, 0}};
+        RestoreFocus(&snapshot);
+    }
+    // Each send waits at most 1 s; the hung thread would hold them for 20 s.
+    CHECK(GetTickCount() - start < 10000);
+    SetEvent(hung.release);
+    WaitForSingleObject(hung.thread, 5000);
+    CloseHandle(hung.thread);
+    CloseHandle(hung.ready);
+    CloseHandle(hung.release);
 }
 
 TEST_CASE("do-not-record markers and the marked lines of a registered paste")

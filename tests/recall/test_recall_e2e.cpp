@@ -247,3 +247,71 @@ TEST_CASE("E2E: a viewer that joins later is behind tavo again within 3 s and se
     std::vector<PasteRecord> saved = s.Stop();
     CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"c1", L"c2", L"c3"});
 }
+
+// A viewer that joins the chain ahead of tavo and passes nothing on: this test holds the clipboard
+// while it is in the chain, and nothing it does may wait for tavo.
+static HWND QuietNext;
+static LRESULT CALLBACK QuietViewerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DRAWCLIPBOARD)
+        return 0;
+    if (message == WM_CHANGECBCHAIN) {
+        if ((HWND)wParam == QuietNext)
+            QuietNext = (HWND)lParam;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_CASE("E2E: a text marked \"do not record\" that arrives while tavo waits for the clipboard stays unrecorded")
+{
+    TavoRun s;
+    REQUIRE(s.Start(L"e2e_marked_wait", TestIni(0), nullptr));
+    REQUIRE(PutClipboardText(s.form.window, L"plain"));
+    PumpFor(200);
+
+    // This test now holds the clipboard, as a password manager does while it fills it. A viewer
+    // joins ahead of tavo; tavo's watchdog takes the head back and, with the head, gets a
+    // notification that finds the clipboard held: tavo waits for it.
+    REQUIRE(OpenClipboardRetry(s.form.window));
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = QuietViewerProc;
+    wc.lpszClassName = L"tavoTestQuietViewerClass";
+    RegisterClassW(&wc);
+    HWND viewer = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    QuietNext = SetClipboardViewer(viewer);
+    CHECK(WaitUntil([&] { return GetClipboardViewer() == s.tavo.mainWindow; }, 5000));
+    PumpFor(200);
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 16);
+    lstrcpyW((WCHAR *)GlobalLock(block), L"hunter2");
+    GlobalUnlock(block);
+    SetClipboardData(CF_UNICODETEXT, block);
+    SetClipboardData(RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing"), GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 4));
+    CloseClipboard();
+    PumpFor(500);
+    REQUIRE(PutClipboardText(s.form.window, L"after the secret"));
+    PumpFor(300);
+    ChangeClipboardChain(viewer, QuietNext);
+    DestroyWindow(viewer);
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"plain", L"after the secret"});
+}
+
+TEST_CASE("E2E: a 64 MiB clipboard text is not captured; tavo lives, takes the next copy and saves at exit")
+{
+    TavoRun s;
+    REQUIRE(s.Start(L"e2e_huge_text", TestIni(0), nullptr));
+    {
+        std::wstring huge(32 * 1024 * 1024, L'h');
+        huge[0] = L'H';
+        REQUIRE(PutClipboardText(s.form.window, huge));
+    }
+    PumpFor(500);
+    CHECK(WaitForSingleObject(s.tavo.process.hProcess, 0) == WAIT_TIMEOUT);
+    REQUIRE(PutClipboardText(s.form.window, L"ordinary copy"));
+    PumpFor(500);
+    CHECK(WaitForSingleObject(s.tavo.process.hProcess, 0) == WAIT_TIMEOUT);
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"ordinary copy"});
+}

@@ -424,6 +424,47 @@ TEST_CASE("capture rules of the copy history")
     }
 }
 
+TEST_CASE("clipboard texts: the length cap, and what capture never hands to the store")
+{
+    ResetRecallForTests();
+    SUBCASE("a text of exactly the cap is taken, one unit more is not")
+    {
+        std::wstring atCap(CLIPBOARD_TEXT_CAP, L'x');
+        CHECK(ClipboardTextLength(atCap.c_str(), atCap.size() + 1) == CLIPBOARD_TEXT_CAP);
+        std::wstring over = atCap + L"y";
+        CHECK(ClipboardTextLength(over.c_str(), over.size() + 1) == -1);
+        // A terminator inside a larger block ends the text; a block without one ends at its size.
+        CHECK(ClipboardTextLength(over.c_str(), 5) == 5);
+        CHECK(ClipboardTextLength(L"ab\0cd", 6) == 2);
+        CHECK(ClipboardTextLength(L"", 0) == 0);
+    }
+    SUBCASE("null and empty texts leave the store as it was")
+    {
+        AddHistoryText(L"kept", 1000);
+        AddHistoryText(nullptr, 1000);
+        AddHistoryText(L"", 1000);
+        CHECK(HistoryTexts() == std::vector<std::wstring>{L"kept"});
+        CHECK(ItemStore::Items().rbegin()->first == 1);
+    }
+    SUBCASE("the pause after a failed open starts short and grows to 100 ms, never beyond")
+    {
+        DWORD quick = 0, previous = 0;
+        for (int failed = 1; failed <= 2000; failed++) {
+            DWORD pause = OpenPauseAfter(failed);
+            CAPTURE(failed);
+            CHECK(pause >= 1);
+            CHECK(pause <= 100);
+            CHECK(pause >= previous);
+            if (pause == 1)
+                quick++;
+            previous = pause;
+        }
+        CHECK(quick >= 10);  // a holder that lets go within 10 ms is met within a millisecond
+        CHECK(previous == 100);
+        CHECK(OpenPauseAfter(40) == 100);
+    }
+}
+
 TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
 {
     ResetRecallForTests();
