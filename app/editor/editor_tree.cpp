@@ -725,6 +725,17 @@ void DropTreeDrag(HWND)
         PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0);
 }
 
+// The newest entry after id of the same kind and text, or 0: where a capture has already put
+// the text of an entry it is about to erase.
+static ItemId NewerTwin(ItemId id, const Item *entry)
+{
+    const ItemMap &items = ItemStore::Items();
+    for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend() && it->first > id; ++it)
+        if (it->second.kind == entry->kind && SameUnits(it->second.text, entry->text))
+            return it->first;
+    return 0;
+}
+
 // Told of every change of the store. The editor's own commands keep the tree in line
 // themselves; what comes from elsewhere (a capture) is brought in by SyncEditorTree, posted so
 // that it runs after the change has finished.
@@ -736,7 +747,11 @@ static void OnStoreChange(int change, ItemId id)
     if (change == ITEM_ERASING && selected && (ItemId)TreeItemParam(selected) == id) {
         const Item *entry = ItemStore::Find(id);
         ForgetLostEntry();
-        if (entry) {
+        ItemId twin = entry ? NewerTwin(id, entry) : 0;
+        if (twin > 0) {
+            // The capture added the text again before erasing this copy.
+            SetTreeItemParam(selected, twin);
+        } else if (entry) {
             LostText = GlobalStringCopy(entry->text);
             LostKind = entry->kind;
             LostItem = LostText ? selected : nullptr;

@@ -613,7 +613,7 @@ TEST_CASE("an edit in the text pane survives a capture that moves its entry, and
     PressKey(VK_F6);
     REQUIRE(GetFocus() == TextEdit);
 
-    // Ctrl+A, Ctrl+C in the pane: the capture erases the entry and adds its text again as the newest.
+    // Ctrl+A, Ctrl+C in the pane: the capture adds the text again as the newest and erases the entry.
     AddHistoryText(L"copied again", g_ini.historyMax);
     ItemStore::Insert(History, nullptr, L"a capture of something else");
     CHECK(ItemStore::Find(copied) == nullptr);
