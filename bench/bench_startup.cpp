@@ -1,5 +1,5 @@
 // Time from the start of a tavo.exe process to its hidden main window, over several starts.
-// Run: build/winerun build/bin/bench_startup.exe [starts]
+// Run: build/x64/winerun build/x64/bin/bench_startup.exe [starts] (or build/x86)
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>

@@ -14,10 +14,6 @@ __attribute__((section("MY_DATA"), shared)) UINT TargetMessage = 0;
 /* Per process; only the installing process uses it. */
 static HINSTANCE LibraryModule;
 
-/* A program that stops answering must not freeze the keyboard of every other application, so the
- * send gives up after this long (or at once when the target is hung). */
-#define FORWARD_TIMEOUT_MS 1000
-
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
 {
     (void)reason;
@@ -26,12 +22,22 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved)
     return TRUE;
 }
 
+/* The hook runs on the typing application's thread for every key event, so it must never wait for
+ * tavo: SendNotifyMessageA returns at once when the target belongs to another thread, however busy,
+ * hung or stopped tavo is. It is preferred to PostMessageA because the event still arrives as a
+ * sent message, as before: tavo handles it whenever its thread looks at its queue (modal loops,
+ * the popup menu and the paste's pump included, whatever filter they use), ahead of posted
+ * messages and in the order in which this thread forwarded the events, and the posted queue's
+ * limit of 10,000 messages cannot drop key events behind a burst of other posts. On tavo's own
+ * thread (its editor or settings focused) the call goes straight to the window procedure, as a
+ * send does. */
 LRESULT CALLBACK tvKeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code >= 0) {
-        DWORD_PTR ignored;
-        SendMessageTimeoutA(HookTarget, TargetMessage, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                            FORWARD_TIMEOUT_MS, &ignored);
+    if (code >= 0 && HookTarget != NULL) {
+        SendNotifyMessageA(HookTarget, TargetMessage, wParam, lParam);
+        /* tavo's end-of-input key is for tavo alone: the application never sees it. */
+        if (wParam == VK_TAVO_INPUT_END)
+            return 1;
     }
     return CallNextHookEx(HookHandle, code, wParam, lParam);
 }

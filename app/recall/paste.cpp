@@ -4,6 +4,7 @@
 #include "recall/recall_internal.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
+#include "tavohook.h"
 
 SendInputFunction SendInputRoute = SendInput;
 
@@ -16,15 +17,24 @@ static void FillKeyInput(INPUT *input, WORD vk, DWORD flags)
     input->ki.dwFlags = flags;
 }
 
+// A press and a release of VK_TAVO_INPUT_END close a batch that holds the trigger's Ctrl: when the
+// hook forwards them, the trigger forgets the Ctrl tap that it has just counted.
+static void FillInputEnd(INPUT *pair)
+{
+    FillKeyInput(&pair[0], VK_TAVO_INPUT_END, 0);
+    FillKeyInput(&pair[1], VK_TAVO_INPUT_END, KEYEVENTF_KEYUP);
+}
+
 // The extended-key flag rides on every event, presses included.
 void SendCtrlV()
 {
-    INPUT inputs[4];
+    INPUT inputs[6];
     FillKeyInput(&inputs[0], VK_CONTROL, KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[1], 'V', KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[2], 'V', KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
     FillKeyInput(&inputs[3], VK_CONTROL, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
-    SendInputRoute(4, inputs, sizeof(INPUT));
+    FillInputEnd(&inputs[4]);
+    SendInputRoute(6, inputs, sizeof(INPUT));
 }
 
 void SendTab()

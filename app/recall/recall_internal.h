@@ -40,6 +40,7 @@ extern TapCounterState TapCounter;  // the recogniser of MainWindow's thread
 #define TAP_ARM_NONE  0  // leave the timer alone
 #define TAP_ARM_FIRST 1  // arm it with the double-click time
 #define TAP_ARM_AGAIN 2  // arm it with 1 ms: the decision comes at once
+#define TAP_ARM_CANCEL 3 // kill it: the taps counted were the program's own keys
 
 // The double-tap decision.
 #define DOUBLETAP_WAIT  0  // busy: keep the count for later

@@ -1,9 +1,10 @@
 // When the popup menu opens: a double tap of the chosen modifier, counted from the key events
-// that the hook library forwards, or the menu hotkey. Every key press of every application waits
-// for OnHookKey, so it does two comparisons and at most one timer call: no allocation, no store.
+// that the hook library forwards, or the menu hotkey. OnHookKey runs for every key event of every
+// application, so it does a few comparisons and at most one timer call: no allocation, no store.
 #include "recall/recall_internal.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
+#include "tavohook.h"
 
 TapCounterState TapCounter;
 
@@ -19,6 +20,13 @@ int TriggerKeyOfMode(int menuKeyMode)
 
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags)
 {
+    if (vk == VK_TAVO_INPUT_END) {
+        // The keys that the program synthesized before it (the paste's Ctrl) have all been
+        // forwarded, in order, and counted: none of it was the user's.
+        state->KeyDownFlag = 0;
+        state->TapCount = 0;
+        return TAP_ARM_CANCEL;
+    }
     int triggerKey = TriggerKeyOfMode(menuKeyMode);
     if (triggerKey == 0 || vk != (WPARAM)triggerKey)
         return TAP_ARM_NONE;
@@ -54,6 +62,8 @@ void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
         SetTimer(window, TIMER_DOUBLETAP, GetDoubleClickTime(), nullptr);
     else if (arm == TAP_ARM_AGAIN)
         SetTimer(window, TIMER_DOUBLETAP, 1, nullptr);
+    else if (arm == TAP_ARM_CANCEL)
+        KillTimer(window, TIMER_DOUBLETAP);
 }
 
 void OnDoubleTapTimer(HWND window)

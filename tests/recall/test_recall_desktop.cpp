@@ -577,7 +577,7 @@ static std::vector<std::wstring> TextsAtCtrlV;
 static std::vector<bool> MarkedAtCtrlV;
 static UINT WINAPI RecordWithClipboard(UINT count, LPINPUT inputs, int size)
 {
-    if (count == 4) {
+    if (count > 0 && inputs[0].ki.wVk == VK_CONTROL) {
         TextsAtCtrlV.push_back(TakeClipboardText());
         MarkedAtCtrlV.push_back(ClipboardDword(CF_NAME_IN_HISTORY) == 0 && ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0);
     }
@@ -588,7 +588,7 @@ static std::string BatchShape()
 {
     std::string shape;
     for (const KeyBatch &batch : RecordedBatches)
-        shape += batch.inputs.size() == 4 ? "V" : batch.inputs.size() == 2 ? "T" : "?";
+        shape += batch.inputs.empty() ? "?" : batch.inputs[0].ki.wVk == VK_CONTROL ? "V" : batch.inputs[0].ki.wVk == VK_TAB ? "T" : "?";
     return shape;
 }
 

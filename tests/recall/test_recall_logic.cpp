@@ -206,7 +206,8 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
     }
 }
 
-// Feeds key events to a fresh counter; returns the arm requests joined: "-" none, "F" first, "A" again.
+// Feeds key events to a fresh counter; returns the arm requests joined: "-" none, "F" first, "A" again,
+// "C" cancel.
 struct TapScript {
     TapCounterState state = {0, 0};
     std::string arms;
@@ -220,7 +221,7 @@ struct TapScript {
     void Feed(int mode, WPARAM vk, LPARAM flags)
     {
         int arm = CountTap(&state, mode, vk, flags);
-        arms += arm == TAP_ARM_NONE ? '-' : arm == TAP_ARM_FIRST ? 'F' : 'A';
+        arms += arm == TAP_ARM_NONE ? '-' : arm == TAP_ARM_FIRST ? 'F' : arm == TAP_ARM_AGAIN ? 'A' : 'C';
     }
 };
 
@@ -333,6 +334,36 @@ TEST_CASE("tap counting and the double-tap decision")
         CHECK_FALSE(HotKeyOpensMenu(HOTKEY_MENU, 0));
         CHECK_FALSE(HotKeyOpensMenu(HOTKEY_MENU, 2));
         CHECK_FALSE(HotKeyOpensMenu(HOTKEY_MENU + 1, 3));
+    }
+}
+
+TEST_CASE("the keys of a paste count as no tap: its end key forgets them")
+{
+    // In Ctrl mode the paste's Ctrl arrives as a tap; the end key that follows it in the same batch
+    // takes it back, so that one real tap afterwards is a first tap again.
+    TapScript s;
+    s.Press(1, VK_CONTROL);
+    s.Tap(1, 'V');
+    s.Release(1, VK_CONTROL);
+    s.Tap(1, VK_TAVO_INPUT_END);
+    CHECK(s.state.TapCount == 0);
+    s.Tap(1, VK_CONTROL);
+    CHECK(s.arms == "---FCC-F");
+    CHECK(s.state.TapCount == 1);
+    CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_RESET);
+
+    // A press of the trigger before the end key is forgotten too: its release alone counts nothing.
+    TapScript held;
+    held.Press(0, VK_SHIFT);
+    held.Tap(0, VK_TAVO_INPUT_END);
+    held.Release(0, VK_SHIFT);
+    CHECK(held.state.TapCount == 0);
+    // In every mode, the hotkey's included.
+    for (int mode : {0, 2, 3}) {
+        TapCounterState state = {1, 1};
+        CHECK(CountTap(&state, mode, VK_TAVO_INPUT_END, (LPARAM)0xC0000001) == TAP_ARM_CANCEL);
+        CHECK(state.TapCount == 0);
+        CHECK(state.KeyDownFlag == 0);
     }
 }
 
@@ -465,7 +496,7 @@ TEST_CASE("clipboard texts: the length cap, and what capture never hands to the 
     }
 }
 
-TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
+TEST_CASE("synthesized keys: the records of Ctrl+V (and its end key) and Tab")
 {
     ResetRecallForTests();
     RecordedBatches.clear();
@@ -475,17 +506,18 @@ TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
     SendInputRoute = SendInput;
     REQUIRE(RecordedBatches.size() == 2);
     struct Expected { WORD vk; DWORD flags; };
-    const Expected ctrlV[4] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3}};
+    const Expected ctrlV[6] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3},
+                               {VK_TAVO_INPUT_END, 0}, {VK_TAVO_INPUT_END, 2}};
     const Expected tab[2] = {{VK_TAB, 1}, {VK_TAB, 3}};
     const KeyBatch &first = RecordedBatches[0];
     const KeyBatch &second = RecordedBatches[1];
-    REQUIRE(first.inputs.size() == 4);
+    REQUIRE(first.inputs.size() == 6);
     REQUIRE(second.inputs.size() == 2);
     CHECK(first.sizeArgument == (int)sizeof(INPUT));
     CHECK(second.sizeArgument == (int)sizeof(INPUT));
-    for (int k = 0; k < 6; k++) {
-        const INPUT &input = k < 4 ? first.inputs[k] : second.inputs[k - 4];
-        const Expected &want = k < 4 ? ctrlV[k] : tab[k - 4];
+    for (int k = 0; k < 8; k++) {
+        const INPUT &input = k < 6 ? first.inputs[k] : second.inputs[k - 6];
+        const Expected &want = k < 6 ? ctrlV[k] : tab[k - 6];
         CAPTURE(k);
         CHECK(input.type == INPUT_KEYBOARD);
         CHECK(input.ki.wVk == want.vk);
