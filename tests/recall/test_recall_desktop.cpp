@@ -747,7 +747,7 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
 static int CtrlVSeen;
 static UINT WINAPI QuitAtFirstCtrlV(UINT count, LPINPUT inputs, int size)
 {
-    if (count == 4 && CtrlVSeen++ == 0)
+    if (count > 0 && inputs[0].ki.wVk == VK_CONTROL && CtrlVSeen++ == 0)
         PostQuitMessage(7);
     return RecordSendInput(count, inputs, size);
 }
