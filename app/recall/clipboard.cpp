@@ -1,10 +1,9 @@
 // The clipboard as the rest of the program uses it (CF_UNICODETEXT only), the copy-history
-// capture, and MainWindow's place at the head of the clipboard-viewer chain.
+// capture, and the hub's place at the head of the clipboard-viewer chain.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
 
-HWND NextViewer;  // the viewer after MainWindow in the chain; null when it is the last
+HWND NextViewer;
 
 // Opening is retried for as long as the old 100 pauses of 100 ms took, but the first pauses are
 // short: a program that holds the clipboard usually lets go within a few milliseconds, and the
@@ -325,7 +324,7 @@ void CaptureClipboardText(HWND owner)
     CaptureWithRetry(owner, GetClipboardSequenceNumber());
 }
 
-static BOOL CaptureRunning;  // a capture of MainWindow runs further up the stack
+static BOOL CaptureRunning;  // a capture of the hub runs further up the stack
 static BOOL CaptureAgain;    // a change came while it waited for the clipboard
 
 static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -369,6 +368,18 @@ void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam)
         NextViewer = (HWND)lParam;
     else
         ForwardToNextViewer(window, WM_CHANGECBCHAIN, wParam, lParam);
+}
+
+void JoinViewerChain(HWND window)
+{
+    NextViewer = SetClipboardViewer(window);
+    SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
+}
+
+void LeaveViewerChain(HWND window)
+{
+    KillTimer(window, TIMER_CBCHAIN);
+    ChangeClipboardChain(window, NextViewer);
 }
 
 void OnClipboardChainTimer(HWND window)

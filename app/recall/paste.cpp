@@ -2,9 +2,7 @@
 // synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
 // never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
-#include "tavohook.h"
 
 SendInputFunction SendInputRoute = SendInput;
 
@@ -17,12 +15,12 @@ static void FillKeyInput(INPUT *input, WORD vk, DWORD flags)
     input->ki.dwFlags = flags;
 }
 
-// A press and a release of VK_TAVO_INPUT_END close a batch that holds the trigger's Ctrl: when the
+// A press and a release of INPUT_END_KEY close a batch that holds the trigger's Ctrl: when the
 // hook forwards them, the trigger forgets the Ctrl tap that it has just counted.
 static void FillInputEnd(INPUT *pair)
 {
-    FillKeyInput(&pair[0], VK_TAVO_INPUT_END, 0);
-    FillKeyInput(&pair[1], VK_TAVO_INPUT_END, KEYEVENTF_KEYUP);
+    FillKeyInput(&pair[0], INPUT_END_KEY, 0);
+    FillKeyInput(&pair[1], INPUT_END_KEY, KEYEVENTF_KEYUP);
 }
 
 // The extended-key flag rides on every event, presses included.

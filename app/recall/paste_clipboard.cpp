@@ -4,7 +4,6 @@
 // replaces it too early. A message-only window of the typing thread owns these lines; when the
 // paste ends it puts the user's earlier text back, so that a typed password does not stay there.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 
 LineOffer OfferedLine;
 

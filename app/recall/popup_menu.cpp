@@ -1,19 +1,21 @@
-// The popup menu at the caret: both lists of the store, newest first, copy history in the root
-// and registered entries under "L: 登録データ", cut into blocks of menuWrapCount entries. The
-// menu is laid out as plain data first and only then turned into an HMENU.
-#include "recall/recall_internal.h"
-#include "shell/shell.h"
-#include "state/ini_data.h"
-
-FocusSnapshotRecord FocusSnapshot;
-
-#define LABEL_TAKEN_CHARS 56  // room for the taken part of a text
-#define DOWN_ARROW 0x2193
-
 static int ClampInt(int value, int low, int high)
 {
     return value < low ? low : value > high ? high : value;
 }
+// The popup menu at the caret: both lists of the store, newest first, copy history in the root
+// and registered entries under "L: 登録データ", cut into blocks of menuWrapCount entries. The
+// menu is laid out as plain data first and only then turned into an HMENU.
+#include "recall/recall_internal.h"
+#include "state/ini_data.h"
+
+FocusSnapshotRecord FocusSnapshot;
+int BusyFlag;
+const WCHAR LabelPrefixes[] = L"0123456789abcdefghijklmnopqrst";
+static_assert(ARRAYSIZE(LabelPrefixes) == LABEL_PREFIX_COUNT + 1, "one prefix per label");
+
+#define LABEL_TAKEN_CHARS 56  // room for the taken part of a text
+#define DOWN_ARROW 0x2193
+
 
 void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars)
 {
@@ -26,8 +28,8 @@ void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars
         text = L"";
 
     int workLength = 0;
-    if (prefixIndex >= 0 && prefixIndex < 30)
-        workLength = wsprintfW(work, L"%s: ", LabelPrefixTable[prefixIndex]);
+    if (prefixIndex >= 0 && prefixIndex < LABEL_PREFIX_COUNT)
+        workLength = wsprintfW(work, L"%c: ", LabelPrefixes[prefixIndex]);
 
     int length = lstrlenW(text);
     int takenLength = length > maxChars ? maxChars : length;
@@ -311,18 +313,18 @@ void ShowPopupMenu(HWND owner)
     PasteStopRequested = FALSE;
     BusyFlag = 1;
     TakeFocusSnapshot(&FocusSnapshot);
-    ForceForeground(MainWindow);
+    ForceForeground(owner);
     HMENU root = BuildPopupMenu();
     int chosen = 0;
     if (root)
         chosen = (int)TrackPopupMenu(root, TPM_RETURNCMD, FocusSnapshot.menuPoint.x, FocusSnapshot.menuPoint.y, 0, owner, nullptr);
-    PostMessageW(MainWindow, WM_NULL, 0, 0);
+    PostMessageW(owner, WM_NULL, 0, 0);
     if (root)
         DestroyMenu(root);
-    if (GetForegroundWindow() == MainWindow)
+    if (GetForegroundWindow() == owner)
         RestoreFocus(&FocusSnapshot);
     if (!PasteStopRequested)  // an exit asked while the menu was open pastes nothing
-        PasteChosenEntry(MainWindow, chosen);
+        PasteChosenEntry(owner, chosen);
     ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
     BusyFlag = 0;
     PopupRunning = FALSE;

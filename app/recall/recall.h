@@ -2,8 +2,21 @@
 #pragma once
 #include <windows.h>
 
+// Timers and the hotkey of the hub window that recall owns; the hub's router hands their
+// messages to OnDoubleTapTimer, OnClipboardChainTimer and OnHotKey.
+#define TIMER_DOUBLETAP 2001
+#define TIMER_CBCHAIN   2002
+#define HOTKEY_MENU     2004
+
+// 1 while the popup menu or a registered paste runs; written only by recall.
+extern int BusyFlag;
+
 // Clipboard access and the clipboard-viewer chain.
-extern HWND NextViewer;
+extern HWND NextViewer;  // the viewer after the hub in the chain; null when it is the last
+// Puts the window at the head of the viewer chain and starts the timer that keeps it there.
+void JoinViewerChain(HWND window);
+// Stops that timer and takes the window out of the chain.
+void LeaveViewerChain(HWND window);
 // Longest text, in UTF-16 units, that is read off the clipboard (1 MiB of text); a longer one is
 // not captured.
 #define CLIPBOARD_TEXT_CAP 1048576
@@ -18,7 +31,10 @@ void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam);
 void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam);
 void OnClipboardChainTimer(HWND window);
 
-// Trigger detection.
+// Trigger detection. The hook library ends each batch of keys that tavo synthesizes with this
+// key, which no keyboard has; the shell checks that the hook's header names the same one.
+#define INPUT_END_KEY 0x9F
+// A key event forwarded by the hook: wParam virtual key, lParam keystroke flags.
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam);
 void OnDoubleTapTimer(HWND window);
 void OnHotKey(HWND window, WPARAM wParam);
@@ -31,6 +47,9 @@ struct FocusSnapshotRecord {
 };
 extern FocusSnapshotRecord FocusSnapshot;  // all zero while no popup operation runs
 #define ITEM_LABEL_CHARS 60                // room of every label buffer
+// The label prefixes in the order of the menu: "0".."9", then "a".."t".
+extern const WCHAR LabelPrefixes[];
+#define LABEL_PREFIX_COUNT 30
 void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars);
 void ShowPopupMenu(HWND owner);
 // TRUE from the start of ShowPopupMenu to its end, the paste included.

@@ -34,7 +34,7 @@ struct TapCounterState {
     int KeyDownFlag;  // 1 between a press of the trigger key and its release
     int TapCount;     // taps since the last decision
 };
-extern TapCounterState TapCounter;  // the recogniser of MainWindow's thread
+extern TapCounterState TapCounter;  // the recogniser of the hub's thread
 
 // What a key event asks of TIMER_DOUBLETAP.
 #define TAP_ARM_NONE  0  // leave the timer alone

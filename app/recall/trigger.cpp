@@ -2,9 +2,7 @@
 // that the hook library forwards, or the menu hotkey. OnHookKey runs for every key event of every
 // application, so it does a few comparisons and at most one timer call: no allocation, no store.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
-#include "tavohook.h"
 
 TapCounterState TapCounter;
 
@@ -20,7 +18,7 @@ int TriggerKeyOfMode(int menuKeyMode)
 
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags)
 {
-    if (vk == VK_TAVO_INPUT_END) {
+    if (vk == INPUT_END_KEY) {
         // The keys that the program synthesized before it (the paste's Ctrl) have all been
         // forwarded, in order, and counted: none of it was the user's.
         state->KeyDownFlag = 0;

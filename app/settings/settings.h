@@ -1,8 +1,13 @@
 // The settings property sheet.
 #pragma once
 #include <windows.h>
+#include "state/ini_data.h"
 
-void ShowSettingsSheet(HWND parent);
+// The modal sheet over a copy of the settings. TRUE when the user chose OK: *settings then holds
+// what the sheet took (the hotkey fields zeroed when no key was typed). FALSE on Cancel, and at
+// once while a sheet is already open (it is brought forward); *settings is then as it was.
+// Storing, registering the hotkey and saving are the caller's.
+BOOL ShowSettingsSheet(HWND parent, IniData *settings);
 INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 void CenterWindow(HWND reference, HWND window);

@@ -1,6 +1,7 @@
 // The entry point: one running copy, settings, window classes, the hidden MainWindow, the loop.
 #include "shell/shell.h"
 #include <commctrl.h>
+#include "editor/editor.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 

@@ -1,3 +1,4 @@
+static const WCHAR BoxCaption[] = L"tavo";
 // MainWindow: the hidden hub of the program. It is the target of the keyboard hook, a clipboard
 // viewer, the owner of the tray icon and its menu, the window of the menu hotkey and of two timers;
 // its procedure only routes each message to the handler that owns it. On close it saves the state
@@ -12,14 +13,15 @@
 #include "state/data_files.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"
+#include "tavohook.h"
+
+static_assert(INPUT_END_KEY == VK_TAVO_INPUT_END, "recall knows the hook's end-of-input key");
 
 HINSTANCE AppInstance;                      // module of the resources and windows; set by the entry point
 HWND MainWindow;                            // set when creation returns; null while WM_CREATE runs
 const WCHAR AppTitle[] = L"tavo ver " TAVO_VERSION_WTEXT;  // caption, tray tooltip, About text, shortcut description
 HANDLE InstanceMutex;                       // "tavoClass"; held until the process ends
 NOTIFYICONDATAW TrayIconData;               // filled at creation; adds and later deletes the icon
-int BusyFlag;                               // 1 while the popup menu or a registered paste runs
-WCHAR LabelPrefixTable[30][2];              // "0".."9", "a".."t"
 
 // An exit shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE
 // arriving there must not start a second exit, and nothing runs after the window is taken down.
@@ -30,17 +32,6 @@ static BOOL TakenDown;
 static UINT TaskbarCreatedMessage;
 
 static const WCHAR MainClassName[] = L"tavoClass";
-static const WCHAR EditorClassName[] = L"tavoDataEditClass";
-static const WCHAR TextPaneClassName[] = L"tavoDataEditRClass";
-static const WCHAR BoxCaption[] = L"tavo";
-
-void FillLabelPrefixTable()
-{
-    for (int i = 0; i < 30; i++) {
-        WCHAR ch = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
-        wsprintfW(LabelPrefixTable[i], L"%c", ch);
-    }
-}
 
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
 {
@@ -86,15 +77,6 @@ BOOL RegisterMainWindowClass(HINSTANCE instance)
                            COLOR_WINDOW, nullptr);
 }
 
-BOOL RegisterEditorClasses(HINSTANCE instance)
-{
-    if (!RegisterClassOf(instance, EditorClassName, EditorWindowProc, LoadClassIcon(instance),
-                         LoadSystemCursor(IDC_SIZEWE), COLOR_BTNFACE, MAKEINTRESOURCEW(IDM_EDITOR)))
-        return FALSE;
-    return RegisterClassOf(instance, TextPaneClassName, TextPaneProc, nullptr, LoadSystemCursor(IDC_ARROW),
-                           COLOR_WINDOW, nullptr);
-}
-
 HWND CreateMainWindow(HINSTANCE instance)
 {
     MainWindow = CreateWindowExW(WS_EX_TOOLWINDOW, MainClassName, AppTitle, WS_OVERLAPPEDWINDOW, -50, -50, 0, 0,
@@ -107,13 +89,44 @@ static void WarnBox(HWND owner, const WCHAR *text)
     MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
 }
 
+BOOL RegisterMenuHotkey(HWND window)
+{
+    UnregisterHotKey(window, HOTKEY_MENU);
+    if (g_ini.hotkeyVk == 0 || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
+        return TRUE;
+    WarnBox(window, L"ホットキーの設定に失敗しました");
+    return FALSE;
+}
+
+void StoreSheetSettings(IniData *ini, const IniData *sheet)
+{
+    ini->pasteWaitMs = sheet->pasteWaitMs;
+    ini->menuKeyMode = sheet->menuKeyMode;
+    ini->hotkeyVk = sheet->hotkeyVk;
+    ini->hotkeyMods = sheet->hotkeyMods;
+    ini->menuItemChars = sheet->menuItemChars;
+    ini->menuWrapCount = sheet->menuWrapCount;
+    ini->historyMax = sheet->historyMax;
+}
+
+void OpenSettings(HWND window)
+{
+    IniData settings = g_ini;
+    if (!ShowSettingsSheet(window, &settings))
+        return;
+    StoreSheetSettings(&g_ini, &settings);
+    RegisterMenuHotkey(window);
+    // Written at once, so that the new settings survive a crash; a failure is told, and the
+    // save at exit tries again.
+    SaveOrWarn(window, SAVE_INI);
+}
+
 static LRESULT OnCreate(HWND window)
 {
     ShutdownRunning = FALSE;
     SessionEnding = FALSE;
     TakenDown = FALSE;
     TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-    FillLabelPrefixTable();
     FillTrayIconData(&TrayIconData, window);
     Shell_NotifyIconW(NIM_ADD, &TrayIconData);
     // Only a missing file is a first start; an unreadable one is told below and never replaced
@@ -122,10 +135,8 @@ static LRESULT OnCreate(HWND window)
         ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
     if (!tvSetHook(window, WM_HOOKKEY))
         WarnBox(window, L"キーボードフックに失敗しました。");
-    if (g_ini.hotkeyVk != 0 && !RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
-        WarnBox(window, L"ホットキーの設定に失敗しました");
-    NextViewer = SetClipboardViewer(window);
-    SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
+    RegisterMenuHotkey(window);
+    JoinViewerChain(window);
     // Told once the window exists and runs, not from inside its creation.
     PostMessageW(window, WM_DATA_WARNINGS, 0, 0);
     return 0;
@@ -137,12 +148,11 @@ static void TakeDownMainWindow(HWND window)
     if (TakenDown)
         return;
     TakenDown = TRUE;
-    KillTimer(window, TIMER_CBCHAIN);
     Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
     if (!tvUnHook())
         WarnBox(window, L"フック解除に失敗しました。");
-    ChangeClipboardChain(window, NextViewer);
-    UnregisterHotKey(MainWindow, HOTKEY_MENU);
+    LeaveViewerChain(window);
+    UnregisterHotKey(window, HOTKEY_MENU);
     DestroyWindow(window);
 }
 
@@ -332,13 +342,18 @@ static LRESULT OnCommand(HWND window, WPARAM wParam)
         ItemStore::EraseKind(History);
         break;
     case IDM_SETTINGS:
-        ShowSettingsSheet(MainWindow);
+        OpenSettings(window);
         break;
     case IDM_EDIT_DATA:
-        OpenEditorWindow();
+        OpenEditorWindow(window);
         break;
     }
     return 0;
+}
+
+void OnEditorClosed(HWND window)
+{
+    SaveOrWarn(window, SAVE_INI | SAVE_ITEMS);
 }
 
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
@@ -398,6 +413,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TRAYICON:
         return OnTrayIcon(window, wParam, lParam);
+    case WM_EDITOR_CLOSED:
+        OnEditorClosed(window);
+        return 0;
     case WM_DATA_WARNINGS:
         WarnUnreadableDataFiles(window);
         return 0;

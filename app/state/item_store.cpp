@@ -174,13 +174,6 @@ int KindOf(ItemId id)
     return it == g_items.end() ? -1 : it->second.kind;
 }
 
-void ShowText(HWND window, ItemId id)
-{
-    const Item *item = Find(id);
-    if (item)
-        SetWindowTextW(window, item->text);
-}
-
 const Item *Find(ItemId id)
 {
     ItemMap::const_iterator it = g_items.find(id);

@@ -48,7 +48,6 @@ void EraseOldestHistory();
 int CountKind(ItemKind kind);
 int Size();
 int KindOf(ItemId id);
-void ShowText(HWND window, ItemId id);
 
 // The entry with that id, or null. Valid until the entry changes.
 const Item *Find(ItemId id);

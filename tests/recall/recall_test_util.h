@@ -4,24 +4,15 @@
 #include <string>
 #include <vector>
 #include "recall/recall_internal.h"
+#include "recall/recall.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
-
-// The prefixes "0".."9", "a".."t" as MainWindow's creation leaves them.
-inline void FillPrefixesForTests()
-{
-    for (int i = 0; i < 30; i++) {
-        LabelPrefixTable[i][0] = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
-        LabelPrefixTable[i][1] = 0;
-    }
-}
 
 // A clean start: empty store, default settings, nothing busy, no taps.
 inline void ResetRecallForTests()
 {
     ItemStore::ResetForTests();
     SetDefaultIniData(&g_ini);
-    FillPrefixesForTests();
     BusyFlag = 0;
     TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
     ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));

@@ -6,6 +6,9 @@
 #include "recall_test_util.h"
 #include "test_util.h"
 
+// The message the hub is told key events with; the shell passes its own to the hook library.
+#define WM_HOOKKEY (WM_APP + 1)
+
 static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
 static int DeepestDraw;         // the most of them seen at once
 static void (*OnHubApp)();      // what WM_APP does to the hub in a test

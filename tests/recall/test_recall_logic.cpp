@@ -345,7 +345,7 @@ TEST_CASE("the keys of a paste count as no tap: its end key forgets them")
     s.Press(1, VK_CONTROL);
     s.Tap(1, 'V');
     s.Release(1, VK_CONTROL);
-    s.Tap(1, VK_TAVO_INPUT_END);
+    s.Tap(1, INPUT_END_KEY);
     CHECK(s.state.TapCount == 0);
     s.Tap(1, VK_CONTROL);
     CHECK(s.arms == "---FCC-F");
@@ -355,13 +355,13 @@ TEST_CASE("the keys of a paste count as no tap: its end key forgets them")
     // A press of the trigger before the end key is forgotten too: its release alone counts nothing.
     TapScript held;
     held.Press(0, VK_SHIFT);
-    held.Tap(0, VK_TAVO_INPUT_END);
+    held.Tap(0, INPUT_END_KEY);
     held.Release(0, VK_SHIFT);
     CHECK(held.state.TapCount == 0);
     // In every mode, the hotkey's included.
     for (int mode : {0, 2, 3}) {
         TapCounterState state = {1, 1};
-        CHECK(CountTap(&state, mode, VK_TAVO_INPUT_END, (LPARAM)0xC0000001) == TAP_ARM_CANCEL);
+        CHECK(CountTap(&state, mode, INPUT_END_KEY, (LPARAM)0xC0000001) == TAP_ARM_CANCEL);
         CHECK(state.TapCount == 0);
         CHECK(state.KeyDownFlag == 0);
     }
@@ -507,7 +507,7 @@ TEST_CASE("synthesized keys: the records of Ctrl+V (and its end key) and Tab")
     REQUIRE(RecordedBatches.size() == 2);
     struct Expected { WORD vk; DWORD flags; };
     const Expected ctrlV[6] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3},
-                               {VK_TAVO_INPUT_END, 0}, {VK_TAVO_INPUT_END, 2}};
+                               {INPUT_END_KEY, 0}, {INPUT_END_KEY, 2}};
     const Expected tab[2] = {{VK_TAB, 1}, {VK_TAB, 3}};
     const KeyBatch &first = RecordedBatches[0];
     const KeyBatch &second = RecordedBatches[1];

@@ -9,6 +9,7 @@
 #include "test_util.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "recall/recall.h"
 #include "shell/shell.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
@@ -101,8 +102,9 @@ static void CALLBACK ScriptTimer(HWND, UINT, UINT_PTR, DWORD)
     Script.running = false;
 }
 
-// Opens the sheet on MainWindow and plays the steps; returns when the sheet has closed.
-static void RunSheet(const std::vector<Step> &steps)
+// Opens the sheet on MainWindow as the tray command does (or as `open` does) and plays the
+// steps; returns when the sheet has closed.
+static void RunSheet(const std::vector<Step> &steps, const std::function<void()> &open = [] { OpenSettings(MainWindow); })
 {
     Script.steps = steps;
     Script.next = 0;
@@ -111,7 +113,7 @@ static void RunSheet(const std::vector<Step> &steps)
     Script.timedOut = false;
     Script.strayBoxes = 0;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, ScriptTimer);
-    ShowSettingsSheet(MainWindow);
+    open();
     KillTimer(nullptr, timer);
     CHECK_MESSAGE(!Script.timedOut, "the sheet was still open after 10 s");
     CHECK_MESSAGE(Script.next == steps.size(), "steps done: " << Script.next << " of " << steps.size());
@@ -300,6 +302,56 @@ TEST_CASE("the sheet opens with the stored values and OK keeps them, registering
     CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
     CHECK(HotkeyTaken(MOD_ALT, VK_F9));
     CHECK(MenuHotkeyRegistered());
+}
+
+TEST_CASE("the sheet works on the copy it is given: OK fills the copy, Cancel leaves it; g_ini and the hotkey wait for the caller")
+{
+    SetUpMainWindow();
+    SetIni(3, VK_F9, MOD_ALT);
+    IniData before = g_ini;
+    IniData copy = g_ini;
+    BOOL accepted = -1;
+    auto typeNewValues = Do([] {
+        SetText(IDC_WRAP_COUNT, L"12");
+        SetHotkey(VK_F8, HOTKEYF_CONTROL);
+    });
+    SUBCASE("OK")
+    {
+        RunSheet({WaitForSheet(), typeNewValues, Press(PSBTN_OK)}, [&] { accepted = ShowSettingsSheet(MainWindow, &copy); });
+        CHECK(accepted == TRUE);
+        CHECK(copy.menuWrapCount == 12);
+        CHECK(copy.hotkeyVk == VK_F8);
+        CHECK(copy.hotkeyMods == MOD_CONTROL);
+        CHECK(copy.pasteWaitMs == 250);
+    }
+    SUBCASE("Cancel")
+    {
+        RunSheet({WaitForSheet(), typeNewValues, Press(PSBTN_CANCEL)}, [&] { accepted = ShowSettingsSheet(MainWindow, &copy); });
+        CHECK(accepted == FALSE);
+        CHECK(memcmp(&copy, &before, sizeof(copy)) == 0);
+    }
+    CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
+    CHECK(!HotkeyTaken(MOD_CONTROL, VK_F8));
+    CHECK(!MenuHotkeyRegistered());
+}
+
+TEST_CASE("OK stores the sheet's fields only: a placement the editor recorded while the sheet was open stays")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            SetText(IDC_WRAP_COUNT, L"12");
+            g_ini.treeWidth = 321;  // as the editor's splitter and closing would
+            g_ini.editorPlacement.rcNormalPosition.right = 777;
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.menuWrapCount == 12);
+    CHECK(g_ini.treeWidth == 321);
+    CHECK(g_ini.editorPlacement.rcNormalPosition.right == 777);
+    CHECK(g_ini.editorPlacement.showCmd == SW_SHOWNORMAL);
 }
 
 TEST_CASE("in a double-tap mode the hotkey control starts empty and disabled, so OK clears a stored hotkey")
@@ -495,7 +547,7 @@ TEST_CASE("a second request while the sheet is open opens no second sheet")
         WaitForSheet(),
         Do([] {
             HWND sheet = Sheet();
-            ShowSettingsSheet(MainWindow);  // returns at once instead of nesting a modal loop
+            OpenSettings(MainWindow);  // returns at once instead of nesting a modal loop
             CHECK(Sheet() == sheet);
             CHECK(SettingsSheet == sheet);
         }),
@@ -542,7 +594,7 @@ TEST_CASE("a hotkey that another program holds gives the message and the new val
                 HWND box = FindThreadDialog(L"tavo");
                 if (!box)
                     return false;
-                CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"ホットキーの設定に失敗しました。");
+                CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"ホットキーの設定に失敗しました");
                 PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
                 return true;
             },

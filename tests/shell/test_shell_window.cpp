@@ -1,7 +1,8 @@
 // MainWindow's pieces in this process: the prefix table, the tray record, the window classes and
 // the tray-menu states, through the real window procedure.
 #include <doctest/doctest.h>
-#include "editor/editor.h"
+#include "editor/editor_internal.h"
+#include "recall/recall.h"
 #include "res/resource.h"
 #include "shell/shell.h"
 #include "shell_checks.h"
@@ -36,15 +37,19 @@ void RemoveShortcut()
 
 }  // namespace
 
-TEST_CASE("LabelPrefixTable holds 0 to 9, then a to t")
+TEST_CASE("menu labels are prefixed 0 to 9, then a to t; other positions have no prefix")
 {
-    FillLabelPrefixTable();
     static const wchar_t expected[] = L"0123456789abcdefghijklmnopqrst";
+    WCHAR label[ITEM_LABEL_CHARS];
     for (int i = 0; i < 30; i++) {
         CAPTURE(i);
-        CHECK(LabelPrefixTable[i][0] == expected[i]);
-        CHECK(LabelPrefixTable[i][1] == 0);
+        MakeItemLabel(label, L"text", i, 20);
+        CHECK(std::wstring(label) == std::wstring(1, expected[i]) + L": text");
     }
+    MakeItemLabel(label, L"text", 30, 20);
+    CHECK(std::wstring(label) == L"text");
+    MakeItemLabel(label, L"text", -1, 20);
+    CHECK(std::wstring(label) == L"text");
 }
 
 TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAYICON, tooltip AppTitle, zeros elsewhere")

@@ -134,21 +134,13 @@ TEST_CASE("an id added by replace and later handed out by insert holds the new e
     CHECK(ItemStore::Size() == 3);
 }
 
-TEST_CASE("show text puts the entry's text into the window")
+TEST_CASE("Find gives the entry's text as stored, and nothing for an id never handed out")
 {
     ItemStore::ResetForTests();
-    HWND edit = CreateWindowExW(0, L"EDIT", L"before", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-    REQUIRE(edit);
     ItemId id = ItemStore::Insert(History, nullptr, L"line1\r\nline2");
-    ItemStore::ShowText(edit, id + 1);
-    WCHAR shown[64];
-    GetWindowTextW(edit, shown, 64);
-    CHECK(std::wstring(shown) == L"before");
-    ItemStore::ShowText(edit, id);
-    GetWindowTextW(edit, shown, 64);
-    CHECK(std::wstring(shown) == L"line1\r\nline2");
-    DestroyWindow(edit);
+    CHECK(ItemStore::Find(id + 1) == nullptr);
+    REQUIRE(ItemStore::Find(id) != nullptr);
+    CHECK(std::wstring(ItemStore::Find(id)->text) == L"line1\r\nline2");
 }
 
 TEST_CASE("a string that cannot be copied leaves the store as it was and never a null string")
