@@ -52,6 +52,14 @@ BOOL RegisterEditorClasses(HINSTANCE instance)
     return RegisterClassOf(instance, EDITOR_PANE_CLASS, TextPaneProc, nullptr, IDC_ARROW, COLOR_WINDOW, nullptr);
 }
 
+static void ShowEditorError(UINT textId)
+{
+    WCHAR text[128];
+    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 128) <= 0)
+        text[0] = 0;
+    MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONERROR);
+}
+
 HWND OpenEditorWindow(HWND hub)
 {
     HWND existing = FindWindowW(EDITOR_CLASS, EDITOR_TITLE);
@@ -59,14 +67,14 @@ HWND OpenEditorWindow(HWND hub)
         if (IsIconic(existing))
             ShowWindow(existing, SW_RESTORE);
         SetForegroundWindow(existing);
-        MessageBoxW(nullptr, L"「編集」ウインドウは、既に作成されています。", L"tavo", MB_ICONERROR);
+        ShowEditorError(IDS_EDITOR_ALREADY_OPEN);
         return nullptr;
     }
     g_editor.hub = hub;
     HWND window = CreateWindowExW(0, EDITOR_CLASS, EDITOR_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!window) {
-        MessageBoxW(nullptr, L"データ編集ウインドウの作成に失敗しました。", L"tavo", MB_ICONERROR);
+        ShowEditorError(IDS_EDITOR_NOT_CREATED);
         return nullptr;
     }
     if (g_ini.editorPlacement.showCmd == 0) {

@@ -2,6 +2,7 @@
 // synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
 // never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
 #include "recall/recall_internal.h"
+#include <assert.h>
 #include "state/ini_data.h"
 
 SendInputFunction SendInputRoute = SendInput;
@@ -144,9 +145,9 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
         CopyMemory(source, item->text, 2 * length);
         WCHAR *earlierText = ClipboardGetText(owner);  // put back when the paste ends
         DWORD targetThread = TargetThread();
-        // An altered ini.dat must not turn the pause into a hang.
-        int pause = g_ini.pasteWaitMs < PASTE_WAIT_MIN ? PASTE_WAIT_MIN
-                  : g_ini.pasteWaitMs > PASTE_WAIT_MAX ? PASTE_WAIT_MAX : g_ini.pasteWaitMs;
+        // In range since the load (ClampIniData): an altered ini.dat cannot turn the pause into a hang.
+        int pause = g_ini.pasteWaitMs;
+        assert(pause >= PASTE_WAIT_MIN && pause <= PASTE_WAIT_MAX);
         int position = 0, lineLength = 0;
         BOOL going = TRUE;
         while (going) {

@@ -1,11 +1,8 @@
-static int ClampInt(int value, int low, int high)
-{
-    return value < low ? low : value > high ? high : value;
-}
 // The popup menu at the caret: both lists of the store, newest first, copy history in the root
 // and registered entries under "L: 登録データ", cut into blocks of menuWrapCount entries. The
 // menu is laid out as plain data first and only then turned into an HMENU.
 #include "recall/recall_internal.h"
+#include <assert.h>
 #include "state/ini_data.h"
 
 FocusSnapshotRecord FocusSnapshot;
@@ -22,8 +19,11 @@ void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars
     WCHAR work[ITEM_LABEL_CHARS] = {0};
     WCHAR taken[LABEL_TAKEN_CHARS] = {0};
     WCHAR output[ITEM_LABEL_CHARS] = {0};
-    // The buffers hold 3 + 50 + 3 characters; larger limits (an altered ini.dat) are cut to 50.
-    maxChars = ClampInt(maxChars, ITEM_CHARS_MIN - 1, ITEM_CHARS_MAX);
+    // The buffers hold 3 + 50 + 3 characters: a label takes at most 50, and no fewer than none.
+    if (maxChars > ITEM_CHARS_MAX)
+        maxChars = ITEM_CHARS_MAX;
+    if (maxChars < 0)
+        maxChars = 0;
     if (!text)
         text = L"";
 
@@ -124,9 +124,9 @@ BOOL LayOutPopupMenu(int wrapCount, int itemChars, MenuLayout *layout)
     layout->items = nullptr;
     layout->count = 0;
     layout->menuCount = 1;
-    // Values the settings never store (an altered ini.dat) must not divide by 0 or index past the prefixes.
-    wrapCount = ClampInt(wrapCount, WRAP_COUNT_MIN, WRAP_COUNT_MAX);
-    itemChars = ClampInt(itemChars, ITEM_CHARS_MIN - 1, ITEM_CHARS_MAX);
+    // ClampIniData brought the settings into range at load, and the sheet keeps them there.
+    assert(wrapCount >= WRAP_COUNT_MIN && wrapCount <= WRAP_COUNT_MAX);
+    assert(itemChars >= ITEM_CHARS_MIN && itemChars <= ITEM_CHARS_MAX);
 
     int historyCount, registeredCount;
     CountKinds(&historyCount, &registeredCount);

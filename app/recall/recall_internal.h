@@ -47,7 +47,7 @@ extern TapCounterState TapCounter;  // the recogniser of the hub's thread
 #define DOUBLETAP_OPEN  1  // open the menu, then forget the taps
 #define DOUBLETAP_RESET 2  // forget the taps
 
-// 16, 17 or 18 for menuKeyMode 0, 1, 2; 0 for every other mode.
+// VK_SHIFT, VK_CONTROL or VK_MENU for the double-tap modes; 0 for every other mode.
 int TriggerKeyOfMode(int menuKeyMode);
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags);
 int DecideDoubleTap(const TapCounterState *state, int busyFlag);

@@ -9,9 +9,9 @@ TapCounterState TapCounter;
 int TriggerKeyOfMode(int menuKeyMode)
 {
     switch (menuKeyMode) {
-    case 0: return VK_SHIFT;
-    case 1: return VK_CONTROL;
-    case 2: return VK_MENU;
+    case MENU_KEY_SHIFT: return VK_SHIFT;
+    case MENU_KEY_CTRL: return VK_CONTROL;
+    case MENU_KEY_ALT: return VK_MENU;
     default: return 0;
     }
 }
@@ -50,7 +50,7 @@ int DecideDoubleTap(const TapCounterState *state, int busyFlag)
 
 BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode)
 {
-    return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == 3;
+    return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == MENU_KEY_HOTKEY;
 }
 
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)

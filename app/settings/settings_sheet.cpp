@@ -1,4 +1,3 @@
-#define MENU_KEY_HOTKEY 3  // the combo index that means "use the hotkey"
 // The settings sheet: a modal property sheet over a copy of the settings. Page 107 holds the
 // trigger, the hotkey and the four numeric settings; page 108 is empty. Only OK writes into the
 // copy, so Cancel needs no undo; what OK took is applied by the caller.
@@ -10,7 +9,9 @@ HWND SettingsSheet;
 static IniData *SheetSettings;  // the copy the open sheet shows and OK writes
 static BOOL SheetAccepted;      // OK was chosen
 
+// In the order of MenuKeyMode: an item's index is the mode it chooses.
 static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
+static_assert(ARRAYSIZE(MenuKeyNames) == MENU_KEY_HOTKEY + 1, "one name per mode");
 
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags)
 {

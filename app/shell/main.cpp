@@ -2,6 +2,7 @@
 #include "shell/shell.h"
 #include <commctrl.h>
 #include "editor/editor.h"
+#include "res/resource.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 
@@ -23,7 +24,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // The command line is not read: the start-up shortcut's "/s" changes nothing.
     InstanceMutex = CreateMutexW(nullptr, FALSE, L"tavoClass");
     if (InstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        MessageBoxW(nullptr, L"既に起動しています。", L"tavo", MB_ICONWARNING);
+        WCHAR text[64];
+        if (LoadStringW(instance, IDS_ALREADY_RUNNING, text, 64) <= 0)
+            text[0] = 0;
+        MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONWARNING);
         return 0;
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};

@@ -1,4 +1,3 @@
-static const WCHAR BoxCaption[] = L"tavo";
 // MainWindow: the hidden hub of the program. It is the target of the keyboard hook, a clipboard
 // viewer, the owner of the tray icon and its menu, the window of the menu hotkey and of two timers;
 // its procedure only routes each message to the handler that owns it. On close it saves the state
@@ -86,7 +85,16 @@ HWND CreateMainWindow(HINSTANCE instance)
 
 static void WarnBox(HWND owner, const WCHAR *text)
 {
-    MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+    MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
+}
+
+// A warning whose text is in the string table.
+static void WarnBoxOf(HWND owner, UINT textId)
+{
+    WCHAR text[256];
+    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 256) <= 0)
+        text[0] = 0;
+    WarnBox(owner, text);
 }
 
 BOOL RegisterMenuHotkey(HWND window)
@@ -94,7 +102,7 @@ BOOL RegisterMenuHotkey(HWND window)
     UnregisterHotKey(window, HOTKEY_MENU);
     if (g_ini.hotkeyVk == 0 || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
         return TRUE;
-    WarnBox(window, L"ホットキーの設定に失敗しました");
+    WarnBoxOf(window, IDS_HOTKEY_FAILED);
     return FALSE;
 }
 
@@ -134,7 +142,7 @@ static LRESULT OnCreate(HWND window)
     if (LoadItems() == DATA_FILE_NONE)
         ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
     if (!tvSetHook(window, WM_HOOKKEY))
-        WarnBox(window, L"キーボードフックに失敗しました。");
+        WarnBoxOf(window, IDS_HOOK_FAILED);
     RegisterMenuHotkey(window);
     JoinViewerChain(window);
     // Told once the window exists and runs, not from inside its creation.
@@ -150,7 +158,7 @@ static void TakeDownMainWindow(HWND window)
     TakenDown = TRUE;
     Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
     if (!tvUnHook())
-        WarnBox(window, L"フック解除に失敗しました。");
+        WarnBoxOf(window, IDS_UNHOOK_FAILED);
     LeaveViewerChain(window);
     UnregisterHotKey(window, HOTKEY_MENU);
     DestroyWindow(window);
@@ -321,7 +329,10 @@ static LRESULT OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
 
 static void ShowAboutBox()
 {
-    MessageBoxW(MainWindow, AppTitle, L"バージョン情報", MB_ICONINFORMATION);
+    WCHAR caption[64];
+    if (LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUT_CAPTION, caption, 64) <= 0)
+        caption[0] = 0;
+    MessageBoxW(MainWindow, AppTitle, caption, MB_ICONINFORMATION);
 }
 
 static LRESULT OnCommand(HWND window, WPARAM wParam)
