@@ -24,6 +24,7 @@ inline void ResetRecallForTests()
     FillPrefixesForTests();
     BusyFlag = 0;
     TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
+    OwnKeys.pendingCtrl = 0;
     ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
     SendInputRoute = SendInput;
     PasteStopRequested = FALSE;
