@@ -125,7 +125,8 @@ static std::vector<COLORREF> PixelsOf(HDC dc, int left, int width, int height)
 
 TEST_CASE("the toolbar strip: seven different 30 x 16 pictures in 16 colours, each on the button face's silver")
 {
-    HBITMAP strip = (HBITMAP)LoadImageW(Resources(), MAKEINTRESOURCEW(IDB_TOOLBAR), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    HBITMAP strip =
+        (HBITMAP)LoadImageW(Resources(), MAKEINTRESOURCEW(IDB_TOOLBAR), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
     REQUIRE(strip);
     DIBSECTION dib = {};
     REQUIRE(GetObjectW(strip, sizeof(dib), &dib) == sizeof(dib));

@@ -114,18 +114,19 @@ const NumberRow NumberRows[] = {
     {L"「コピー履歴」保存件数：", IDC_HISTORY_MAX, IDC_HISTORY_MAX_SPIN},
 };
 
-// The static left of a control whose height takes in the control's middle: the label a reader
-// takes for it.
-HWND LabelLeftOf(HWND page, HWND control)
+// The one static on the control's row, left of it (its label) or right of it (its unit): a row
+// is what takes in the middle of the control; null when there is none or more than one.
+HWND StaticBeside(HWND page, HWND control, bool left)
 {
     RECT target = RectOf(control);
     int middle = (target.top + target.bottom) / 2;
     HWND found = nullptr;
     for (HWND child : ChildrenOf(page)) {
         RECT rect = RectOf(child);
-        if (ClassOf(child) == L"static" && rect.right <= target.left && rect.top <= middle && middle < rect.bottom) {
+        bool side = left ? rect.right <= target.left : rect.left >= target.right;
+        if (ClassOf(child) == L"static" && side && rect.top <= middle && middle < rect.bottom) {
             if (found)
-                return nullptr;  // two candidates: no single label
+                return nullptr;
             found = child;
         }
     }
@@ -183,8 +184,7 @@ TEST_CASE("the menu page: each input has its kind and sits on the row of the lab
     REQUIRE(combo != nullptr);
     CHECK(ClassOf(combo) == L"combobox");
     CHECK(FindWindowExW(combo, nullptr, L"Edit", nullptr) == nullptr);  // a list to choose from, nothing to type
-    HWND label = LabelLeftOf(page, combo);
-    CHECK(TextOf(label) == L"メニュー表示キー：");
+    CHECK(TextOf(StaticBeside(page, combo, true)) == L"メニュー表示キー：");
 
     // The hotkey field belongs to the menu-key list: right under it, in its column, and off
     // until the list says その他.
@@ -194,7 +194,10 @@ TEST_CASE("the menu page: each input has its kind and sits on the row of the lab
     CHECK(!IsWindowEnabled(hotkey));
     CHECK(RectOf(hotkey).top >= RectOf(combo).bottom);
     CHECK(RectOf(hotkey).left == RectOf(combo).left);
-    CHECK(LabelLeftOf(page, hotkey) == nullptr);
+    CHECK(StaticBeside(page, hotkey, true) == nullptr);
+    RECT inner;
+    GetClientRect(hotkey, &inner);
+    CHECK(inner.right < RectOf(hotkey).right - RectOf(hotkey).left);  // a frame around it
 
     std::vector<std::wstring> labels = {L"メニュー表示キー：", L"(ミリ秒)"};
     for (const NumberRow &row : NumberRows) {
@@ -203,20 +206,11 @@ TEST_CASE("the menu page: each input has its kind and sits on the row of the lab
         REQUIRE(edit != nullptr);
         CHECK(ClassOf(edit) == L"edit");
         CHECK(ClassOf(live.Control(row.spin)) == L"msctls_updown32");
-        CHECK(TextOf(LabelLeftOf(page, edit)) == row.label);
+        CHECK(TextOf(StaticBeside(page, edit, true)) == row.label);
+        const wchar_t *unit = row.edit == IDC_PASTE_WAIT ? L"(ミリ秒)" : L"";
+        CHECK(TextOf(StaticBeside(page, live.Control(row.spin), false)) == unit);
         labels.push_back(row.label);
     }
-    // The unit of the paste wait follows its spin on the same row.
-    RECT spin = RectOf(live.Control(IDC_PASTE_WAIT_SPIN));
-    bool unitFound = false;
-    for (HWND child : ChildrenOf(page)) {
-        if (TextOf(child) != L"(ミリ秒)")
-            continue;
-        RECT unit = RectOf(child);
-        int middle = (unit.top + unit.bottom) / 2;
-        unitFound = unit.left >= spin.right && spin.top <= middle && middle < spin.bottom;
-    }
-    CHECK(unitFound);
 
     // Those are all the words on the page.
     std::vector<std::wstring> seen;
@@ -292,7 +286,8 @@ TEST_CASE("Tab visits the menu key, the hotkey and the four numbers from top to 
     CHECK(GetNextDlgTabItem(page, live.Control(IDC_MENU_KEY), FALSE) == live.Control(IDC_ITEM_CHARS));
 }
 
-TEST_CASE("each spin's buddy is the edit before it, right beside it; the edit shows the position as a plain number")
+TEST_CASE("each number: a framed right-aligned edit taking more digits than it shows, its spin the next control, "
+          "right beside it, writing the position into it as a plain number")
 {
     LiveSheet live;
     REQUIRE(live.menuPage != nullptr);
@@ -311,6 +306,16 @@ TEST_CASE("each spin's buddy is the edit before it, right beside it; the edit sh
         // The arrows light up under the mouse; nothing but the style shows that.
         CHECK((GetWindowLongW(spin, GWL_STYLE) & UDS_HOTTRACK) != 0);
 
+        RECT inner;
+        GetClientRect(edit, &inner);
+        CHECK(inner.right < box.right - box.left);  // a frame around it
+        SetWindowTextW(edit, L"7");
+        CHECK((short)LOWORD(SendMessageW(edit, EM_POSFROMCHAR, 0, 0)) > inner.right / 2);
+        SetWindowTextW(edit, L"");
+        for (int i = 0; i < 20; i++)
+            SendMessageW(edit, WM_CHAR, L'0' + i % 10, 1);
+        CHECK(GetWindowTextLengthW(edit) == 20);
+
         // Four digits without a thousands separator, written by the spin into its edit.
         SendMessageW(spin, UDM_SETRANGE32, 0, 5000);
         SendMessageW(spin, UDM_SETPOS32, 0, 4321);
@@ -323,29 +328,6 @@ TEST_CASE("each spin's buddy is the edit before it, right beside it; the edit sh
         CHECK(TextOf(edit) == L"0");
         PressKey(edit, VK_DOWN);
         CHECK(TextOf(edit) == L"5000");
-    }
-}
-
-TEST_CASE("the number edits: framed, right-aligned, and they take more digits than they show")
-{
-    LiveSheet live;
-    REQUIRE(live.menuPage != nullptr);
-    for (int id : {IDC_ITEM_CHARS, IDC_WRAP_COUNT, IDC_PASTE_WAIT, IDC_HISTORY_MAX, IDC_HOTKEY}) {
-        CAPTURE(id);
-        HWND control = live.Control(id);
-        RECT outer = RectOf(control), inner;
-        GetClientRect(control, &inner);
-        CHECK(inner.right < outer.right - outer.left);  // a frame around it
-        if (id == IDC_HOTKEY)
-            continue;
-        SetWindowTextW(control, L"7");
-        DWORD where = (DWORD)SendMessageW(control, EM_POSFROMCHAR, 0, 0);
-        CHECK((short)LOWORD(where) > inner.right / 2);
-        SetWindowTextW(control, L"");
-        SetFocus(control);
-        for (int i = 0; i < 20; i++)
-            SendMessageW(control, WM_CHAR, L'0' + i % 10, 1);
-        CHECK(GetWindowTextLengthW(control) == 20);
     }
 }
 
