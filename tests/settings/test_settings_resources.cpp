@@ -1,6 +1,6 @@
-// Pages 107 and 108 run for real in a modeless property sheet, as the settings sheet shows them,
-// and read back from the live controls: what each input is, what names it, how it is reached
-// and how its spin behaves. Only a dialog procedure of our own stands in for the settings.
+// Pages 107 and 108 made for real from the linked templates and read back from the live
+// controls: what each input is, what names it, how it is reached and how its spin behaves.
+// Only a dialog procedure of our own stands in for the settings.
 #include <doctest/doctest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -59,46 +59,21 @@ INT_PTR CALLBACK PlainPageProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG;
 }
 
-// The two pages in a modeless sheet built like the program's: templates 107 and 108 of this
-// executable, tab labels from their captions.
-struct LiveSheet {
-    HWND sheet = nullptr;
-    HWND menuPage = nullptr;
-    HWND otherPage = nullptr;
+// A page made from its template in this executable, as the sheet makes it, with a dialog
+// procedure of our own; the sheet takes the page's caption for its tab.
+struct LivePage {
+    HWND owner;
+    HWND page;
 
-    LiveSheet()
+    explicit LivePage(int id)
     {
-        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
         InitCommonControlsEx(&controls);
-        HINSTANCE instance = GetModuleHandleW(nullptr);
-        PROPSHEETPAGEW pages[2] = {};
-        for (int i = 0; i < 2; i++) {
-            pages[i].dwSize = sizeof(PROPSHEETPAGEW);
-            pages[i].hInstance = instance;
-            pages[i].pszTemplate = MAKEINTRESOURCEW(i == 0 ? IDD_PAGE_MENU : IDD_PAGE_OTHER);
-            pages[i].pfnDlgProc = PlainPageProc;
-        }
-        PROPSHEETHEADERW header = {};
-        header.dwSize = sizeof(header);
-        header.dwFlags = PSH_PROPSHEETPAGE | PSH_MODELESS | PSH_NOAPPLYNOW;
-        header.hInstance = instance;
-        header.pszCaption = L"設定";
-        header.nPages = 2;
-        header.ppsp = pages;
-        sheet = (HWND)PropertySheetW(&header);
-        if (!sheet)
-            return;
-        menuPage = PropSheet_GetCurrentPageHwnd(sheet);
-        PropSheet_SetCurSel(sheet, nullptr, 1);
-        otherPage = PropSheet_GetCurrentPageHwnd(sheet);
-        PropSheet_SetCurSel(sheet, nullptr, 0);
+        owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
+        page = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), owner, PlainPageProc, 0);
     }
-    ~LiveSheet()
-    {
-        if (sheet)
-            DestroyWindow(sheet);
-    }
-    HWND Control(int id) const { return GetDlgItem(menuPage, id); }
+    ~LivePage() { DestroyWindow(owner); }
+    HWND Control(int id) const { return GetDlgItem(page, id); }
 };
 
 // Each number of the menu page: its label, its edit and the spin that sets it.
@@ -141,32 +116,22 @@ void PressKey(HWND window, WPARAM vk)
 
 }  // namespace
 
-TEST_CASE("the sheet's tabs read ポップアップメニュー and その他, from Japanese pages 107 and 108")
+TEST_CASE("pages 107 and 108: Japanese, with the tab labels ポップアップメニュー and その他, in 9-point ＭＳ Ｐゴシック")
 {
-    LiveSheet live;
-    REQUIRE(live.sheet != nullptr);
-    REQUIRE(live.menuPage != nullptr);
-    REQUIRE(live.otherPage != nullptr);
-    HWND tabs = PropSheet_GetTabControl(live.sheet);
-    REQUIRE(TabCtrl_GetItemCount(tabs) == 2);
-    const wchar_t *expected[] = {L"ポップアップメニュー", L"その他"};
-    for (int i = 0; i < 2; i++) {
-        WCHAR text[64] = L"";
-        TCITEMW item = {};
-        item.mask = TCIF_TEXT;
-        item.pszText = text;
-        item.cchTextMax = 64;
-        REQUIRE(SendMessageW(tabs, TCM_GETITEMW, i, (LPARAM)&item));
-        CHECK(std::wstring(text) == expected[i]);
-    }
-    for (int id : {IDD_PAGE_MENU, IDD_PAGE_OTHER}) {
-        CAPTURE(id);
-        CHECK(FindResourceExW(GetModuleHandleW(nullptr), (LPCWSTR)RT_DIALOG, MAKEINTRESOURCEW(id),
+    const struct {
+        int id;
+        const wchar_t *tab;
+    } pages[] = {{IDD_PAGE_MENU, L"ポップアップメニュー"}, {IDD_PAGE_OTHER, L"その他"}};
+    for (const auto &expected : pages) {
+        CAPTURE(expected.id);
+        CHECK(FindResourceExW(GetModuleHandleW(nullptr), (LPCWSTR)RT_DIALOG, MAKEINTRESOURCEW(expected.id),
                               MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)) != nullptr);
-        // The page's own font, the one the system knows by this name, at 9 points.
-        HWND page = id == IDD_PAGE_MENU ? live.menuPage : live.otherPage;
+        LivePage live(expected.id);
+        REQUIRE(live.page != nullptr);
+        CHECK(TextOf(live.page) == expected.tab);
+        // The page's own font, the one the system knows by this name.
         LOGFONTW font = {};
-        REQUIRE(GetObjectW((HFONT)SendMessageW(page, WM_GETFONT, 0, 0), sizeof(font), &font) == sizeof(font));
+        REQUIRE(GetObjectW((HFONT)SendMessageW(live.page, WM_GETFONT, 0, 0), sizeof(font), &font) == sizeof(font));
         CHECK(std::wstring(font.lfFaceName) == L"ＭＳ Ｐゴシック");
         HDC screen = GetDC(nullptr);
         CHECK(abs(font.lfHeight) == MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72));
@@ -176,9 +141,9 @@ TEST_CASE("the sheet's tabs read ポップアップメニュー and その他, f
 
 TEST_CASE("the menu page: each input has its kind and sits on the row of the label that names it")
 {
-    LiveSheet live;
-    REQUIRE(live.menuPage != nullptr);
-    HWND page = live.menuPage;
+    LivePage live(IDD_PAGE_MENU);
+    REQUIRE(live.page != nullptr);
+    HWND page = live.page;
 
     HWND combo = live.Control(IDC_MENU_KEY);
     REQUIRE(combo != nullptr);
@@ -224,11 +189,11 @@ TEST_CASE("the menu page: each input has its kind and sits on the row of the lab
 
 TEST_CASE("the menu page: every control lies inside the page and its frame, and none overlaps another")
 {
-    // The page at the size its template gives, as a dialog of its own: in the sheet Wine sizes
-    // the page area by the sheet's font instead, which cuts the frame's bottom edge.
-    HWND owner = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 800, 600, nullptr, nullptr, nullptr, nullptr);
-    HWND page = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PAGE_MENU), owner, PlainPageProc, 0);
-    REQUIRE(page != nullptr);
+    // The page at the size its template gives. (In the sheet Wine sizes the page area by the
+    // sheet's font instead, which cuts off the frame's bottom edge.)
+    LivePage live(IDD_PAGE_MENU);
+    REQUIRE(live.page != nullptr);
+    HWND page = live.page;
     RECT area;
     GetClientRect(page, &area);
     MapWindowPoints(page, nullptr, (POINT *)&area, 2);
@@ -256,15 +221,13 @@ TEST_CASE("the menu page: every control lies inside the page and its frame, and 
             CHECK_MESSAGE(!IntersectRect(&common, &rect, &other), "overlaps control ", GetDlgCtrlID(controls[j]));
         }
     }
-    DestroyWindow(page);
-    DestroyWindow(owner);
 }
 
 TEST_CASE("Tab visits the menu key, the hotkey and the four numbers from top to bottom, and nothing else")
 {
-    LiveSheet live;
-    REQUIRE(live.menuPage != nullptr);
-    HWND page = live.menuPage;
+    LivePage live(IDD_PAGE_MENU);
+    REQUIRE(live.page != nullptr);
+    HWND page = live.page;
     const int order[] = {IDC_MENU_KEY, IDC_HOTKEY, IDC_ITEM_CHARS, IDC_WRAP_COUNT, IDC_PASTE_WAIT, IDC_HISTORY_MAX};
     EnableWindow(live.Control(IDC_HOTKEY), TRUE);  // as the page has it when その他 is chosen
     std::vector<int> visited;
@@ -289,8 +252,8 @@ TEST_CASE("Tab visits the menu key, the hotkey and the four numbers from top to 
 TEST_CASE("each number: a framed right-aligned edit taking more digits than it shows, its spin the next control, "
           "right beside it, writing the position into it as a plain number")
 {
-    LiveSheet live;
-    REQUIRE(live.menuPage != nullptr);
+    LivePage live(IDD_PAGE_MENU);
+    REQUIRE(live.page != nullptr);
     for (const NumberRow &row : NumberRows) {
         CAPTURE(row.spin);
         HWND edit = live.Control(row.edit), spin = live.Control(row.spin);
@@ -333,14 +296,14 @@ TEST_CASE("each number: a framed right-aligned edit taking more digits than it s
 
 TEST_CASE("the その他 page shows only 未使用, inside the page")
 {
-    LiveSheet live;
-    REQUIRE(live.otherPage != nullptr);
-    std::vector<HWND> children = ChildrenOf(live.otherPage);
+    LivePage live(IDD_PAGE_OTHER);
+    REQUIRE(live.page != nullptr);
+    std::vector<HWND> children = ChildrenOf(live.page);
     REQUIRE(children.size() == 1);
     CHECK(ClassOf(children[0]) == L"static");
     CHECK(TextOf(children[0]) == L"未使用");
     RECT page;
-    GetClientRect(live.otherPage, &page);
-    MapWindowPoints(live.otherPage, nullptr, (POINT *)&page, 2);
+    GetClientRect(live.page, &page);
+    MapWindowPoints(live.page, nullptr, (POINT *)&page, 2);
     CHECK(Inside(RectOf(children[0]), page));
 }
