@@ -1,4 +1,5 @@
 #include "editor_test_util.h"
+#include "recall/recall.h"
 #include "state/data_files.h"
 #include "res/resource.h"
 #include "shell/shell.h"
@@ -25,30 +26,12 @@ std::string TextOf(ItemId id)
 
 std::wstring ExpectedLabel(const std::wstring &text, int maxChars)
 {
-    bool shortened = (int)text.size() > maxChars;
-    std::wstring taken = shortened ? text.substr(0, maxChars) : text;
-    std::wstring out;
-    for (size_t i = 0; i < taken.size(); i++) {
-        WCHAR ch = taken[i];
-        if (ch == L'\t') {
-            out += L' ';
-        } else if (ch == L'\n') {
-            out += L'\x2193';
-        } else if (ch == L'\r') {
-            out += L'\x2193';
-            if (i + 1 < taken.size())
-                i++;  // the character after a CR goes with it
-            else
-                break;
-        } else {
-            out += ch;
-        }
-    }
-    if (shortened)
-        out += L"...";
-    return out;
+    WCHAR label[ITEM_LABEL_CHARS];
+    MakeItemLabel(label, text.c_str(), -1, maxChars);
+    return label;
 }
 
+// The program's own registration; done once, since a class stays registered for the process.
 static void RegisterTestEditorClasses()
 {
     static bool done = false;
@@ -56,25 +39,7 @@ static void RegisterTestEditorClasses()
         return;
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
-    WNDCLASSEXW cls = {};
-    cls.cbSize = sizeof(cls);
-    cls.style = CS_HREDRAW | CS_VREDRAW;
-    cls.lpfnWndProc = EditorWindowProc;
-    cls.hInstance = AppInstance;
-    cls.hIcon = LoadIconW(AppInstance, MAKEINTRESOURCEW(IDI_APP));
-    cls.hCursor = LoadCursorW(nullptr, IDC_SIZEWE);
-    cls.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    cls.lpszMenuName = MAKEINTRESOURCEW(IDM_EDITOR);
-    cls.lpszClassName = EDITOR_CLASS;
-    RegisterClassExW(&cls);
-    cls.lpfnWndProc = TextPaneProc;
-    cls.hIcon = nullptr;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
-    cls.lpszMenuName = nullptr;
-    cls.lpszClassName = EDITOR_PANE_CLASS;
-    RegisterClassExW(&cls);
-    done = true;
+    done = RegisterEditorClasses(GetModuleHandleW(nullptr)) != FALSE;
 }
 
 void ResetEditorState()

@@ -89,7 +89,8 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
 
     CHECK(GetDlgItem(window, 2005) == EditorTree);
     CHECK(ClassOf(EditorTree) == "SysTreeView32");
-    CHECK((DWORD)GetWindowLongW(EditorTree, GWL_STYLE) == 0x5001002Fu);
+    CHECK((DWORD)GetWindowLongW(EditorTree, GWL_STYLE) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
+                                                           TVS_LINESATROOT | TVS_EDITLABELS | TVS_SHOWSELALWAYS));
     CHECK((GetWindowLongW(EditorTree, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
     HIMAGELIST images16 = TreeView_GetImageList(EditorTree, TVSIL_NORMAL);
     REQUIRE(images16);
@@ -98,10 +99,11 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
 
     CHECK(GetDlgItem(window, 2008) == TextPane);
     CHECK(ClassOf(TextPane) == "tavoDataEditRClass");
-    CHECK((GetWindowLongW(TextPane, GWL_STYLE) & 0xFFFF0000) == 0x50010000);
+    CHECK((GetWindowLongW(TextPane, GWL_STYLE) & 0xFFFF0000) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP));
     CHECK(GetDlgItem(TextPane, 2006) == TextEdit);
     CHECK(ClassOf(TextEdit) == "Edit");
-    CHECK(((DWORD)GetWindowLongW(TextEdit, GWL_STYLE) & 0x50201044u) == 0x50201044u);
+    const DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+    CHECK(((DWORD)GetWindowLongW(TextEdit, GWL_STYLE) & editStyle) == editStyle);
     CHECK((GetWindowLongW(TextEdit, GWL_STYLE) & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0);
     CHECK((HFONT)SendMessageW(TextEdit, WM_GETFONT, 0, 0) == (HFONT)GetStockObject(DEFAULT_GUI_FONT));
 

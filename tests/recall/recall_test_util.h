@@ -7,13 +7,10 @@
 #include "shell/shell.h"
 #include "state/ini_data.h"
 
-// The prefixes "0".."9", "a".."t" as MainWindow's creation leaves them.
+// The prefixes as MainWindow's creation leaves them, filled by the program's own code.
 inline void FillPrefixesForTests()
 {
-    for (int i = 0; i < 30; i++) {
-        LabelPrefixTable[i][0] = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
-        LabelPrefixTable[i][1] = 0;
-    }
+    FillLabelPrefixTable();
 }
 
 // A clean start: empty store, default settings, nothing busy, no taps.
