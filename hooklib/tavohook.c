@@ -35,9 +35,6 @@ LRESULT CALLBACK tvKeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code >= 0 && HookTarget != NULL) {
         SendNotifyMessageA(HookTarget, TargetMessage, wParam, lParam);
-        /* tavo's end-of-input key is for tavo alone: the application never sees it. */
-        if (wParam == VK_TAVO_INPUT_END)
-            return 1;
     }
     return CallNextHookEx(HookHandle, code, wParam, lParam);
 }

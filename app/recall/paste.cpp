@@ -16,24 +16,16 @@ static void FillKeyInput(INPUT *input, WORD vk, DWORD flags)
     input->ki.dwFlags = flags;
 }
 
-// A press and a release of INPUT_END_KEY close a batch that holds the trigger's Ctrl: when the
-// hook forwards them, the trigger forgets the Ctrl tap that it has just counted.
-static void FillInputEnd(INPUT *pair)
-{
-    FillKeyInput(&pair[0], INPUT_END_KEY, 0);
-    FillKeyInput(&pair[1], INPUT_END_KEY, KEYEVENTF_KEYUP);
-}
-
 // The extended-key flag rides on every event, presses included.
 void SendCtrlV()
 {
-    INPUT inputs[6];
+    INPUT inputs[4];
     FillKeyInput(&inputs[0], VK_CONTROL, KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[1], 'V', KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[2], 'V', KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
     FillKeyInput(&inputs[3], VK_CONTROL, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
-    FillInputEnd(&inputs[4]);
-    SendInputRoute(6, inputs, sizeof(INPUT));
+    if (SendInputRoute(4, inputs, sizeof(INPUT)) > 0)
+        ExpectOwnKeyEvents(&OwnKeys, 2, GetTickCount());
 }
 
 void SendTab()
@@ -120,12 +112,33 @@ static DWORD TargetThread()
     return target ? GetWindowThreadProcessId(target, nullptr) : 0;
 }
 
+// Returns once the clipboard programs that read the new line are done with it (see
+// CLIPBOARD_SETTLE_MS); FALSE when the typing must stop.
+static BOOL WaitForClipboardReaders()
+{
+    DWORD start = GetTickCount();
+    DWORD freeSince = start;
+    for (;;) {
+        DWORD now = GetTickCount();
+        if (!ClipboardIsFree())
+            freeSince = now;
+        else if (now - freeSince >= CLIPBOARD_SETTLE_MS)
+            return TRUE;
+        if (now - start >= CLIPBOARD_SETTLE_MAX_MS)
+            return TRUE;
+        if (!WaitPumping(1, nullptr))
+            return FALSE;
+    }
+}
+
 // One line through the clipboard; returns once the target has read it, or after LINE_TAKE_WAIT_MS.
 static BOOL TypeLine(const WCHAR *line, BOOL tabAfter, DWORD targetThread)
 {
     // Ctrl+V goes out even when the clipboard could not be had: the target pastes what it holds,
     // and there is no line of ours to wait for.
     BOOL offered = OfferLineOnClipboard(line, targetThread);
+    if (offered && !WaitForClipboardReaders())
+        return FALSE;
     SendCtrlV();
     if (tabAfter)
         SendTab();

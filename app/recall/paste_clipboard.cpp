@@ -132,6 +132,18 @@ static HWND EnsureLineOwnerWindow()
     return LineOwnerWindow;
 }
 
+BOOL ClipboardIsFree()
+{
+    if (GetOpenClipboardWindow() != nullptr)
+        return FALSE;
+    // A reader may hold it open for no window: only opening it tells.
+    HWND owner = EnsureLineOwnerWindow();
+    if (!owner || !OpenClipboard(owner))
+        return FALSE;
+    CloseClipboard();
+    return TRUE;
+}
+
 BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread)
 {
     KeepOfferedText(nullptr);

@@ -31,9 +31,7 @@ void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam);
 void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam);
 void OnClipboardChainTimer(HWND window);
 
-// Trigger detection. The hook library ends each batch of keys that tavo synthesizes with this
-// key, which no keyboard has; the shell checks that the hook's header names the same one.
-#define INPUT_END_KEY 0x9F
+// Trigger detection.
 // A key event forwarded by the hook: wParam virtual key, lParam keystroke flags.
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam);
 void OnDoubleTapTimer(HWND window);

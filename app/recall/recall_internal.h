@@ -40,7 +40,6 @@ extern TapCounterState TapCounter;  // the recogniser of the hub's thread
 #define TAP_ARM_NONE  0  // leave the timer alone
 #define TAP_ARM_FIRST 1  // arm it with the double-click time
 #define TAP_ARM_AGAIN 2  // arm it with 1 ms: the decision comes at once
-#define TAP_ARM_CANCEL 3 // kill it: the taps counted were the program's own keys
 
 // The double-tap decision.
 #define DOUBLETAP_WAIT  0  // busy: keep the count for later
@@ -52,6 +51,20 @@ int TriggerKeyOfMode(int menuKeyMode);
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags);
 int DecideDoubleTap(const TapCounterState *state, int busyFlag);
 BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode);
+
+// The Ctrl presses and releases that the paste synthesizes come back through the hook like the
+// user's. They are told apart by count: the next Ctrl events to arrive are the program's own, as
+// long as they come within OWN_KEYS_WAIT_MS (a target that never reads them must not leave the
+// user's Ctrl ignored).
+struct OwnKeysState {
+    int pendingCtrl;  // Ctrl events sent and not yet seen back
+    DWORD sentAt;     // tick count of the last sending
+};
+extern OwnKeysState OwnKeys;  // of MainWindow's thread
+#define OWN_KEYS_WAIT_MS 2000
+void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now);
+// TRUE when the event is one of the program's own and is to be ignored.
+BOOL TakeOwnKeyEvent(OwnKeysState *state, WPARAM vk, DWORD now);
 
 // ---- Popup menu ----
 
@@ -112,6 +125,11 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done);
 // ---- Paste injection: the typed lines on the clipboard ----
 
 #define LINE_TAKE_WAIT_MS 1000  // how long a typed line waits for the target to read it
+// Other clipboard programs read each change as it is made; a Ctrl+V that reaches the target while
+// one of them holds the clipboard open pastes nothing. A line's keys go once the clipboard has
+// been free this long after the line went on it, or once this much longer has passed.
+#define CLIPBOARD_SETTLE_MS 30
+#define CLIPBOARD_SETTLE_MAX_MS 300
 
 // The line on the clipboard, announced by delayed rendering.
 struct LineOffer {
@@ -124,6 +142,8 @@ struct LineOffer {
 extern LineOffer OfferedLine;
 
 BOOL ReaderIsTarget(DWORD readerThread, DWORD targetThread);
+// TRUE when nobody holds the clipboard open at this moment.
+BOOL ClipboardIsFree();
 // Empties the clipboard and announces the line, marked as not to be recorded.
 BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread);
 

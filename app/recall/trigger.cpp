@@ -5,6 +5,7 @@
 #include "state/ini_data.h"
 
 TapCounterState TapCounter;
+OwnKeysState OwnKeys;
 
 int TriggerKeyOfMode(int menuKeyMode)
 {
@@ -18,13 +19,6 @@ int TriggerKeyOfMode(int menuKeyMode)
 
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags)
 {
-    if (vk == INPUT_END_KEY) {
-        // The keys that the program synthesized before it (the paste's Ctrl) have all been
-        // forwarded, in order, and counted: none of it was the user's.
-        state->KeyDownFlag = 0;
-        state->TapCount = 0;
-        return TAP_ARM_CANCEL;
-    }
     int triggerKey = TriggerKeyOfMode(menuKeyMode);
     if (triggerKey == 0 || vk != (WPARAM)triggerKey)
         return TAP_ARM_NONE;
@@ -53,15 +47,37 @@ BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode)
     return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == MENU_KEY_HOTKEY;
 }
 
+void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now)
+{
+    // Events still missing from an earlier sending that are overdue are not waited for any more.
+    if (now - state->sentAt > OWN_KEYS_WAIT_MS)
+        state->pendingCtrl = 0;
+    state->pendingCtrl += ctrlEvents;
+    state->sentAt = now;
+}
+
+BOOL TakeOwnKeyEvent(OwnKeysState *state, WPARAM vk, DWORD now)
+{
+    if (state->pendingCtrl <= 0 || vk != VK_CONTROL)
+        return FALSE;
+    if (now - state->sentAt > OWN_KEYS_WAIT_MS) {
+        state->pendingCtrl = 0;
+        return FALSE;
+    }
+    state->pendingCtrl--;
+    return TRUE;
+}
+
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
 {
+    // The paste's own Ctrl is no tap: counted, it would make one real tap afterwards a double tap.
+    if (TakeOwnKeyEvent(&OwnKeys, wParam, GetTickCount()))
+        return;
     int arm = CountTap(&TapCounter, g_ini.menuKeyMode, wParam, lParam);
     if (arm == TAP_ARM_FIRST)
         SetTimer(window, TIMER_DOUBLETAP, GetDoubleClickTime(), nullptr);
     else if (arm == TAP_ARM_AGAIN)
         SetTimer(window, TIMER_DOUBLETAP, 1, nullptr);
-    else if (arm == TAP_ARM_CANCEL)
-        KillTimer(window, TIMER_DOUBLETAP);
 }
 
 void OnDoubleTapTimer(HWND window)

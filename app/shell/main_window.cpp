@@ -14,7 +14,6 @@
 #include "state/item_store.h"
 #include "tavohook.h"
 
-static_assert(INPUT_END_KEY == VK_TAVO_INPUT_END, "recall knows the hook's end-of-input key");
 
 HINSTANCE AppInstance;                      // module of the resources and windows; set by the entry point
 HWND MainWindow;                            // set when creation returns; null while WM_CREATE runs

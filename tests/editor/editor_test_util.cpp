@@ -1,4 +1,5 @@
 #include "editor_test_util.h"
+#include "recall/recall.h"
 #include "state/data_files.h"
 #include "res/resource.h"
 #include "shell/shell.h"
@@ -25,28 +26,9 @@ std::string TextOf(ItemId id)
 
 std::wstring ExpectedLabel(const std::wstring &text, int maxChars)
 {
-    bool shortened = (int)text.size() > maxChars;
-    std::wstring taken = shortened ? text.substr(0, maxChars) : text;
-    std::wstring out;
-    for (size_t i = 0; i < taken.size(); i++) {
-        WCHAR ch = taken[i];
-        if (ch == L'\t') {
-            out += L' ';
-        } else if (ch == L'\n') {
-            out += L'\x2193';
-        } else if (ch == L'\r') {
-            out += L'\x2193';
-            if (i + 1 < taken.size())
-                i++;  // the character after a CR goes with it
-            else
-                break;
-        } else {
-            out += ch;
-        }
-    }
-    if (shortened)
-        out += L"...";
-    return out;
+    WCHAR label[ITEM_LABEL_CHARS];
+    MakeItemLabel(label, text.c_str(), -1, maxChars);
+    return label;
 }
 
 // The hub stands in for the shell's window: it saves when the editor has closed, as the shell does.

@@ -1,5 +1,5 @@
-// Helpers of the editor tests: a real editor window in this process, its tree read back as
-// plain values, and labels made by an implementation of the label rules written here.
+// Helpers of the editor tests: a real editor window in this process and its tree read back as
+// plain values.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
@@ -13,11 +13,11 @@ std::string U8(const std::wstring &text);
 std::string NameOf(ItemId id);
 std::string TextOf(ItemId id);
 
-// The one-line label of a text with no prefix, from the rules: at most maxChars characters,
-// TAB as a blank, LF and CR (CR LF as one) as "↓", "..." behind a shortened text.
+// The label the popup menu gives a text, without its prefix: the tree must show the same
+// (MakeItemLabel's own rules are tested with the recall logic).
 std::wstring ExpectedLabel(const std::wstring &text, int maxChars);
 
-// Registers the two editor classes as the shell does, resets the store and the settings,
+// Registers the two editor classes through the program's registration, resets the store and the settings,
 // opens the editor and makes it the foreground window.
 void ResetEditorState();
 HWND OpenTestEditor();

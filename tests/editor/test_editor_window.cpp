@@ -89,7 +89,8 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
 
     CHECK(GetDlgItem(window, 2005) == g_editor.tree);
     CHECK(ClassOf(g_editor.tree) == "SysTreeView32");
-    CHECK((DWORD)GetWindowLongW(g_editor.tree, GWL_STYLE) == 0x5001002Fu);
+    CHECK((DWORD)GetWindowLongW(g_editor.tree, GWL_STYLE) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
+                                                           TVS_LINESATROOT | TVS_EDITLABELS | TVS_SHOWSELALWAYS));
     CHECK((GetWindowLongW(g_editor.tree, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
     HIMAGELIST images16 = TreeView_GetImageList(g_editor.tree, TVSIL_NORMAL);
     REQUIRE(images16);
@@ -98,10 +99,11 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
 
     CHECK(GetDlgItem(window, 2008) == g_editor.pane);
     CHECK(ClassOf(g_editor.pane) == "tavoDataEditRClass");
-    CHECK((GetWindowLongW(g_editor.pane, GWL_STYLE) & 0xFFFF0000) == 0x50010000);
+    CHECK((GetWindowLongW(g_editor.pane, GWL_STYLE) & 0xFFFF0000) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP));
     CHECK(GetDlgItem(g_editor.pane, 2006) == g_editor.textEdit);
     CHECK(ClassOf(g_editor.textEdit) == "Edit");
-    CHECK(((DWORD)GetWindowLongW(g_editor.textEdit, GWL_STYLE) & 0x50201044u) == 0x50201044u);
+    const DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+    CHECK(((DWORD)GetWindowLongW(g_editor.textEdit, GWL_STYLE) & editStyle) == editStyle);
     CHECK((GetWindowLongW(g_editor.textEdit, GWL_STYLE) & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0);
     CHECK((HFONT)SendMessageW(g_editor.textEdit, WM_GETFONT, 0, 0) == (HFONT)GetStockObject(DEFAULT_GUI_FONT));
 

@@ -15,6 +15,7 @@ inline void ResetRecallForTests()
     SetDefaultIniData(&g_ini);
     BusyFlag = 0;
     TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
+    OwnKeys.pendingCtrl = 0;
     ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
     SendInputRoute = SendInput;
     PasteStopRequested = FALSE;

@@ -792,3 +792,80 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
         CHECK(HistoryTexts().empty());
     }
 }
+
+// A clipboard program on a thread of its own that opens the clipboard for a while on every change,
+// as clipboard managers read each copy.
+struct SlowClipboardReader {
+    HANDLE ready = nullptr;
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+    int reads = 0;
+};
+static SlowClipboardReader *ActiveReader;
+
+static LRESULT CALLBACK SlowReaderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLIPBOARDUPDATE && OpenClipboard(window)) {
+        Sleep(60);
+        CloseClipboard();
+        ActiveReader->reads++;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static DWORD WINAPI RunSlowReader(void *argument)
+{
+    SlowClipboardReader *reader = (SlowClipboardReader *)argument;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = SlowReaderProc;
+    wc.lpszClassName = L"tavoTestSlowReader";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    BOOL listening = AddClipboardFormatListener(window);
+    SetEvent(reader->ready);
+    MSG msg;
+    while (listening && GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    RemoveClipboardFormatListener(window);
+    DestroyWindow(window);
+    return 0;
+}
+
+// Whether the clipboard was free when each Ctrl+V went out: the target could open it.
+static std::vector<bool> FreeAtCtrlV;
+static UINT WINAPI RecordClipboardFree(UINT count, LPINPUT inputs, int size)
+{
+    if (count > 0 && inputs[0].ki.wVk == VK_CONTROL)
+        FreeAtCtrlV.push_back(GetOpenClipboardWindow() == nullptr && ClipboardIsFree());
+    return RecordSendInput(count, inputs, size);
+}
+
+TEST_CASE("a registered line's Ctrl+V waits until a clipboard program reading the line has let go")
+{
+    Hub hub;
+    RecordedBatches.clear();
+    FreeAtCtrlV.clear();
+    g_ini.pasteWaitMs = 0;
+    ItemId reg = ItemStore::Insert(Registered, L"site", L"user\r\npass\r\n123");
+    SlowClipboardReader reader;
+    ActiveReader = &reader;
+    reader.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    reader.thread = CreateThread(nullptr, 0, RunSlowReader, &reader, 0, &reader.threadId);
+    REQUIRE(WaitForSingleObject(reader.ready, 5000) == WAIT_OBJECT_0);
+
+    SendInputRoute = RecordClipboardFree;
+    BusyFlag = 1;
+    PasteChosenEntry(MainWindow, reg);
+    BusyFlag = 0;
+    CHECK(BatchShape() == "VTVTV");
+    // Each line was read by the slow program, and each Ctrl+V found the clipboard free again.
+    CHECK(reader.reads >= 3);
+    CHECK(FreeAtCtrlV == std::vector<bool>{true, true, true});
+
+    PostThreadMessageW(reader.threadId, WM_QUIT, 0, 0);
+    CHECK(WaitForSingleObject(reader.thread, 5000) == WAIT_OBJECT_0);
+    CloseHandle(reader.thread);
+    CloseHandle(reader.ready);
+    ActiveReader = nullptr;
+}

@@ -345,33 +345,55 @@ TEST_CASE("tap counting and the double-tap decision")
     }
 }
 
-TEST_CASE("the keys of a paste count as no tap: its end key forgets them")
+TEST_CASE("the paste's own Ctrl is no tap, and only it, and only for so long")
 {
-    // In Ctrl mode the paste's Ctrl arrives as a tap; the end key that follows it in the same batch
-    // takes it back, so that one real tap afterwards is a first tap again.
-    TapScript s;
-    s.Press(1, VK_CONTROL);
-    s.Tap(1, 'V');
-    s.Release(1, VK_CONTROL);
-    s.Tap(1, INPUT_END_KEY);
-    CHECK(s.state.TapCount == 0);
-    s.Tap(1, VK_CONTROL);
-    CHECK(s.arms == "---FCC-F");
-    CHECK(s.state.TapCount == 1);
-    CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_RESET);
-
-    // A press of the trigger before the end key is forgotten too: its release alone counts nothing.
-    TapScript held;
-    held.Press(0, VK_SHIFT);
-    held.Tap(0, INPUT_END_KEY);
-    held.Release(0, VK_SHIFT);
-    CHECK(held.state.TapCount == 0);
-    // In every mode, the hotkey's included.
-    for (int mode : {0, 2, 3}) {
-        TapCounterState state = {1, 1};
-        CHECK(CountTap(&state, mode, INPUT_END_KEY, (LPARAM)0xC0000001) == TAP_ARM_CANCEL);
+    OwnKeysState own = {0, 0};
+    TapCounterState state = {0, 0};
+    auto event = [&](WPARAM vk, bool release, DWORD now) {
+        if (TakeOwnKeyEvent(&own, vk, now))
+            return TAP_ARM_NONE - 1;  // taken as the program's own
+        return CountTap(&state, 1, vk, release ? (LPARAM)0xC0000001 : 1);
+    };
+    SUBCASE("in Ctrl mode the paste's Ctrl press and release come back and count nothing")
+    {
+        ExpectOwnKeyEvents(&own, 2, 1000);
+        CHECK(event(VK_CONTROL, false, 1010) == -1);
+        CHECK(event('V', false, 1010) == TAP_ARM_NONE);
+        CHECK(event('V', true, 1011) == TAP_ARM_NONE);
+        CHECK(event(VK_CONTROL, true, 1012) == -1);
         CHECK(state.TapCount == 0);
-        CHECK(state.KeyDownFlag == 0);
+        // One real tap afterwards is a first tap, not the second of a double tap.
+        CHECK(event(VK_CONTROL, false, 1150) == TAP_ARM_NONE);
+        CHECK(event(VK_CONTROL, true, 1160) == TAP_ARM_FIRST);
+        CHECK(DecideDoubleTap(&state, 0) == DOUBLETAP_RESET);
+    }
+    SUBCASE("two pastes in a row expect four events")
+    {
+        ExpectOwnKeyEvents(&own, 2, 1000);
+        ExpectOwnKeyEvents(&own, 2, 1100);
+        for (int k = 0; k < 4; k++)
+            CHECK(TakeOwnKeyEvent(&own, VK_CONTROL, 1200));
+        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_CONTROL, 1200));
+    }
+    SUBCASE("events that never come back are not waited for: the user's Ctrl counts again")
+    {
+        ExpectOwnKeyEvents(&own, 2, 1000);
+        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_CONTROL, 1000 + OWN_KEYS_WAIT_MS + 1));
+        CHECK(own.pendingCtrl == 0);
+        // An overdue rest is dropped when the next paste sends its own.
+        ExpectOwnKeyEvents(&own, 2, 5000);
+        ExpectOwnKeyEvents(&own, 2, 5000 + OWN_KEYS_WAIT_MS + 10);
+        CHECK(own.pendingCtrl == 2);
+    }
+    SUBCASE("the tick count wrapping around does not make events overdue")
+    {
+        ExpectOwnKeyEvents(&own, 2, 0xFFFFFFF0u);
+        CHECK(TakeOwnKeyEvent(&own, VK_CONTROL, 0x00000010u));
+    }
+    SUBCASE("nothing expected: every key goes to the tap counter")
+    {
+        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_CONTROL, 1000));
+        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_SHIFT, 1000));
     }
 }
 
@@ -504,28 +526,30 @@ TEST_CASE("clipboard texts: the length cap, and what capture never hands to the 
     }
 }
 
-TEST_CASE("synthesized keys: the records of Ctrl+V (and its end key) and Tab")
+TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
 {
     ResetRecallForTests();
     RecordedBatches.clear();
     SendInputRoute = RecordSendInput;
     SendCtrlV();
+    // Its Ctrl press and release will come back through the hook as the program's own.
+    CHECK(OwnKeys.pendingCtrl == 2);
     SendTab();
+    CHECK(OwnKeys.pendingCtrl == 2);
     SendInputRoute = SendInput;
     REQUIRE(RecordedBatches.size() == 2);
     struct Expected { WORD vk; DWORD flags; };
-    const Expected ctrlV[6] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3},
-                               {INPUT_END_KEY, 0}, {INPUT_END_KEY, 2}};
+    const Expected ctrlV[4] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3}};
     const Expected tab[2] = {{VK_TAB, 1}, {VK_TAB, 3}};
     const KeyBatch &first = RecordedBatches[0];
     const KeyBatch &second = RecordedBatches[1];
-    REQUIRE(first.inputs.size() == 6);
+    REQUIRE(first.inputs.size() == 4);
     REQUIRE(second.inputs.size() == 2);
     CHECK(first.sizeArgument == (int)sizeof(INPUT));
     CHECK(second.sizeArgument == (int)sizeof(INPUT));
-    for (int k = 0; k < 8; k++) {
-        const INPUT &input = k < 6 ? first.inputs[k] : second.inputs[k - 6];
-        const Expected &want = k < 6 ? ctrlV[k] : tab[k - 6];
+    for (int k = 0; k < 6; k++) {
+        const INPUT &input = k < 4 ? first.inputs[k] : second.inputs[k - 4];
+        const Expected &want = k < 4 ? ctrlV[k] : tab[k - 4];
         CAPTURE(k);
         CHECK(input.type == INPUT_KEYBOARD);
         CHECK(input.ki.wVk == want.vk);

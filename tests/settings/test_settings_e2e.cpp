@@ -43,6 +43,19 @@ static bool PressOk(const TavoProcess &tavo, HWND sheet)
     return closed;
 }
 
+// Each spin of the program's page takes exactly the range of its setting.
+static void CheckSpinRanges(HWND page)
+{
+    const int ranges[][3] = {{IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX},
+                             {IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX},
+                             {IDC_WRAP_COUNT_SPIN, WRAP_COUNT_MIN, WRAP_COUNT_MAX},
+                             {IDC_HISTORY_MAX_SPIN, HISTORY_MAX_MIN, HISTORY_MAX_MAX}};
+    for (const auto &range : ranges) {
+        CAPTURE(range[0]);
+        CHECK(SendMessageW(GetDlgItem(page, range[0]), UDM_GETRANGE, 0, 0) == MAKELONG(range[2], range[1]));
+    }
+}
+
 // Opens the sheet, types the wrap count, presses OK and closes the program.
 static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wchar_t *shownBefore)
 {
@@ -52,6 +65,7 @@ static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wc
     CHECK(sheet != nullptr);
     if (sheet) {
         HWND page = SheetPage(sheet);
+        CheckSpinRanges(page);
         CHECK(TextOf(GetDlgItem(page, IDC_WRAP_COUNT)) == shownBefore);
         SendMessageW(GetDlgItem(page, IDC_WRAP_COUNT), WM_SETTEXT, 0, (LPARAM)typed);
         CHECK(PressOk(tavo, sheet));
@@ -59,7 +73,7 @@ static void SetWrapCount(const std::wstring &dir, const wchar_t *typed, const wc
     CHECK(StopTavo(&tavo) == 0);
 }
 
-TEST_CASE("the wrap count chosen in the sheet reaches ini.dat; 31 keeps the previous value")
+TEST_CASE("the spins take their settings' ranges; the wrap count chosen reaches ini.dat; 31 keeps the previous value")
 {
     std::wstring dir = MakeScratchDir(L"settings_wrap");
     SetWrapCount(dir, L"5", L"10");

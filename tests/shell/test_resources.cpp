@@ -1,12 +1,24 @@
 // The program's tray menu, icon and file properties as linked into the executable.
 #include <doctest/doctest.h>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 #include "res/resource.h"
 #include "shell/shell.h"
 
+// Fixed numbers of the icon, the tray menu and its commands.
+static_assert(IDI_APP == 101 && IDM_TRAY == 104, "resource ids");
+static_assert(IDM_EXIT == 40001 && IDM_ABOUT == 40002 && IDM_STARTUP == 40003 && IDM_CLEAR_HISTORY == 40004 &&
+                  IDM_SETTINGS == 40005 && IDM_EDIT_DATA == 40006,
+              "command ids");
+
 namespace {
+
+HINSTANCE Resources()
+{
+    return GetModuleHandleW(nullptr);
+}
 
 struct MenuLine {
     UINT id;          // 0 for a separator
@@ -38,7 +50,7 @@ std::wstring VersionString(std::vector<BYTE> &block, const wchar_t *language, co
 
 }  // namespace
 
-TEST_CASE("tray menu 104 holds the seven commands and three separators in order")
+TEST_CASE("tray menu 104 holds the six commands and three separators in order, each with an access key of its own")
 {
     static const MenuLine expected[] = {
         {IDM_CLEAR_HISTORY, L"コピー履歴消去(&C)"},
@@ -51,12 +63,13 @@ TEST_CASE("tray menu 104 holds the seven commands and three separators in order"
         {0, nullptr},
         {IDM_EXIT, L"終了(&X)"},
     };
-    HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDM_TRAY));
+    HMENU menu = LoadMenuW(Resources(), MAKEINTRESOURCEW(IDM_TRAY));
     REQUIRE(menu != nullptr);
     CHECK(GetMenuItemCount(menu) == 1);
     HMENU popup = GetSubMenu(menu, 0);
     REQUIRE(popup != nullptr);
     REQUIRE(GetMenuItemCount(popup) == (int)(sizeof(expected) / sizeof(expected[0])));
+    std::set<wchar_t> keys;
     for (UINT i = 0; i < sizeof(expected) / sizeof(expected[0]); i++) {
         CAPTURE(i);
         MENUITEMINFOW info = {};
@@ -71,7 +84,11 @@ TEST_CASE("tray menu 104 holds the seven commands and three separators in order"
         CHECK((info.fType & MFT_SEPARATOR) == 0);
         CHECK(info.wID == expected[i].id);
         CHECK(info.fState == MFS_ENABLED);
-        CHECK(MenuItemText(popup, i) == expected[i].text);
+        std::wstring text = MenuItemText(popup, i);
+        CHECK(text == expected[i].text);
+        size_t amp = text.find(L'&');
+        REQUIRE(amp + 1 < text.size());
+        CHECK(keys.insert(text[amp + 1]).second);
     }
     DestroyMenu(menu);
 }
@@ -80,7 +97,7 @@ TEST_CASE("icon 101 comes in 32 x 32 and 16 x 16 with a mask")
 {
     for (int size : {32, 16}) {
         CAPTURE(size);
-        HICON icon = (HICON)LoadImageW(AppInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, size, size, 0);
+        HICON icon = (HICON)LoadImageW(Resources(), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, size, size, 0);
         REQUIRE(icon != nullptr);
         ICONINFO info = {};
         REQUIRE(GetIconInfo(icon, &info));
@@ -98,10 +115,10 @@ TEST_CASE("icon 101 comes in 32 x 32 and 16 x 16 with a mask")
 
 TEST_CASE("version resource: the build's version in both forms, product tavo, Japanese and neutral blocks")
 {
-    HRSRC found = FindResourceW(AppInstance, MAKEINTRESOURCEW(VS_VERSION_INFO), (LPCWSTR)RT_VERSION);
+    HRSRC found = FindResourceW(Resources(), MAKEINTRESOURCEW(VS_VERSION_INFO), (LPCWSTR)RT_VERSION);
     REQUIRE(found != nullptr);
-    DWORD size = SizeofResource(AppInstance, found);
-    const BYTE *data = (const BYTE *)LockResource(LoadResource(AppInstance, found));
+    DWORD size = SizeofResource(Resources(), found);
+    const BYTE *data = (const BYTE *)LockResource(LoadResource(Resources(), found));
     REQUIRE(data != nullptr);
     // VerQueryValueW wants a writable copy with room behind it, as GetFileVersionInfoW gives.
     std::vector<BYTE> block(data, data + size);
@@ -111,7 +128,7 @@ TEST_CASE("version resource: the build's version in both forms, product tavo, Ja
     UINT length = 0;
     REQUIRE(VerQueryValueW(block.data(), L"\\", (void **)&fixed, &length));
     REQUIRE(fixed != nullptr);
-    CHECK(fixed->dwSignature == 0xFEEF04BD);
+    CHECK(fixed->dwSignature == VS_FFI_SIGNATURE);
     // "MAJOR.MINOR" is the file version MAJOR,0,MINOR,0.
     int major = 0, minor = 0;
     REQUIRE(sscanf(TAVO_VERSION_TEXT, "%d.%d", &major, &minor) == 2);
