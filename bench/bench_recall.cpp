@@ -605,7 +605,7 @@ static void BenchBurstCapture()
 int main()
 {
     printf("bench_recall: the %s build\n", BuildArchitecture());
-    AppInstance = GetModuleHandleW(nullptr);
+    g_appInstance = GetModuleHandleW(nullptr);
     BenchCapture();
     BenchMenu();
     BenchHook();

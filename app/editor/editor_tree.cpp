@@ -10,14 +10,14 @@
 
 // What the rename box showed when it opened: ending with that same text keeps the stored name,
 // which the box may have cut short.
-static WCHAR *LabelEditShown;
+static WCHAR *g_labelEditShown;
 // The selected entry as it left the store, until an entry of the same kind and text comes back
 // (a capture moves a copied text to the newest place that way): the tree item then follows it.
-static HTREEITEM LostItem;
-static ItemKind LostKind;
-static WCHAR *LostText;
-static BOOL SyncPosted;  // a WM_EDITOR_SYNC is on its way
-static BOOL TreeSyncing;  // the tree is being rebuilt: its selection notifications change nothing
+static HTREEITEM g_lostItem;
+static ItemKind g_lostKind;
+static WCHAR *g_lostText;
+static BOOL g_syncPosted;  // a WM_EDITOR_SYNC is on its way
+static BOOL g_treeSyncing;  // the tree is being rebuilt: its selection notifications change nothing
 
 #define LABEL_ROOM 260  // enough for any label the tree holds, typed ones included
 
@@ -432,9 +432,9 @@ static void CutSelectedEntry()
 
 static void ForgetLabelEditShown()
 {
-    if (LabelEditShown)
-        GlobalFree(LabelEditShown);
-    LabelEditShown = nullptr;
+    if (g_labelEditShown)
+        GlobalFree(g_labelEditShown);
+    g_labelEditShown = nullptr;
 }
 
 static WCHAR *CopyWindowText(HWND window)
@@ -461,7 +461,7 @@ static LRESULT OnBeginLabelEdit(NMTVDISPINFOW *info)
     if (edit && entry && kind == Registered) {
         SetWindowTextW(edit, entry->name);
         SendMessageW(edit, EM_SETSEL, 0, -1);
-        LabelEditShown = CopyWindowText(edit);
+        g_labelEditShown = CopyWindowText(edit);
     }
     UpdateEditorCommands(nullptr);
     return 0;
@@ -481,7 +481,7 @@ static void OnEndLabelEdit(NMTVDISPINFOW *info)
     // A cancelled edit carries no text and leaves the name as it was; so does the unchanged
     // text of the box, which may hold only the start of a very long name.
     const WCHAR *typed = info->item.pszText;
-    if (typed && LabelEditShown && SameUnits(typed, LabelEditShown))
+    if (typed && g_labelEditShown && SameUnits(typed, g_labelEditShown))
         typed = nullptr;
     ForgetLabelEditShown();
     CommitTreeItem(info->item.hItem, typed);
@@ -494,15 +494,15 @@ static void OnEndLabelEdit(NMTVDISPINFOW *info)
 
 static void ForgetLostEntry()
 {
-    if (LostText)
-        GlobalFree(LostText);
-    LostText = nullptr;
-    LostItem = nullptr;
+    if (g_lostText)
+        GlobalFree(g_lostText);
+    g_lostText = nullptr;
+    g_lostItem = nullptr;
 }
 
 static void OnSelChanging(NMTREEVIEWW *info)
 {
-    if (TreeSyncing)
+    if (g_treeSyncing)
         return;
     if (g_editor.textEdit && SendMessageW(g_editor.textEdit, EM_GETMODIFY, 0, 0)) {
         SendMessageW(g_editor.textEdit, EM_SETMODIFY, FALSE, 0);
@@ -513,7 +513,7 @@ static void OnSelChanging(NMTREEVIEWW *info)
 
 static void OnSelChanged(NMTREEVIEWW *info)
 {
-    if (TreeSyncing)
+    if (g_treeSyncing)
         return;
     ForgetLostEntry();
     if (!g_editor.textEdit)
@@ -753,20 +753,20 @@ static void OnStoreChange(int change, ItemId id)
             // The capture added the text again before erasing this copy.
             SetTreeItemParam(selected, twin);
         } else if (entry) {
-            LostText = GlobalStringCopy(entry->text);
-            LostKind = entry->kind;
-            LostItem = LostText ? selected : nullptr;
+            g_lostText = GlobalStringCopy(entry->text);
+            g_lostKind = entry->kind;
+            g_lostItem = g_lostText ? selected : nullptr;
         }
-    } else if (change == ITEM_ADDED && LostText && selected == LostItem) {
+    } else if (change == ITEM_ADDED && g_lostText && selected == g_lostItem) {
         const Item *entry = ItemStore::Find(id);
-        if (entry && entry->kind == LostKind && SameUnits(entry->text, LostText)) {
+        if (entry && entry->kind == g_lostKind && SameUnits(entry->text, g_lostText)) {
             // The pane's pending text now goes to the entry's new id.
             SetTreeItemParam(selected, id);
             ForgetLostEntry();
         }
     }
-    if (!SyncPosted && PostMessageW(g_editor.window, WM_EDITOR_SYNC, 0, 0))
-        SyncPosted = TRUE;
+    if (!g_syncPosted && PostMessageW(g_editor.window, WM_EDITOR_SYNC, 0, 0))
+        g_syncPosted = TRUE;
 }
 
 void WatchStoreForEditor(BOOL watch)
@@ -774,7 +774,7 @@ void WatchStoreForEditor(BOOL watch)
     ItemStore::SetWatcher(watch ? OnStoreChange : nullptr);
     ForgetLostEntry();
     ForgetLabelEditShown();
-    SyncPosted = FALSE;
+    g_syncPosted = FALSE;
 }
 
 // The entries of a group node, top to bottom, against the store's entries of that kind, newest first.
@@ -803,7 +803,7 @@ static HTREEITEM FindEntryItem(HTREEITEM group, ItemId id)
 
 void SyncEditorTree()
 {
-    SyncPosted = FALSE;
+    g_syncPosted = FALSE;
     // A rename or a drag holds tree items; they end by asking again.
     if (!g_editor.tree || g_editor.treeDragging || SendMessageW(g_editor.tree, TVM_GETEDITCONTROL, 0, 0))
         return;
@@ -824,7 +824,7 @@ void SyncEditorTree()
     ItemId topId = top ? (ItemId)TreeItemParam(top) : 0;
 
     // The pane keeps its text and its pending state: only the tree is made again.
-    TreeSyncing = TRUE;
+    g_treeSyncing = TRUE;
     SendMessageW(g_editor.tree, WM_SETREDRAW, FALSE, 0);
     SendMessageW(g_editor.tree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
     FillEditorTree();
@@ -847,6 +847,6 @@ void SyncEditorTree()
             SendMessageW(g_editor.tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)first);
     }
     SendMessageW(g_editor.tree, WM_SETREDRAW, TRUE, 0);
-    TreeSyncing = FALSE;
+    g_treeSyncing = FALSE;
     UpdateEditorCommands(nullptr);
 }

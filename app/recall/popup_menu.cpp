@@ -5,8 +5,8 @@
 #include <assert.h>
 #include "state/ini_data.h"
 
-FocusSnapshotRecord FocusSnapshot;
-int BusyFlag;
+FocusSnapshotRecord g_focusSnapshot;
+int g_busyFlag;
 const WCHAR LabelPrefixes[] = L"0123456789abcdefghijklmnopqrst";
 static_assert(ARRAYSIZE(LabelPrefixes) == LABEL_PREFIX_COUNT + 1, "one prefix per label");
 
@@ -289,16 +289,16 @@ static HMENU BuildPopupMenu()
     return root;
 }
 
-static BOOL PopupRunning;  // ShowPopupMenu is on the stack
+static BOOL g_popupRunning;  // ShowPopupMenu is on the stack
 
 BOOL PopupOperationRunning()
 {
-    return PopupRunning;
+    return g_popupRunning;
 }
 
 void EndPopupOperation()
 {
-    if (!PopupRunning)
+    if (!g_popupRunning)
         return;
     EndMenu();
     StopTyping();
@@ -306,26 +306,26 @@ void EndPopupOperation()
 
 void ShowPopupMenu(HWND owner)
 {
-    // BusyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
-    if (PopupRunning)
+    // g_busyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
+    if (g_popupRunning)
         return;
-    PopupRunning = TRUE;
-    PasteStopRequested = FALSE;
-    BusyFlag = 1;
-    TakeFocusSnapshot(&FocusSnapshot);
+    g_popupRunning = TRUE;
+    g_pasteStopRequested = FALSE;
+    g_busyFlag = 1;
+    TakeFocusSnapshot(&g_focusSnapshot);
     ForceForeground(owner);
     HMENU root = BuildPopupMenu();
     int chosen = 0;
     if (root)
-        chosen = (int)TrackPopupMenu(root, TPM_RETURNCMD, FocusSnapshot.menuPoint.x, FocusSnapshot.menuPoint.y, 0, owner, nullptr);
+        chosen = (int)TrackPopupMenu(root, TPM_RETURNCMD, g_focusSnapshot.menuPoint.x, g_focusSnapshot.menuPoint.y, 0, owner, nullptr);
     PostMessageW(owner, WM_NULL, 0, 0);
     if (root)
         DestroyMenu(root);
     if (GetForegroundWindow() == owner)
-        RestoreFocus(&FocusSnapshot);
-    if (!PasteStopRequested)  // an exit asked while the menu was open pastes nothing
+        RestoreFocus(&g_focusSnapshot);
+    if (!g_pasteStopRequested)  // an exit asked while the menu was open pastes nothing
         PasteChosenEntry(owner, chosen);
-    ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
-    BusyFlag = 0;
-    PopupRunning = FALSE;
+    ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
+    g_busyFlag = 0;
+    g_popupRunning = FALSE;
 }

@@ -9,10 +9,10 @@
 #define HOTKEY_MENU     2004
 
 // 1 while the popup menu or a registered paste runs; written only by recall.
-extern int BusyFlag;
+extern int g_busyFlag;
 
 // Clipboard access and the clipboard-viewer chain.
-extern HWND NextViewer;  // the viewer after the hub in the chain; null when it is the last
+extern HWND g_nextViewer;  // the viewer after the hub in the chain; null when it is the last
 // Puts the window at the head of the viewer chain and starts the timer that keeps it there.
 void JoinViewerChain(HWND window);
 // Stops that timer and takes the window out of the chain.
@@ -43,7 +43,7 @@ struct FocusSnapshotRecord {
     HWND focusWindow;
     POINT menuPoint;
 };
-extern FocusSnapshotRecord FocusSnapshot;  // all zero while no popup operation runs
+extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
 #define ITEM_LABEL_CHARS 60                // room of every label buffer
 // The label prefixes in the order of the menu: "0".."9", then "a".."t".
 extern const WCHAR LabelPrefixes[];

@@ -16,4 +16,4 @@ void CenterWindow(HWND reference, HWND window);
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags);  // HOTKEYF_* to MOD_*; HOTKEYF_EXT is dropped
 BYTE ModsToHotkeyFlags(UINT mods);         // MOD_* to HOTKEYF_*
 
-extern HWND SettingsSheet;  // the open sheet's frame window; null while none is open
+extern HWND g_settingsSheet;  // the open sheet's frame window; null while none is open

@@ -5,9 +5,9 @@
 #include <commctrl.h>
 #include "res/resource.h"
 
-HWND SettingsSheet;
-static IniData *SheetSettings;  // the copy the open sheet shows and OK writes
-static BOOL SheetAccepted;      // OK was chosen
+HWND g_settingsSheet;
+static IniData *g_sheetSettings;  // the copy the open sheet shows and OK writes
+static BOOL g_sheetAccepted;      // OK was chosen
 
 // In the order of MenuKeyMode: an item's index is the mode it chooses.
 static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
@@ -63,8 +63,8 @@ static int SpinPosition(HWND page, int spinId)
 static BOOL OnMenuPageInit(HWND page)
 {
     CenterWindow(GetDesktopWindow(), GetParent(page));
-    SettingsSheet = GetParent(page);
-    const IniData &settings = *SheetSettings;
+    g_settingsSheet = GetParent(page);
+    const IniData &settings = *g_sheetSettings;
     InitSpin(page, IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX, settings.pasteWaitMs);
     InitSpin(page, IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX, settings.menuItemChars);
     InitSpin(page, IDC_WRAP_COUNT_SPIN, WRAP_COUNT_MIN, WRAP_COUNT_MAX, settings.menuWrapCount);
@@ -107,7 +107,7 @@ static void TakeHotkey(HWND page, IniData *settings)
 
 static void OnMenuPageApply(HWND page)
 {
-    IniData *settings = SheetSettings;
+    IniData *settings = g_sheetSettings;
     settings->pasteWaitMs = SpinPosition(page, IDC_PASTE_WAIT_SPIN);
     settings->menuItemChars = SpinPosition(page, IDC_ITEM_CHARS_SPIN);
     settings->menuWrapCount = SpinPosition(page, IDC_WRAP_COUNT_SPIN);
@@ -116,7 +116,7 @@ static void OnMenuPageApply(HWND page)
     if (mode >= 0 && mode <= MENU_KEY_HOTKEY)
         settings->menuKeyMode = (int)mode;
     TakeHotkey(page, settings);
-    SheetAccepted = TRUE;
+    g_sheetAccepted = TRUE;
     SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
 }
 
@@ -155,14 +155,14 @@ INT_PTR CALLBACK OtherPageProc(HWND, UINT message, WPARAM, LPARAM)
 BOOL ShowSettingsSheet(HWND parent, IniData *settings)
 {
     // A second sheet from the tray would run a nested modal loop over the same settings.
-    if (SettingsSheet) {
-        SetForegroundWindow(SettingsSheet);
+    if (g_settingsSheet) {
+        SetForegroundWindow(g_settingsSheet);
         return FALSE;
     }
     // OK writes into a copy of its own, handed out only when the sheet closed with OK.
     IniData edited = *settings;
-    SheetSettings = &edited;
-    SheetAccepted = FALSE;
+    g_sheetSettings = &edited;
+    g_sheetAccepted = FALSE;
     PROPSHEETPAGEW pageInfo[2] = {};
     pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
     pageInfo[0].hInstance = GetModuleHandleW(nullptr);
@@ -180,7 +180,7 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
             DestroyPropertySheetPage(pages[0]);
         if (pages[1])
             DestroyPropertySheetPage(pages[1]);
-        SheetSettings = nullptr;
+        g_sheetSettings = nullptr;
         return FALSE;
     }
     PROPSHEETHEADERW header = {};
@@ -193,9 +193,9 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
     header.nStartPage = 0;
     header.phpage = pages;
     PropertySheetW(&header);
-    SettingsSheet = nullptr;
-    SheetSettings = nullptr;
-    if (!SheetAccepted)
+    g_settingsSheet = nullptr;
+    g_sheetSettings = nullptr;
+    if (!g_sheetAccepted)
         return FALSE;
     *settings = edited;
     return TRUE;

@@ -1,4 +1,4 @@
-// The resident shell: process-wide globals, MainWindow and the start-up shortcut.
+// The resident shell: process-wide globals, g_mainWindow and the start-up shortcut.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -7,15 +7,15 @@
 #define WM_DATA_WARNINGS (WM_APP + 3)  // posted at creation: tells of data files that could not be read
 #define TRAY_ICON_ID    2000
 
-extern HINSTANCE AppInstance;          // module of the resources and windows
-extern HWND MainWindow;                // hidden hub window of class "tavoClass"
+extern HINSTANCE g_appInstance;          // module of the resources and windows
+extern HWND g_mainWindow;                // hidden hub window of class "tavoClass"
 extern const WCHAR AppTitle[];         // "tavo ver 0.03": caption, tooltip, About text
-extern HANDLE InstanceMutex;           // "tavoClass": marks the running copy
-extern NOTIFYICONDATAW TrayIconData;   // the tray icon as added, and deleted at shutdown
+extern HANDLE g_instanceMutex;           // "tavoClass": marks the running copy
+extern NOTIFYICONDATAW g_trayIconData;   // the tray icon as added, and deleted at shutdown
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL RegisterMainWindowClass(HINSTANCE instance);
-// Creates the hidden MainWindow of class "tavoClass" (registered first) and stores it in MainWindow.
+// Creates the hidden g_mainWindow of class "tavoClass" (registered first) and stores it in g_mainWindow.
 HWND CreateMainWindow(HINSTANCE instance);
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window);
 // Check mark of "スタートアップ登録(&S)" and grey state of "コピー履歴消去(&C)" in the tray menu.

@@ -475,7 +475,7 @@ static void DragEntry(HTREEITEM from, HTREEITEM to, bool ctrl)
     bool dragging = g_editor.treeDragging == 1;
     CHECK(dragging == (GetCapture() == g_editor.window));
     if (dragging)
-        CHECK(GetCursor() == LoadImageW(AppInstance,
+        CHECK(GetCursor() == LoadImageW(g_appInstance,
                                         MAKEINTRESOURCEW(to ? (ctrl ? IDC_DRAG_COPY : IDC_DRAG_MOVE) : IDC_DRAG_NODROP),
                                         IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
     SendMessageW(g_editor.window, WM_LBUTTONUP, 0, 0);

@@ -85,7 +85,7 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     tool.lpszText = text;
     REQUIRE(SendMessageW(tips, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
     CHECK(tool.lpszText == MAKEINTRESOURCEW(40008));
-    CHECK(tool.hinst == AppInstance);
+    CHECK(tool.hinst == g_appInstance);
 
     CHECK(GetDlgItem(window, 2005) == g_editor.tree);
     CHECK(ClassOf(g_editor.tree) == "SysTreeView32");
@@ -255,7 +255,7 @@ TEST_CASE("F6 moves between the panes and Ctrl+A selects the whole text")
 static void ActivateAnotherWindowAndBack()
 {
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                 AppInstance, nullptr);
+                                 g_appInstance, nullptr);
     SetForegroundWindow(other);
     WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
     SetForegroundWindow(g_editor.window);
@@ -347,7 +347,7 @@ TEST_CASE("the splitter sets the tree width within its limits")
         SetCursorPos(press.x + 80, press.y);
         SendMessageW(g_editor.window, WM_MOUSEMOVE, MK_LBUTTON, 0);
         HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                     AppInstance, nullptr);
+                                     g_appInstance, nullptr);
         SetForegroundWindow(other);
         CHECK(WaitUntil([] { return g_editor.splitterDragging == 0; }, 1000));
         CHECK(GetCapture() == nullptr);
@@ -359,7 +359,7 @@ TEST_CASE("the splitter sets the tree width within its limits")
     SUBCASE("no drag starts while another window is in the foreground")
     {
         HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                     AppInstance, nullptr);
+                                     g_appInstance, nullptr);
         SetForegroundWindow(other);
         WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
         DragSplitter(window.left + 60);

@@ -13,12 +13,12 @@ inline void ResetRecallForTests()
 {
     ItemStore::ResetForTests();
     SetDefaultIniData(&g_ini);
-    BusyFlag = 0;
-    TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
-    OwnKeys.pendingCtrl = 0;
-    ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
-    SendInputRoute = SendInput;
-    PasteStopRequested = FALSE;
+    g_busyFlag = 0;
+    g_tapCounter.KeyDownFlag = g_tapCounter.TapCount = 0;
+    g_ownKeys.pendingCtrl = 0;
+    ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
+    g_sendInputRoute = SendInput;
+    g_pasteStopRequested = FALSE;
 }
 
 // Texts of the History entries, oldest first.

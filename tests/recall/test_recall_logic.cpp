@@ -530,13 +530,13 @@ TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
 {
     ResetRecallForTests();
     RecordedBatches.clear();
-    SendInputRoute = RecordSendInput;
+    g_sendInputRoute = RecordSendInput;
     SendCtrlV();
     // Its Ctrl press and release will come back through the hook as the program's own.
-    CHECK(OwnKeys.pendingCtrl == 2);
+    CHECK(g_ownKeys.pendingCtrl == 2);
     SendTab();
-    CHECK(OwnKeys.pendingCtrl == 2);
-    SendInputRoute = SendInput;
+    CHECK(g_ownKeys.pendingCtrl == 2);
+    g_sendInputRoute = SendInput;
     REQUIRE(RecordedBatches.size() == 2);
     struct Expected { WORD vk; DWORD flags; };
     const Expected ctrlV[4] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3}};

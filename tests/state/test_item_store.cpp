@@ -12,7 +12,7 @@ TEST_CASE("ids start at 1, only grow, and survive erasing")
     ItemStore::EraseAll();
     CHECK(ItemStore::Insert(Registered, L"n", L"b") == 2);
     CHECK(ItemStore::MoveToEnd(77) == -1);
-    CHECK(NextItemId == 3);
+    CHECK(g_nextItemId == 3);
     ItemStore::Erase(12345);  // never handed out
     CHECK(ItemStore::Size() == 1);
 }
@@ -46,7 +46,7 @@ TEST_CASE("replace keeps the id, also for an absent one, and leaves the counter"
     CHECK(StoredText(a) == L"text");
     ItemStore::Replace(40, History, nullptr, L"forty");
     CHECK(StoredText(40) == L"forty");
-    CHECK(NextItemId == 2);
+    CHECK(g_nextItemId == 2);
 }
 
 TEST_CASE("swap exchanges whole contents, kinds included, and ids keep their places")
@@ -148,7 +148,7 @@ TEST_CASE("a string that cannot be copied leaves the store as it was and never a
     ItemStore::ResetForTests();
     ItemId kept = ItemStore::Insert(History, nullptr, L"kept");
     ItemId registered = ItemStore::Insert(Registered, L"name", L"text");
-    ItemId next = NextItemId;
+    ItemId next = g_nextItemId;
 
     SUBCASE("insert: the name fails, or the text")
     {
@@ -157,7 +157,7 @@ TEST_CASE("a string that cannot be copied leaves the store as it was and never a
             SetStringCopyFailureForTests(copies);
             CHECK(ItemStore::Insert(History, L"n", L"a huge capture") == 0);
             SetStringCopyFailureForTests(-1);
-            CHECK(NextItemId == next);
+            CHECK(g_nextItemId == next);
         }
     }
     SUBCASE("replace: the entry keeps its old contents")
