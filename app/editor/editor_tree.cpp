@@ -4,7 +4,7 @@
 // entries above it, and Up/Down exchange contents between two ids instead of moving ids.
 #include <windowsx.h>
 #include "editor/editor_internal.h"
-#include "recall/recall.h"
+#include "recall/label.h"
 #include "res/resource.h"
 #include "state/ini_data.h"
 

@@ -1,6 +1,7 @@
 // Capture and recall: clipboard, copy-history capture, triggers, popup menu and paste.
 #pragma once
 #include <windows.h>
+#include "recall/label.h"
 
 // Timers and the hotkey of the hub window that recall owns; the hub's router hands their
 // messages to OnDoubleTapTimer, OnClipboardChainTimer and OnHotKey.
@@ -44,11 +45,6 @@ struct FocusSnapshotRecord {
     POINT menuPoint;
 };
 extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
-#define ITEM_LABEL_CHARS 60                // room of every label buffer
-// The label prefixes in the order of the menu: "0".."9", then "a".."t".
-extern const WCHAR LabelPrefixes[];
-#define LABEL_PREFIX_COUNT 30
-void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars);
 void ShowPopupMenu(HWND owner);
 // TRUE from the start of ShowPopupMenu to its end, the paste included.
 BOOL PopupOperationRunning();
