@@ -60,7 +60,7 @@ struct OwnKeysState {
     int pendingCtrl;  // Ctrl events sent and not yet seen back
     DWORD sentAt;     // tick count of the last sending
 };
-extern OwnKeysState g_ownKeys;  // of g_mainWindow's thread
+extern OwnKeysState g_ownKeys;  // of the hub's thread
 #define OWN_KEYS_WAIT_MS 2000
 void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now);
 // TRUE when the event is one of the program's own and is to be ignored.
