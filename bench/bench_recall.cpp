@@ -32,14 +32,6 @@ static double Now()
     return 1000.0 * counter.QuadPart / frequency.QuadPart;
 }
 
-static void FillPrefixes()
-{
-    for (int i = 0; i < 30; i++) {
-        LabelPrefixTable[i][0] = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
-        LabelPrefixTable[i][1] = 0;
-    }
-}
-
 // 200 characters that share all but their last digits: the comparison runs to the end.
 static std::wstring LongText(int n)
 {
@@ -613,8 +605,7 @@ static void BenchBurstCapture()
 int main()
 {
     printf("bench_recall: the %s build\n", BuildArchitecture());
-    AppInstance = GetModuleHandleW(nullptr);
-    FillPrefixes();
+    g_appInstance = GetModuleHandleW(nullptr);
     BenchCapture();
     BenchMenu();
     BenchHook();

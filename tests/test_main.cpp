@@ -6,7 +6,7 @@
 
 int main(int argc, char **argv)
 {
-    AppInstance = GetModuleHandleW(nullptr);
+    g_appInstance = GetModuleHandleW(nullptr);
     // A test may start a copy of itself with "child NAME ..." to play a second process.
     if (argc >= 3 && lstrcmpA(argv[1], "child") == 0)
         return RunTestChild(argc - 2, argv + 2);

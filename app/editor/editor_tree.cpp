@@ -3,51 +3,46 @@
 // first, and every command keeps it so: new entries take the largest id, a paste renumbers the
 // entries above it, and Up/Down exchange contents between two ids instead of moving ids.
 #include <windowsx.h>
-#include "editor/editor.h"
-#include "recall/recall.h"
+#include "editor/editor_internal.h"
+#include "recall/label.h"
 #include "res/resource.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
-
-EditorClipboardRecord EditorClipboard = {-1, nullptr, nullptr};
-int TreeDragging;
-HTREEITEM DragItem;
 
 // What the rename box showed when it opened: ending with that same text keeps the stored name,
 // which the box may have cut short.
-static WCHAR *LabelEditShown;
+static WCHAR *g_labelEditShown;
 // The selected entry as it left the store, until an entry of the same kind and text comes back
 // (a capture moves a copied text to the newest place that way): the tree item then follows it.
-static HTREEITEM LostItem;
-static ItemKind LostKind;
-static WCHAR *LostText;
-static BOOL SyncPosted;  // a WM_EDITOR_SYNC is on its way
-static BOOL TreeSyncing;  // the tree is being rebuilt: its selection notifications change nothing
+static HTREEITEM g_lostItem;
+static ItemKind g_lostKind;
+static WCHAR *g_lostText;
+static BOOL g_syncPosted;  // a WM_EDITOR_SYNC is on its way
+static BOOL g_treeSyncing;  // the tree is being rebuilt: its selection notifications change nothing
 
 #define LABEL_ROOM 260  // enough for any label the tree holds, typed ones included
 
 static WCHAR *CopyEditText()
 {
-    int length = TextEdit ? GetWindowTextLengthW(TextEdit) : 0;
+    int length = g_editor.textEdit ? GetWindowTextLengthW(g_editor.textEdit) : 0;
     WCHAR *text = (WCHAR *)GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 2 * length + 2);
     if (text && length > 0)
-        GetWindowTextW(TextEdit, text, length + 1);
+        GetWindowTextW(g_editor.textEdit, text, length + 1);
     return text;
 }
 
 static BOOL TreeHasFocus()
 {
-    return EditorTree && GetFocus() == EditorTree;
+    return g_editor.tree && GetFocus() == g_editor.tree;
 }
 
 static HTREEITEM TreeNext(HTREEITEM item, UINT relation)
 {
-    return (HTREEITEM)SendMessageW(EditorTree, TVM_GETNEXTITEM, relation, (LPARAM)item);
+    return (HTREEITEM)SendMessageW(g_editor.tree, TVM_GETNEXTITEM, relation, (LPARAM)item);
 }
 
 static HTREEITEM SelectedItem()
 {
-    return EditorTree ? TreeNext(nullptr, TVGN_CARET) : nullptr;
+    return g_editor.tree ? TreeNext(nullptr, TVGN_CARET) : nullptr;
 }
 
 static LPARAM TreeItemParam(HTREEITEM item)
@@ -55,7 +50,7 @@ static LPARAM TreeItemParam(HTREEITEM item)
     TVITEMW tv = {};
     tv.mask = TVIF_PARAM;
     tv.hItem = item;
-    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv);
     return tv.lParam;
 }
 
@@ -65,7 +60,7 @@ static void SetTreeItemParam(HTREEITEM item, LPARAM param)
     tv.mask = TVIF_PARAM;
     tv.hItem = item;
     tv.lParam = param;
-    SendMessageW(EditorTree, TVM_SETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_SETITEMW, 0, (LPARAM)&tv);
 }
 
 static void SetTreeItemText(HTREEITEM item, const WCHAR *label)
@@ -74,7 +69,7 @@ static void SetTreeItemText(HTREEITEM item, const WCHAR *label)
     tv.mask = TVIF_TEXT;
     tv.hItem = item;
     tv.pszText = (WCHAR *)label;
-    SendMessageW(EditorTree, TVM_SETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_SETITEMW, 0, (LPARAM)&tv);
 }
 
 static void TreeItemText(HTREEITEM item, WCHAR *label, int room)
@@ -85,11 +80,13 @@ static void TreeItemText(HTREEITEM item, WCHAR *label, int room)
     tv.hItem = item;
     tv.pszText = label;
     tv.cchTextMax = room;
-    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv);
 }
 
-static HTREEITEM InsertTreeItem(HTREEITEM parent, HTREEITEM after, const WCHAR *label, int image, LPARAM param)
+// The image is the node type's icon; what the item is, lParam says.
+static HTREEITEM InsertTreeItem(HTREEITEM parent, HTREEITEM after, const WCHAR *label, int nodeType, LPARAM param)
 {
+    int image = nodeType;
     TVINSERTSTRUCTW insert = {};
     insert.hParent = parent;
     insert.hInsertAfter = after;
@@ -99,12 +96,12 @@ static HTREEITEM InsertTreeItem(HTREEITEM parent, HTREEITEM after, const WCHAR *
     insert.item.iImage = image;
     insert.item.iSelectedImage = image;
     insert.item.lParam = param;
-    return (HTREEITEM)SendMessageW(EditorTree, TVM_INSERTITEMW, 0, (LPARAM)&insert);
+    return (HTREEITEM)SendMessageW(g_editor.tree, TVM_INSERTITEMW, 0, (LPARAM)&insert);
 }
 
 static void SelectTreeItem(HTREEITEM item)
 {
-    SendMessageW(EditorTree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
+    SendMessageW(g_editor.tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)item);
 }
 
 static void MakeTreeLabel(WCHAR label[ITEM_LABEL_CHARS], const WCHAR *source)
@@ -114,11 +111,12 @@ static void MakeTreeLabel(WCHAR label[ITEM_LABEL_CHARS], const WCHAR *source)
 
 void FillEditorTree()
 {
-    if (!EditorTree)
+    if (!g_editor.tree)
         return;
     HTREEITEM groups[2];
-    groups[History] = InsertTreeItem(TVI_ROOT, TVI_LAST, L"コピー履歴", NODE_HISTORY_GROUP, 0);
-    groups[Registered] = InsertTreeItem(TVI_ROOT, TVI_LAST, L"登録データ", NODE_REGISTERED_GROUP, 0);
+    groups[History] = InsertTreeItem(TVI_ROOT, TVI_LAST, L"コピー履歴", NODE_HISTORY_GROUP, GROUP_NODE_PARAM(History));
+    groups[Registered] =
+        InsertTreeItem(TVI_ROOT, TVI_LAST, L"登録データ", NODE_REGISTERED_GROUP, GROUP_NODE_PARAM(Registered));
     const ItemMap &items = ItemStore::Items();
     for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it) {
         const Item &entry = it->second;
@@ -132,24 +130,25 @@ void FillEditorTree()
 
 BOOL ClassifyTreeItem(HTREEITEM item, ItemId *id, ItemKind *kind, int *nodeType)
 {
-    if (!item || !EditorTree) {
+    if (!item || !g_editor.tree) {
         *nodeType = NODE_NONE;
         return FALSE;
     }
     TVITEMW tv = {};
-    tv.mask = TVIF_IMAGE;
+    tv.mask = TVIF_PARAM;
     tv.hItem = item;
-    if (!SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv)) {
+    if (!SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv)) {
         *nodeType = NODE_NONE;
         return FALSE;
     }
-    *nodeType = tv.iImage;
-    if (tv.iImage != NODE_ENTRY) {
+    if (tv.lParam == GROUP_NODE_PARAM(History) || tv.lParam == GROUP_NODE_PARAM(Registered)) {
         *id = 0;
-        *kind = tv.iImage - 1;
+        *kind = (ItemKind)(-1 - tv.lParam);
+        *nodeType = *kind == History ? NODE_HISTORY_GROUP : NODE_REGISTERED_GROUP;
         return TRUE;
     }
-    *id = (ItemId)TreeItemParam(item);
+    *nodeType = NODE_ENTRY;
+    *id = (ItemId)tv.lParam;
     if (*id == 0)
         return FALSE;
     *kind = ItemStore::KindOf(*id);
@@ -206,9 +205,9 @@ void CommitEditPane()
 
 static void SetCommandState(HMENU menu, int toolbarCommand, int menuCommand, BOOL enabled)
 {
-    if (EditorToolbar &&
-        (SendMessageW(EditorToolbar, TB_ISBUTTONENABLED, toolbarCommand, 0) != 0) != (enabled != FALSE))
-        SendMessageW(EditorToolbar, TB_ENABLEBUTTON, toolbarCommand, MAKELONG(enabled ? TRUE : FALSE, 0));
+    if (g_editor.toolbar &&
+        (SendMessageW(g_editor.toolbar, TB_ISBUTTONENABLED, toolbarCommand, 0) != 0) != (enabled != FALSE))
+        SendMessageW(g_editor.toolbar, TB_ENABLEBUTTON, toolbarCommand, MAKELONG(enabled ? TRUE : FALSE, 0));
     if (menu) {
         MENUITEMINFOW info = {};
         info.cbSize = sizeof(info);
@@ -229,11 +228,11 @@ void UpdateEditorCommands(HMENU menu)
         onEntry = nodeType == NODE_ENTRY;
         cutCopyDelete = up = onEntry;
         add = TRUE;
-        paste = EditorClipboard.kind != -1;
+        paste = g_editor.clipboard.kind != -1;
     } else {
         DWORD start = 0, end = 0;
-        if (TextEdit)
-            SendMessageW(TextEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+        if (g_editor.textEdit)
+            SendMessageW(g_editor.textEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
         cutCopyDelete = start != end;
         up = add = FALSE;
         // Asking costs nothing; opening the clipboard could wait for another program.
@@ -272,7 +271,7 @@ void EditorAdd()
     if (id == 0)
         return;  // no memory for the strings: the store is as it was
     HTREEITEM added = InsertTreeItem(group, TVI_FIRST, text, NODE_ENTRY, id);
-    SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
+    SendMessageW(g_editor.tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
     SelectTreeItem(added);
 }
 
@@ -291,21 +290,21 @@ void EditorDelete(HTREEITEM item)
         ItemStore::Erase(id);
     // A pending edit belonged to the entry that goes now; the selection the tree moves on to
     // must not receive it.
-    if (item == SelectedItem() && TextEdit)
-        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
-    if (item == DragItem)
-        DragItem = nullptr;
-    SendMessageW(EditorTree, TVM_DELETEITEM, 0, (LPARAM)item);
+    if (item == SelectedItem() && g_editor.textEdit)
+        SendMessageW(g_editor.textEdit, EM_SETMODIFY, FALSE, 0);
+    if (item == g_editor.dragItem)
+        g_editor.dragItem = nullptr;
+    SendMessageW(g_editor.tree, TVM_DELETEITEM, 0, (LPARAM)item);
 }
 
 void EmptyEditorClipboard()
 {
-    if (EditorClipboard.text)
-        GlobalFree(EditorClipboard.text);
-    if (EditorClipboard.name)
-        GlobalFree(EditorClipboard.name);
-    EditorClipboard.text = EditorClipboard.name = nullptr;
-    EditorClipboard.kind = -1;
+    if (g_editor.clipboard.text)
+        GlobalFree(g_editor.clipboard.text);
+    if (g_editor.clipboard.name)
+        GlobalFree(g_editor.clipboard.name);
+    g_editor.clipboard.text = g_editor.clipboard.name = nullptr;
+    g_editor.clipboard.kind = -1;
 }
 
 void EditorCopy(HTREEITEM item)
@@ -315,22 +314,22 @@ void EditorCopy(HTREEITEM item)
     if (!TreeHasFocus() || !TreeItemEntry(item, &id, &kind))
         return;
     EmptyEditorClipboard();
-    EditorClipboard.text = CopyEditText();
+    g_editor.clipboard.text = CopyEditText();
     if (kind == Registered) {
         // The full name, so that a paste into the registered group loses nothing of it.
-        EditorClipboard.name = GlobalStringCopy(ItemStore::Find(id)->name);
+        g_editor.clipboard.name = GlobalStringCopy(ItemStore::Find(id)->name);
     } else {
         // A copy-history entry has no name: pasted as a registered entry it is named after its label.
         WCHAR label[LABEL_ROOM];
         TreeItemText(item, label, LABEL_ROOM);
-        EditorClipboard.name = GlobalStringCopy(label);
+        g_editor.clipboard.name = GlobalStringCopy(label);
     }
-    EditorClipboard.kind = kind;
+    g_editor.clipboard.kind = kind;
 }
 
 int EditorPaste(HTREEITEM target)
 {
-    if (!TreeHasFocus() || !target || EditorClipboard.kind == -1)
+    if (!TreeHasFocus() || !target || g_editor.clipboard.kind == -1)
         return 0;
     HTREEITEM parent = TreeNext(target, TVGN_PARENT);
     HTREEITEM before = TreeNext(target, TVGN_PREVIOUS);
@@ -340,8 +339,8 @@ int EditorPaste(HTREEITEM target)
     // A target entry that has left the store takes nothing: a drop then deletes nothing either.
     if (!ClassifyTreeItem(target, &targetId, &kind, &nodeType))
         return 0;
-    const WCHAR *text = EditorClipboard.text ? EditorClipboard.text : L"";
-    const WCHAR *name = EditorClipboard.name ? EditorClipboard.name : L"";
+    const WCHAR *text = g_editor.clipboard.text ? g_editor.clipboard.text : L"";
+    const WCHAR *name = g_editor.clipboard.name ? g_editor.clipboard.name : L"";
     WCHAR label[ITEM_LABEL_CHARS];
     ItemId id = 0;
     if (kind == History) {
@@ -370,7 +369,7 @@ int EditorPaste(HTREEITEM target)
                 SetTreeItemParam(s, moved);
         }
     }
-    SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
+    SendMessageW(g_editor.tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)group);
     SelectTreeItem(pasted);
     return 1;
 }
@@ -398,20 +397,20 @@ static void MoveSelectedEntry(BOOL up)
     }
     // A pending edit goes into the entry it was typed for before anything moves; the
     // selection notifications of the delete below then find nothing pending.
-    if (TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
-        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+    if (g_editor.textEdit && SendMessageW(g_editor.textEdit, EM_GETMODIFY, 0, 0)) {
+        SendMessageW(g_editor.textEdit, EM_SETMODIFY, FALSE, 0);
         CommitTreeItem(item, nullptr);
     }
-    SendMessageW(EditorTree, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(g_editor.tree, WM_SETREDRAW, FALSE, 0);
     ItemStore::Swap(a, b);
-    SendMessageW(EditorTree, TVM_DELETEITEM, 0, (LPARAM)item);
+    SendMessageW(g_editor.tree, TVM_DELETEITEM, 0, (LPARAM)item);
     SetTreeItemParam(neighbour, a);
     const Item *moved = ItemStore::Find(b);
     WCHAR label[ITEM_LABEL_CHARS];
     MakeTreeLabel(label, moved ? (kind == History ? moved->text : moved->name) : L"");
     HTREEITEM placed = InsertTreeItem(parent, after, label, NODE_ENTRY, b);
     SelectTreeItem(placed);
-    SendMessageW(EditorTree, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(g_editor.tree, WM_SETREDRAW, TRUE, 0);
 }
 
 void EditorMoveUp()
@@ -433,9 +432,9 @@ static void CutSelectedEntry()
 
 static void ForgetLabelEditShown()
 {
-    if (LabelEditShown)
-        GlobalFree(LabelEditShown);
-    LabelEditShown = nullptr;
+    if (g_labelEditShown)
+        GlobalFree(g_labelEditShown);
+    g_labelEditShown = nullptr;
 }
 
 static WCHAR *CopyWindowText(HWND window)
@@ -457,12 +456,12 @@ static LRESULT OnBeginLabelEdit(NMTVDISPINFOW *info)
     if (nodeType != NODE_ENTRY)
         return 1;
     ForgetLabelEditShown();
-    HWND edit = (HWND)SendMessageW(EditorTree, TVM_GETEDITCONTROL, 0, 0);
+    HWND edit = (HWND)SendMessageW(g_editor.tree, TVM_GETEDITCONTROL, 0, 0);
     const Item *entry = ItemStore::Find(id);
     if (edit && entry && kind == Registered) {
         SetWindowTextW(edit, entry->name);
         SendMessageW(edit, EM_SETSEL, 0, -1);
-        LabelEditShown = CopyWindowText(edit);
+        g_labelEditShown = CopyWindowText(edit);
     }
     UpdateEditorCommands(nullptr);
     return 0;
@@ -482,31 +481,31 @@ static void OnEndLabelEdit(NMTVDISPINFOW *info)
     // A cancelled edit carries no text and leaves the name as it was; so does the unchanged
     // text of the box, which may hold only the start of a very long name.
     const WCHAR *typed = info->item.pszText;
-    if (typed && LabelEditShown && SameUnits(typed, LabelEditShown))
+    if (typed && g_labelEditShown && SameUnits(typed, g_labelEditShown))
         typed = nullptr;
     ForgetLabelEditShown();
     CommitTreeItem(info->item.hItem, typed);
-    if (info->item.hItem == SelectedItem() && TextEdit)
-        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+    if (info->item.hItem == SelectedItem() && g_editor.textEdit)
+        SendMessageW(g_editor.textEdit, EM_SETMODIFY, FALSE, 0);
     // Changes of the store that waited for the edit to end.
-    if (EditorWindow)
-        PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0);
+    if (g_editor.window)
+        PostMessageW(g_editor.window, WM_EDITOR_SYNC, 0, 0);
 }
 
 static void ForgetLostEntry()
 {
-    if (LostText)
-        GlobalFree(LostText);
-    LostText = nullptr;
-    LostItem = nullptr;
+    if (g_lostText)
+        GlobalFree(g_lostText);
+    g_lostText = nullptr;
+    g_lostItem = nullptr;
 }
 
 static void OnSelChanging(NMTREEVIEWW *info)
 {
-    if (TreeSyncing)
+    if (g_treeSyncing)
         return;
-    if (TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
-        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+    if (g_editor.textEdit && SendMessageW(g_editor.textEdit, EM_GETMODIFY, 0, 0)) {
+        SendMessageW(g_editor.textEdit, EM_SETMODIFY, FALSE, 0);
         // The old item is still the caret here, and the pane still shows its text.
         CommitTreeItem(info->itemOld.hItem, nullptr);
     }
@@ -514,39 +513,41 @@ static void OnSelChanging(NMTREEVIEWW *info)
 
 static void OnSelChanged(NMTREEVIEWW *info)
 {
-    if (TreeSyncing)
+    if (g_treeSyncing)
         return;
     ForgetLostEntry();
-    if (!TextEdit)
+    if (!g_editor.textEdit)
         return;
-    SetWindowTextW(TextEdit, L"");
+    SetWindowTextW(g_editor.textEdit, L"");
     ItemId id = 0;
     ItemKind kind = -1;
     int nodeType;
     ClassifyTreeItem(info->itemNew.hItem, &id, &kind, &nodeType);
     if (nodeType != NODE_ENTRY) {
-        EnableWindow(TextEdit, FALSE);
+        EnableWindow(g_editor.textEdit, FALSE);
         return;
     }
-    EnableWindow(TextEdit, TRUE);
-    ItemStore::ShowText(TextEdit, id);
+    EnableWindow(g_editor.textEdit, TRUE);
+    const Item *entry = ItemStore::Find(id);
+    if (entry)
+        SetWindowTextW(g_editor.textEdit, entry->text);
 }
 
 static void OnBeginDrag(HWND window, NMTREEVIEWW *info)
 {
-    DragItem = info->itemNew.hItem;
-    if (!DragItem)
+    g_editor.dragItem = info->itemNew.hItem;
+    if (!g_editor.dragItem)
         return;
-    SelectTreeItem(DragItem);
+    SelectTreeItem(g_editor.dragItem);
     ItemId id = 0;
     ItemKind kind = -1;
-    if (!TreeItemEntry(DragItem, &id, &kind)) {
-        DragItem = nullptr;
+    if (!TreeItemEntry(g_editor.dragItem, &id, &kind)) {
+        g_editor.dragItem = nullptr;
         return;
     }
     SetCapture(window);
-    TreeDragging = 1;
-    EditorCopy(DragItem);
+    g_editor.treeDragging = 1;
+    EditorCopy(g_editor.dragItem);
 }
 
 static void OnTreeKeyDown(NMTVKEYDOWN *info)
@@ -573,10 +574,10 @@ static void OnTreeKeyDown(NMTVKEYDOWN *info)
             EditorPaste(SelectedItem());
         break;
     case VK_F2:
-        SendMessageW(EditorTree, TVM_EDITLABELW, 0, (LPARAM)SelectedItem());
+        SendMessageW(g_editor.tree, TVM_EDITLABELW, 0, (LPARAM)SelectedItem());
         break;
     case VK_F6:
-        SetFocus(TextEdit);
+        SetFocus(g_editor.textEdit);
         break;
     }
 }
@@ -621,28 +622,28 @@ void OnEditorCommand(HWND window, WPARAM wParam, LPARAM)
         if (tree)
             CutSelectedEntry();
         else
-            SendMessageW(TextEdit, WM_CUT, 0, 0);
+            SendMessageW(g_editor.textEdit, WM_CUT, 0, 0);
         break;
     case IDT_COPY:
     case IDM_EDITOR_COPY:
         if (tree)
             EditorCopy(SelectedItem());
         else
-            SendMessageW(TextEdit, WM_COPY, 0, 0);
+            SendMessageW(g_editor.textEdit, WM_COPY, 0, 0);
         break;
     case IDT_PASTE:
     case IDM_EDITOR_PASTE:
         if (tree)
             EditorPaste(SelectedItem());
         else
-            SendMessageW(TextEdit, WM_PASTE, 0, 0);
+            SendMessageW(g_editor.textEdit, WM_PASTE, 0, 0);
         break;
     case IDT_DELETE:
     case IDM_EDITOR_DELETE:
         if (tree)
             EditorDelete(SelectedItem());
         else
-            SendMessageW(TextEdit, WM_CLEAR, 0, 0);
+            SendMessageW(g_editor.textEdit, WM_CLEAR, 0, 0);
         break;
     case IDT_ADD:
     case IDM_EDITOR_ADD:
@@ -661,15 +662,15 @@ void OnEditorCommand(HWND window, WPARAM wParam, LPARAM)
 
 static HTREEITEM TreeItemAtScreen(POINT point)
 {
-    ScreenToClient(EditorTree, &point);
+    ScreenToClient(g_editor.tree, &point);
     TVHITTESTINFO hit = {};
     hit.pt = point;
-    return (HTREEITEM)SendMessageW(EditorTree, TVM_HITTEST, 0, (LPARAM)&hit);
+    return (HTREEITEM)SendMessageW(g_editor.tree, TVM_HITTEST, 0, (LPARAM)&hit);
 }
 
 void OnEditorContextMenu(HWND window, WPARAM, LPARAM lParam)
 {
-    if (!EditorTree)
+    if (!g_editor.tree)
         return;
     POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     HTREEITEM item = TreeItemAtScreen(point);
@@ -681,7 +682,7 @@ void OnEditorContextMenu(HWND window, WPARAM, LPARAM lParam)
 
 static void SetDragCursor(int id)
 {
-    SetCursor((HCURSOR)LoadImageW(AppInstance, MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+    SetCursor((HCURSOR)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
 }
 
 static HTREEITEM TreeItemAtCursor()
@@ -693,7 +694,7 @@ static HTREEITEM TreeItemAtCursor()
 
 void TrackTreeDrag(HWND)
 {
-    if (!TreeDragging || !EditorTree)
+    if (!g_editor.treeDragging || !g_editor.tree)
         return;
     HTREEITEM item = TreeItemAtCursor();
     if (!item) {
@@ -706,23 +707,23 @@ void TrackTreeDrag(HWND)
 
 void DropTreeDrag(HWND)
 {
-    if (!TreeDragging)
+    if (!g_editor.treeDragging)
         return;
     ReleaseCapture();
     SetCursor(LoadCursorW(nullptr, IDC_ARROW));
-    TreeDragging = 0;
-    if (!EditorTree)
+    g_editor.treeDragging = 0;
+    if (!g_editor.tree)
         return;
     HTREEITEM item = TreeItemAtCursor();
     if (!item)
         return;
     SelectTreeItem(item);
-    if (EditorPaste(item) == 1 && GetKeyState(VK_CONTROL) >= 0 && DragItem)
-        EditorDelete(DragItem);
-    DragItem = nullptr;
+    if (EditorPaste(item) == 1 && GetKeyState(VK_CONTROL) >= 0 && g_editor.dragItem)
+        EditorDelete(g_editor.dragItem);
+    g_editor.dragItem = nullptr;
     // Changes of the store that waited for the drag to end.
-    if (EditorWindow)
-        PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0);
+    if (g_editor.window)
+        PostMessageW(g_editor.window, WM_EDITOR_SYNC, 0, 0);
 }
 
 // The newest entry after id of the same kind and text, or 0: where a capture has already put
@@ -741,7 +742,7 @@ static ItemId NewerTwin(ItemId id, const Item *entry)
 // that it runs after the change has finished.
 static void OnStoreChange(int change, ItemId id)
 {
-    if (!EditorWindow || !EditorTree)
+    if (!g_editor.window || !g_editor.tree)
         return;
     HTREEITEM selected = SelectedItem();
     if (change == ITEM_ERASING && selected && (ItemId)TreeItemParam(selected) == id) {
@@ -752,20 +753,20 @@ static void OnStoreChange(int change, ItemId id)
             // The capture added the text again before erasing this copy.
             SetTreeItemParam(selected, twin);
         } else if (entry) {
-            LostText = GlobalStringCopy(entry->text);
-            LostKind = entry->kind;
-            LostItem = LostText ? selected : nullptr;
+            g_lostText = GlobalStringCopy(entry->text);
+            g_lostKind = entry->kind;
+            g_lostItem = g_lostText ? selected : nullptr;
         }
-    } else if (change == ITEM_ADDED && LostText && selected == LostItem) {
+    } else if (change == ITEM_ADDED && g_lostText && selected == g_lostItem) {
         const Item *entry = ItemStore::Find(id);
-        if (entry && entry->kind == LostKind && SameUnits(entry->text, LostText)) {
+        if (entry && entry->kind == g_lostKind && SameUnits(entry->text, g_lostText)) {
             // The pane's pending text now goes to the entry's new id.
             SetTreeItemParam(selected, id);
             ForgetLostEntry();
         }
     }
-    if (!SyncPosted && PostMessageW(EditorWindow, WM_EDITOR_SYNC, 0, 0))
-        SyncPosted = TRUE;
+    if (!g_syncPosted && PostMessageW(g_editor.window, WM_EDITOR_SYNC, 0, 0))
+        g_syncPosted = TRUE;
 }
 
 void WatchStoreForEditor(BOOL watch)
@@ -773,7 +774,7 @@ void WatchStoreForEditor(BOOL watch)
     ItemStore::SetWatcher(watch ? OnStoreChange : nullptr);
     ForgetLostEntry();
     ForgetLabelEditShown();
-    SyncPosted = FALSE;
+    g_syncPosted = FALSE;
 }
 
 // The entries of a group node, top to bottom, against the store's entries of that kind, newest first.
@@ -802,9 +803,9 @@ static HTREEITEM FindEntryItem(HTREEITEM group, ItemId id)
 
 void SyncEditorTree()
 {
-    SyncPosted = FALSE;
+    g_syncPosted = FALSE;
     // A rename or a drag holds tree items; they end by asking again.
-    if (!EditorTree || TreeDragging || SendMessageW(EditorTree, TVM_GETEDITCONTROL, 0, 0))
+    if (!g_editor.tree || g_editor.treeDragging || SendMessageW(g_editor.tree, TVM_GETEDITCONTROL, 0, 0))
         return;
     HTREEITEM groups[2] = {TreeNext(nullptr, TVGN_ROOT), nullptr};
     groups[1] = groups[0] ? TreeNext(groups[0], TVGN_NEXT) : nullptr;
@@ -818,21 +819,21 @@ void SyncEditorTree()
     int selectedGroup = selected == groups[0] ? 0 : selected == groups[1] ? 1 : -1;
     BOOL expanded[2];
     for (int g = 0; g < 2; g++)
-        expanded[g] = (SendMessageW(EditorTree, TVM_GETITEMSTATE, (WPARAM)groups[g], TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
+        expanded[g] = (SendMessageW(g_editor.tree, TVM_GETITEMSTATE, (WPARAM)groups[g], TVIS_EXPANDED) & TVIS_EXPANDED) != 0;
     HTREEITEM top = TreeNext(nullptr, TVGN_FIRSTVISIBLE);
     ItemId topId = top ? (ItemId)TreeItemParam(top) : 0;
 
     // The pane keeps its text and its pending state: only the tree is made again.
-    TreeSyncing = TRUE;
-    SendMessageW(EditorTree, WM_SETREDRAW, FALSE, 0);
-    SendMessageW(EditorTree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
+    g_treeSyncing = TRUE;
+    SendMessageW(g_editor.tree, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(g_editor.tree, TVM_DELETEITEM, 0, (LPARAM)TVI_ROOT);
     FillEditorTree();
     groups[0] = TreeNext(nullptr, TVGN_ROOT);
     groups[1] = groups[0] ? TreeNext(groups[0], TVGN_NEXT) : nullptr;
     HTREEITEM select = nullptr;
     for (int g = 0; g < 2 && groups[g]; g++) {
         if (expanded[g])
-            SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)groups[g]);
+            SendMessageW(g_editor.tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)groups[g]);
         if (selectedGroup == g)
             select = groups[g];
         else if (!select && nodeType == NODE_ENTRY)
@@ -840,12 +841,12 @@ void SyncEditorTree()
     }
     if (select)
         SelectTreeItem(select);
-    for (int g = 0; g < 2 && groups[g] && topId; g++) {
+    for (int g = 0; g < 2 && groups[g] && topId > 0; g++) {  // only an entry on top is looked for again
         HTREEITEM first = FindEntryItem(groups[g], topId);
         if (first)
-            SendMessageW(EditorTree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)first);
+            SendMessageW(g_editor.tree, TVM_SELECTITEM, TVGN_FIRSTVISIBLE, (LPARAM)first);
     }
-    SendMessageW(EditorTree, WM_SETREDRAW, TRUE, 0);
-    TreeSyncing = FALSE;
+    SendMessageW(g_editor.tree, WM_SETREDRAW, TRUE, 0);
+    g_treeSyncing = FALSE;
     UpdateEditorCommands(nullptr);
 }

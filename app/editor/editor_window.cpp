@@ -2,21 +2,11 @@
 // right, a 4-pixel splitter gap between them, a toolbar and a menu bar on top. This file owns
 // the window, its children, the layout, the splitter and the remembered placement; the tree's
 // content and every command live in editor_tree.cpp.
-#include "editor/editor.h"
+#include "editor/editor_internal.h"
 #include "res/resource.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
 
-HWND EditorWindow;
-HWND EditorToolbar;
-HWND EditorTree;
-HWND TextPane;
-HWND TextEdit;
-HIMAGELIST TreeImageList;
-WNDPROC TextEditPrevProc;
-int SplitterDragging;
-RECT *SplitterOutline;
-HWND EditorFocus;
+EditorState g_editor;
 
 #define SPLITTER_GAP 4
 #define TOOLBAR_BUTTONS 10
@@ -37,20 +27,54 @@ static const TBBUTTON ToolbarButtons[TOOLBAR_BUTTONS] = {
 // CreateToolbarEx is told sizeof(TBBUTTON): the layout of this architecture (bReserved grows on x64).
 static_assert(sizeof(TBBUTTON) == (sizeof(void *) == 8 ? 32 : 20), "TBBUTTON as the platform lays it out");
 
-HWND OpenEditorWindow()
+static BOOL RegisterClassOf(HINSTANCE instance, const WCHAR *name, WNDPROC procedure, HICON icon, LPCWSTR cursor,
+                            int brushColour, const WCHAR *menu)
+{
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = icon;
+    windowClass.hCursor = (HCURSOR)LoadImageW(nullptr, cursor, IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED);
+    windowClass.hbrBackground = (HBRUSH)(INT_PTR)(brushColour + 1);
+    windowClass.lpszMenuName = menu;
+    windowClass.lpszClassName = name;
+    return RegisterClassExW(&windowClass) != 0;
+}
+
+BOOL RegisterEditorClasses(HINSTANCE instance)
+{
+    HICON icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED);
+    if (!RegisterClassOf(instance, EDITOR_CLASS, EditorWindowProc, icon, IDC_SIZEWE, COLOR_BTNFACE,
+                         MAKEINTRESOURCEW(IDM_EDITOR)))
+        return FALSE;
+    return RegisterClassOf(instance, EDITOR_PANE_CLASS, TextPaneProc, nullptr, IDC_ARROW, COLOR_WINDOW, nullptr);
+}
+
+static void ShowEditorError(UINT textId)
+{
+    WCHAR text[128];
+    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 128) <= 0)
+        text[0] = 0;
+    MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONERROR);
+}
+
+HWND OpenEditorWindow(HWND hub)
 {
     HWND existing = FindWindowW(EDITOR_CLASS, EDITOR_TITLE);
     if (existing) {
         if (IsIconic(existing))
             ShowWindow(existing, SW_RESTORE);
         SetForegroundWindow(existing);
-        MessageBoxW(nullptr, L"「編集」ウインドウは、既に作成されています。", L"tavo", MB_ICONERROR);
+        ShowEditorError(IDS_EDITOR_ALREADY_OPEN);
         return nullptr;
     }
+    g_editor.hub = hub;
     HWND window = CreateWindowExW(0, EDITOR_CLASS, EDITOR_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, AppInstance, nullptr);
+                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!window) {
-        MessageBoxW(nullptr, L"データ編集ウインドウの作成に失敗しました。", L"tavo", MB_ICONERROR);
+        ShowEditorError(IDS_EDITOR_NOT_CREATED);
         return nullptr;
     }
     if (g_ini.editorPlacement.showCmd == 0) {
@@ -66,41 +90,41 @@ HWND OpenEditorWindow()
 
 static void CreateEditorToolbar(HWND window)
 {
-    EditorToolbar = CreateToolbarEx(window, WS_CHILD | CCS_TOP, IDC_EDITOR_TOOLBAR, TOOLBAR_IMAGES, AppInstance,
+    g_editor.toolbar = CreateToolbarEx(window, WS_CHILD | CCS_TOP, IDC_EDITOR_TOOLBAR, TOOLBAR_IMAGES, GetModuleHandleW(nullptr),
                                     IDB_TOOLBAR, ToolbarButtons, TOOLBAR_BUTTONS, 30, 16, 0, 0, sizeof(TBBUTTON));
-    if (!EditorToolbar)
+    if (!g_editor.toolbar)
         return;
-    SetWindowLongW(EditorToolbar, GWL_STYLE, GetWindowLongW(EditorToolbar, GWL_STYLE) | TBSTYLE_FLAT);
+    SetWindowLongW(g_editor.toolbar, GWL_STYLE, GetWindowLongW(g_editor.toolbar, GWL_STYLE) | TBSTYLE_FLAT);
     HWND tips = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, AppInstance, nullptr);
+                                CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, GetModuleHandleW(nullptr), nullptr);
     for (int i = 0; i < TOOLBAR_BUTTONS; i++) {
         TOOLINFOW tool = {};
         tool.cbSize = TTTOOLINFOW_V2_SIZE;
         tool.uFlags = TTF_SUBCLASS;
-        tool.hwnd = EditorToolbar;
+        tool.hwnd = g_editor.toolbar;
         tool.uId = ToolbarButtons[i].idCommand;
-        SendMessageW(EditorToolbar, TB_GETITEMRECT, i, (LPARAM)&tool.rect);
-        tool.hinst = AppInstance;
+        SendMessageW(g_editor.toolbar, TB_GETITEMRECT, i, (LPARAM)&tool.rect);
+        tool.hinst = GetModuleHandleW(nullptr);
         // The string resource numbered like the command is the tooltip; separators have none.
         tool.lpszText = ToolbarButtons[i].idCommand ? MAKEINTRESOURCEW(ToolbarButtons[i].idCommand) : nullptr;
         if (tips)
             SendMessageW(tips, TTM_ADDTOOLW, 0, (LPARAM)&tool);
     }
-    SendMessageW(EditorToolbar, TB_SETTOOLTIPS, (WPARAM)tips, 0);
-    ShowWindow(EditorToolbar, SW_SHOW);
+    SendMessageW(g_editor.toolbar, TB_SETTOOLTIPS, (WPARAM)tips, 0);
+    ShowWindow(g_editor.toolbar, SW_SHOW);
 }
 
 static void CreateTreeImageList()
 {
-    TreeImageList = ImageList_Create(16, 16, ILC_COLOR16 | ILC_MASK, 0, 0);
-    if (!TreeImageList)
+    g_editor.imageList = ImageList_Create(16, 16, ILC_COLOR16 | ILC_MASK, 0, 0);
+    if (!g_editor.imageList)
         return;
-    ImageList_SetBkColor(TreeImageList, GetSysColor(COLOR_WINDOW));
+    ImageList_SetBkColor(g_editor.imageList, GetSysColor(COLOR_WINDOW));
     static const int icons[3] = {IDI_ENTRY, IDI_FOLDER, IDI_FOLDER};
     for (int i = 0; i < 3; i++) {
-        HICON icon = (HICON)LoadImageW(AppInstance, MAKEINTRESOURCEW(icons[i]), IMAGE_ICON, 16, 16, 0);
+        HICON icon = (HICON)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(icons[i]), IMAGE_ICON, 16, 16, 0);
         if (icon) {
-            ImageList_AddIcon(TreeImageList, icon);
+            ImageList_AddIcon(g_editor.imageList, icon);
             DestroyIcon(icon);
         }
     }
@@ -108,38 +132,38 @@ static void CreateTreeImageList()
 
 static LRESULT OnEditorCreate(HWND window)
 {
-    EditorWindow = window;
+    g_editor.window = window;
     CreateEditorToolbar(window);
     CreateTreeImageList();
-    EditorTree = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, nullptr,
+    g_editor.tree = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, nullptr,
                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT |
                                      TVS_EDITLABELS | TVS_SHOWSELALWAYS,
-                                 0, 0, 0, 0, window, (HMENU)IDC_EDITOR_TREE, AppInstance, nullptr);
-    if (EditorTree)
-        SendMessageW(EditorTree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)TreeImageList);
-    TextPane = CreateWindowExW(0, EDITOR_PANE_CLASS, nullptr, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, window,
-                               (HMENU)IDC_EDITOR_PANE, AppInstance, nullptr);
-    TextEdit = TextPane ? GetDlgItem(TextPane, IDC_EDITOR_TEXT) : nullptr;
+                                 0, 0, 0, 0, window, (HMENU)IDC_EDITOR_TREE, GetModuleHandleW(nullptr), nullptr);
+    if (g_editor.tree)
+        SendMessageW(g_editor.tree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)g_editor.imageList);
+    g_editor.pane = CreateWindowExW(0, EDITOR_PANE_CLASS, nullptr, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, window,
+                               (HMENU)IDC_EDITOR_PANE, GetModuleHandleW(nullptr), nullptr);
+    g_editor.textEdit = g_editor.pane ? GetDlgItem(g_editor.pane, IDC_EDITOR_TEXT) : nullptr;
     FillEditorTree();
     WatchStoreForEditor(TRUE);
-    SetFocus(EditorTree);
+    SetFocus(g_editor.tree);
     UpdateEditorCommands(nullptr);
     LayoutEditor(window);
-    EditorClipboard.kind = -1;
+    g_editor.clipboard.kind = -1;
     return 0;
 }
 
 void LayoutEditor(HWND window)
 {
-    if (EditorToolbar)
-        SendMessageW(EditorToolbar, WM_SIZE, 0, 0);
+    if (g_editor.toolbar)
+        SendMessageW(g_editor.toolbar, WM_SIZE, 0, 0);
     RECT client;
     GetClientRect(window, &client);
     int width = client.right, height = client.bottom;
     int top = 0;
-    if (EditorToolbar && IsWindowVisible(EditorToolbar)) {
+    if (g_editor.toolbar && IsWindowVisible(g_editor.toolbar)) {
         RECT bar;
-        GetWindowRect(EditorToolbar, &bar);
+        GetWindowRect(g_editor.toolbar, &bar);
         top = bar.bottom - bar.top;
     }
     // A width from a damaged ini.dat is clamped at load; the pane never gets a negative width.
@@ -148,10 +172,10 @@ void LayoutEditor(HWND window)
     if (paneWidth < 0)
         paneWidth = 0;
     HDWP batch = BeginDeferWindowPos(2);
-    if (batch && EditorTree)
-        batch = DeferWindowPos(batch, EditorTree, nullptr, 0, top, treeWidth, height - top, SWP_SHOWWINDOW);
-    if (batch && TextPane)
-        batch = DeferWindowPos(batch, TextPane, nullptr, treeWidth + SPLITTER_GAP, top, paneWidth, height - top,
+    if (batch && g_editor.tree)
+        batch = DeferWindowPos(batch, g_editor.tree, nullptr, 0, top, treeWidth, height - top, SWP_SHOWWINDOW);
+    if (batch && g_editor.pane)
+        batch = DeferWindowPos(batch, g_editor.pane, nullptr, treeWidth + SPLITTER_GAP, top, paneWidth, height - top,
                                SWP_SHOWWINDOW);
     if (batch)
         EndDeferWindowPos(batch);
@@ -168,7 +192,7 @@ int ClampSplitterX(int cursorX, const RECT &windowRect, int frameWidth)
 
 static BOOL OutlineIsZero()
 {
-    const RECT &r = SplitterOutline[0];
+    const RECT &r = g_editor.splitterOutline[0];
     return r.left == 0 && r.top == 0 && r.right == 0 && r.bottom == 0;
 }
 
@@ -178,35 +202,35 @@ static void DrawSplitterOutline(HDC dc)
     if (OutlineIsZero())
         return;
     for (int i = 0; i < 2; i++)
-        DrawFocusRect(dc, &SplitterOutline[i]);
+        DrawFocusRect(dc, &g_editor.splitterOutline[i]);
 }
 
 static void ReleaseSplitterOutline()
 {
-    if (SplitterOutline)
-        HeapFree(GetProcessHeap(), 0, SplitterOutline);
-    SplitterOutline = nullptr;
+    if (g_editor.splitterOutline)
+        HeapFree(GetProcessHeap(), 0, g_editor.splitterOutline);
+    g_editor.splitterOutline = nullptr;
 }
 
 static void TrackSplitter(HWND window)
 {
-    if (!SplitterOutline)
+    if (!g_editor.splitterOutline)
         return;
     POINT cursor;
     GetCursorPos(&cursor);
     RECT windowRect, treeRect = {};
     GetWindowRect(window, &windowRect);
-    if (EditorTree)
-        GetWindowRect(EditorTree, &treeRect);
+    if (g_editor.tree)
+        GetWindowRect(g_editor.tree, &treeRect);
     int x = ClampSplitterX(cursor.x, windowRect, GetSystemMetrics(SM_CXFRAME));
-    if (x - windowRect.left == SplitterOutline[0].left)
+    if (x - windowRect.left == g_editor.splitterOutline[0].left)
         return;
     HDC dc = GetWindowDC(window);
     if (!dc)
         return;
     DrawSplitterOutline(dc);
     for (int i = 0; i < 2; i++) {
-        RECT *r = &SplitterOutline[i];
+        RECT *r = &g_editor.splitterOutline[i];
         r->left = x - windowRect.left + i;
         r->top = treeRect.top - windowRect.top;
         r->right = r->left + 3;
@@ -218,14 +242,14 @@ static void TrackSplitter(HWND window)
 
 static void OnEditorLButtonDown(HWND window)
 {
-    if (GetForegroundWindow() != window || SplitterDragging)
+    if (GetForegroundWindow() != window || g_editor.splitterDragging)
         return;
-    if (!SplitterOutline)
-        SplitterOutline = (RECT *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * sizeof(RECT));
-    if (!SplitterOutline)
+    if (!g_editor.splitterOutline)
+        g_editor.splitterOutline = (RECT *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * sizeof(RECT));
+    if (!g_editor.splitterOutline)
         return;
     SetCapture(window);
-    SplitterDragging = 1;
+    g_editor.splitterDragging = 1;
     TrackSplitter(window);
     SetTimer(window, TIMER_SPLITTER, 1, nullptr);
 }
@@ -233,8 +257,8 @@ static void OnEditorLButtonDown(HWND window)
 static void EndSplitterDrag(HWND window)
 {
     KillTimer(window, TIMER_SPLITTER);
-    SplitterDragging = 0;
-    if (!SplitterOutline || OutlineIsZero()) {
+    g_editor.splitterDragging = 0;
+    if (!g_editor.splitterOutline || OutlineIsZero()) {
         ReleaseSplitterOutline();
         ReleaseCapture();
         return;
@@ -244,7 +268,7 @@ static void EndSplitterDrag(HWND window)
         DrawSplitterOutline(dc);
         ReleaseDC(window, dc);
     }
-    int width = SplitterOutline[0].left - GetSystemMetrics(SM_CXFRAME);
+    int width = g_editor.splitterOutline[0].left - GetSystemMetrics(SM_CXFRAME);
     ReleaseSplitterOutline();
     ReleaseCapture();
     g_ini.treeWidth = width;
@@ -258,7 +282,7 @@ static void CancelSplitterDragIfLost(HWND window)
     KillTimer(window, TIMER_SPLITTER);
     ReleaseSplitterOutline();
     ReleaseCapture();
-    SplitterDragging = 0;
+    g_editor.splitterDragging = 0;
     // A repaint, not a second focus rectangle, takes the outline away.
     InvalidateRect(window, nullptr, TRUE);
     UpdateWindow(window);
@@ -266,29 +290,29 @@ static void CancelSplitterDragIfLost(HWND window)
 
 static void OnEditorTimer(HWND window, WPARAM timerId)
 {
-    if (timerId == TIMER_SPLITTER && SplitterDragging)
+    if (timerId == TIMER_SPLITTER && g_editor.splitterDragging)
         CancelSplitterDragIfLost(window);
 }
 
 static void OnEditorMouseMove(HWND window)
 {
-    if (SplitterDragging)
+    if (g_editor.splitterDragging)
         TrackSplitter(window);
     TrackTreeDrag(window);
 }
 
 static void OnEditorLButtonUp(HWND window)
 {
-    if (SplitterDragging)
+    if (g_editor.splitterDragging)
         EndSplitterDrag(window);
     DropTreeDrag(window);
 }
 
 void CommitPendingEditorEdit()
 {
-    if (EditorWindow && TextEdit && SendMessageW(TextEdit, EM_GETMODIFY, 0, 0)) {
+    if (g_editor.window && g_editor.textEdit && SendMessageW(g_editor.textEdit, EM_GETMODIFY, 0, 0)) {
         CommitEditPane();
-        SendMessageW(TextEdit, EM_SETMODIFY, FALSE, 0);
+        SendMessageW(g_editor.textEdit, EM_SETMODIFY, FALSE, 0);
     }
 }
 
@@ -307,24 +331,25 @@ void RecordEditorPlacement(HWND window)
 
 void PrepareEditorForSave()
 {
-    if (!EditorWindow)
+    if (!g_editor.window)
         return;
     // Ending the edit now sends TVN_ENDLABELEDIT with the typed name, as Enter would.
-    if (EditorTree && SendMessageW(EditorTree, TVM_GETEDITCONTROL, 0, 0))
-        SendMessageW(EditorTree, TVM_ENDEDITLABELNOW, FALSE, 0);
+    if (g_editor.tree && SendMessageW(g_editor.tree, TVM_GETEDITCONTROL, 0, 0))
+        SendMessageW(g_editor.tree, TVM_ENDEDITLABELNOW, FALSE, 0);
     CommitPendingEditorEdit();
-    RecordEditorPlacement(EditorWindow);
+    RecordEditorPlacement(g_editor.window);
 }
 
 // Closing the editor writes both files, so that what was edited survives a crash later on.
 static void OnEditorClose(HWND window)
 {
     PrepareEditorForSave();
-    if (TreeImageList)
-        ImageList_Destroy(TreeImageList);
-    TreeImageList = nullptr;
+    if (g_editor.imageList)
+        ImageList_Destroy(g_editor.imageList);
+    g_editor.imageList = nullptr;
     DestroyWindow(window);
-    SaveOrWarn(MainWindow, SAVE_INI | SAVE_ITEMS);
+    if (g_editor.hub)
+        SendMessageW(g_editor.hub, WM_EDITOR_CLOSED, 0, 0);
 }
 
 // Activation gives the keyboard focus to the frame itself, where no key does anything; the
@@ -334,14 +359,14 @@ static void OnEditorActivate(HWND window, WPARAM wParam)
 {
     HWND focus = GetFocus();
     if (LOWORD(wParam) == WA_INACTIVE && focus && IsChild(window, focus))
-        EditorFocus = focus;
+        g_editor.focus = focus;
 }
 
 static void OnEditorSetFocus(HWND window)
 {
-    HWND target = EditorFocus;
+    HWND target = g_editor.focus;
     if (!target || !IsWindow(target) || !IsChild(window, target) || !IsWindowEnabled(target))
-        target = EditorTree;
+        target = g_editor.tree;
     if (target)
         SetFocus(target);
 }
@@ -355,13 +380,13 @@ static void OnEditorDestroy(HWND window)
     // A window destroyed without WM_CLOSE still gives back what it held.
     KillTimer(window, TIMER_SPLITTER);
     ReleaseSplitterOutline();
-    if (TreeImageList)
-        ImageList_Destroy(TreeImageList);
-    TreeImageList = nullptr;
-    SplitterDragging = 0;
-    TreeDragging = 0;
-    DragItem = nullptr;
-    EditorWindow = EditorToolbar = EditorTree = TextPane = TextEdit = EditorFocus = nullptr;
+    if (g_editor.imageList)
+        ImageList_Destroy(g_editor.imageList);
+    g_editor.imageList = nullptr;
+    g_editor.splitterDragging = 0;
+    g_editor.treeDragging = 0;
+    g_editor.dragItem = nullptr;
+    g_editor.window = g_editor.toolbar = g_editor.tree = g_editor.pane = g_editor.textEdit = g_editor.focus = nullptr;
 }
 
 LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -414,7 +439,7 @@ LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// TextEdit keeps the EDIT class behaviour and adds two keys: F6 goes back to the tree, Ctrl+A
+// g_editor.textEdit keeps the EDIT class behaviour and adds two keys: F6 goes back to the tree, Ctrl+A
 // selects the whole text.
 static LRESULT CALLBACK TextEditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -422,17 +447,17 @@ static LRESULT CALLBACK TextEditProc(HWND window, UINT message, WPARAM wParam, L
         SetFocus(GetDlgItem(GetParent(GetParent(window)), IDC_EDITOR_TREE));
     else if (message == WM_KEYDOWN && wParam == 'A' && GetKeyState(VK_CONTROL) < 0)
         SendMessageW(window, EM_SETSEL, 0, -1);
-    return CallWindowProcW(TextEditPrevProc, window, message, wParam, lParam);
+    return CallWindowProcW(g_editor.textEditPrevProc, window, message, wParam, lParam);
 }
 
 static LRESULT OnTextPaneCreate(HWND window)
 {
     HWND edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", nullptr,
                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 0, 0, 0,
-                                0, window, (HMENU)IDC_EDITOR_TEXT, AppInstance, nullptr);
+                                0, window, (HMENU)IDC_EDITOR_TEXT, GetModuleHandleW(nullptr), nullptr);
     if (edit) {
         SendMessageW(edit, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), FALSE);
-        TextEditPrevProc = (WNDPROC)GetWindowLongPtrW(edit, GWLP_WNDPROC);
+        g_editor.textEditPrevProc = (WNDPROC)GetWindowLongPtrW(edit, GWLP_WNDPROC);
         SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)TextEditProc);
     }
     return 0;
@@ -441,8 +466,8 @@ static LRESULT OnTextPaneCreate(HWND window)
 static void OnTextPaneClose(HWND window)
 {
     HWND edit = GetDlgItem(window, IDC_EDITOR_TEXT);
-    if (edit && TextEditPrevProc)
-        SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)TextEditPrevProc);
+    if (edit && g_editor.textEditPrevProc)
+        SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)g_editor.textEditPrevProc);
     DestroyWindow(window);
 }
 

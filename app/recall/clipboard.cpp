@@ -1,10 +1,9 @@
 // The clipboard as the rest of the program uses it (CF_UNICODETEXT only), the copy-history
-// capture, and MainWindow's place at the head of the clipboard-viewer chain.
+// capture, and the hub's place at the head of the clipboard-viewer chain.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
 
-HWND NextViewer;  // the viewer after MainWindow in the chain; null when it is the last
+HWND g_nextViewer;
 
 // Opening is retried for as long as the old 100 pauses of 100 ms took, but the first pauses are
 // short: a program that holds the clipboard usually lets go within a few milliseconds, and the
@@ -290,7 +289,7 @@ void AddHistoryText(const WCHAR *text, int historyMax)
 
 // The clipboard change that capture last looked at; a second notification of the same change
 // (a burst read late) leaves the entry where it is instead of moving it under a new id.
-static DWORD CapturedSequence;
+static DWORD g_capturedSequence;
 
 // With the clipboard open: records its text unless it changed since `sequence` (a newer change
 // has a notification of its own), was looked at already, carries a marker, or is too long.
@@ -300,10 +299,10 @@ static void CaptureWhileOpen(DWORD sequence)
     WCHAR *text = nullptr;
     // A menu or paste started by a message handled while the capture waited holds entries: the
     // store stays as it is for them.
-    BOOL look = BusyFlag != 1 && GetClipboardSequenceNumber() == sequence &&
-                (sequence == 0 || sequence != CapturedSequence);
+    BOOL look = g_busyFlag != 1 && GetClipboardSequenceNumber() == sequence &&
+                (sequence == 0 || sequence != g_capturedSequence);
     if (look) {
-        CapturedSequence = sequence;
+        g_capturedSequence = sequence;
         if (!MarkedPrivateWhileOpen())
             text = CopyTextWhileOpen();
     }
@@ -325,30 +324,30 @@ void CaptureClipboardText(HWND owner)
     CaptureWithRetry(owner, GetClipboardSequenceNumber());
 }
 
-static BOOL CaptureRunning;  // a capture of MainWindow runs further up the stack
-static BOOL CaptureAgain;    // a change came while it waited for the clipboard
+static BOOL g_captureRunning;  // a capture of the hub runs further up the stack
+static BOOL g_captureAgain;    // a change came while it waited for the clipboard
 
 static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (NextViewer && NextViewer != window)
-        SendMessageBounded(NextViewer, message, wParam, lParam);
+    if (g_nextViewer && g_nextViewer != window)
+        SendMessageBounded(g_nextViewer, message, wParam, lParam);
 }
 
-// The notification always goes on along the chain; only the capture waits for BusyFlag. The
+// The notification always goes on along the chain; only the capture waits for g_busyFlag. The
 // text is read before the notification is passed on, since the next copy of a burst may replace
 // it while the next viewer works. The waits pump messages and may bring this notification again:
 // the running capture then looks once more when it is done, instead of a second one starting
 // inside it.
 void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (BusyFlag == 1 || CaptureRunning) {
-        if (BusyFlag != 1)
-            CaptureAgain = TRUE;
+    if (g_busyFlag == 1 || g_captureRunning) {
+        if (g_busyFlag != 1)
+            g_captureAgain = TRUE;
         ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
         return;
     }
-    CaptureRunning = TRUE;
-    CaptureAgain = FALSE;
+    g_captureRunning = TRUE;
+    g_captureAgain = FALSE;
     DWORD sequence = GetClipboardSequenceNumber();
     BOOL opened = OpenClipboard(window);
     if (opened)
@@ -356,25 +355,37 @@ void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam)
     ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
     if (!opened)
         CaptureWithRetry(window, sequence);
-    while (CaptureAgain && IsWindow(window)) {
-        CaptureAgain = FALSE;
+    while (g_captureAgain && IsWindow(window)) {
+        g_captureAgain = FALSE;
         CaptureWithRetry(window, GetClipboardSequenceNumber());
     }
-    CaptureRunning = FALSE;
+    g_captureRunning = FALSE;
 }
 
 void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if ((HWND)wParam == NextViewer)
-        NextViewer = (HWND)lParam;
+    if ((HWND)wParam == g_nextViewer)
+        g_nextViewer = (HWND)lParam;
     else
         ForwardToNextViewer(window, WM_CHANGECBCHAIN, wParam, lParam);
+}
+
+void JoinViewerChain(HWND window)
+{
+    g_nextViewer = SetClipboardViewer(window);
+    SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
+}
+
+void LeaveViewerChain(HWND window)
+{
+    KillTimer(window, TIMER_CBCHAIN);
+    ChangeClipboardChain(window, g_nextViewer);
 }
 
 void OnClipboardChainTimer(HWND window)
 {
     if (GetClipboardViewer() == window)
         return;
-    ChangeClipboardChain(window, NextViewer);
-    NextViewer = SetClipboardViewer(window);
+    ChangeClipboardChain(window, g_nextViewer);
+    g_nextViewer = SetClipboardViewer(window);
 }

@@ -2,10 +2,10 @@
 // synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
 // never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
+#include <assert.h>
 #include "state/ini_data.h"
 
-SendInputFunction SendInputRoute = SendInput;
+SendInputFunction g_sendInputRoute = SendInput;
 
 static void FillKeyInput(INPUT *input, WORD vk, DWORD flags)
 {
@@ -24,8 +24,8 @@ void SendCtrlV()
     FillKeyInput(&inputs[1], 'V', KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[2], 'V', KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
     FillKeyInput(&inputs[3], VK_CONTROL, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
-    if (SendInputRoute(4, inputs, sizeof(INPUT)) > 0)
-        ExpectOwnKeyEvents(&OwnKeys, 2, GetTickCount());
+    if (g_sendInputRoute(4, inputs, sizeof(INPUT)) > 0)
+        ExpectOwnKeyEvents(&g_ownKeys, 2, GetTickCount());
 }
 
 void SendTab()
@@ -33,7 +33,7 @@ void SendTab()
     INPUT inputs[2];
     FillKeyInput(&inputs[0], VK_TAB, KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[1], VK_TAB, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
-    SendInputRoute(2, inputs, sizeof(INPUT));
+    g_sendInputRoute(2, inputs, sizeof(INPUT));
 }
 
 void PumpMessages(int count)
@@ -72,11 +72,11 @@ int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, 
     return TYPE_STEP_CHAR;
 }
 
-BOOL PasteStopRequested;
+BOOL g_pasteStopRequested;
 
 void StopTyping()
 {
-    PasteStopRequested = TRUE;
+    g_pasteStopRequested = TRUE;
 }
 
 BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
@@ -84,17 +84,17 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
     DWORD start = GetTickCount();
     for (;;) {
         MSG msg;
-        while (!PasteStopRequested && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (!g_pasteStopRequested && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 // The main loop must still see it, or the program never ends.
                 PostQuitMessage((int)msg.wParam);
-                PasteStopRequested = TRUE;
+                g_pasteStopRequested = TRUE;
                 break;
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
-        if (PasteStopRequested)
+        if (g_pasteStopRequested)
             return FALSE;
         if (done && *done)
             return TRUE;
@@ -108,7 +108,7 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
 // The thread typed into: the one of the window that had the focus when the menu opened.
 static DWORD TargetThread()
 {
-    HWND target = FocusSnapshot.focusWindow ? FocusSnapshot.focusWindow : FocusSnapshot.foregroundWindow;
+    HWND target = g_focusSnapshot.focusWindow ? g_focusSnapshot.focusWindow : g_focusSnapshot.foregroundWindow;
     return target ? GetWindowThreadProcessId(target, nullptr) : 0;
 }
 
@@ -142,13 +142,13 @@ static BOOL TypeLine(const WCHAR *line, BOOL tabAfter, DWORD targetThread)
     SendCtrlV();
     if (tabAfter)
         SendTab();
-    return WaitPumping(offered ? LINE_TAKE_WAIT_MS : 0, &OfferedLine.taken);
+    return WaitPumping(offered ? LINE_TAKE_WAIT_MS : 0, &g_offeredLine.taken);
 }
 
 void TypeRegisteredEntry(HWND owner, ItemId id)
 {
     const Item *item = ItemStore::Find(id);
-    if (!item || PasteStopRequested)
+    if (!item || g_pasteStopRequested)
         return;
     int length = lstrlenW(item->text);
     HANDLE heap = GetProcessHeap();
@@ -158,9 +158,9 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
         CopyMemory(source, item->text, 2 * length);
         WCHAR *earlierText = ClipboardGetText(owner);  // put back when the paste ends
         DWORD targetThread = TargetThread();
-        // An altered ini.dat must not turn the pause into a hang.
-        int pause = g_ini.pasteWaitMs < PASTE_WAIT_MIN ? PASTE_WAIT_MIN
-                  : g_ini.pasteWaitMs > PASTE_WAIT_MAX ? PASTE_WAIT_MAX : g_ini.pasteWaitMs;
+        // In range since the load (ClampIniData): an altered ini.dat cannot turn the pause into a hang.
+        int pause = g_ini.pasteWaitMs;
+        assert(pause >= PASTE_WAIT_MIN && pause <= PASTE_WAIT_MAX);
         int position = 0, lineLength = 0;
         BOOL going = TRUE;
         while (going) {
@@ -177,7 +177,7 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
         }
         if (going)
             TypeLine(line, FALSE, targetThread);
-        FinishPasteClipboard(earlierText, PasteStopRequested);
+        FinishPasteClipboard(earlierText, g_pasteStopRequested);
         if (earlierText)
             GlobalFree(earlierText);
     }
@@ -192,7 +192,7 @@ void PasteChosenEntry(HWND owner, int identifier)
     int kind = ItemStore::KindOf(identifier);
     if (kind == History) {
         // Cleared first, so that the capture takes the text again as the newest copy.
-        BusyFlag = 0;
+        g_busyFlag = 0;
         CopyEntryToClipboard(owner, identifier);
         SendCtrlV();
     } else if (kind == Registered) {

@@ -4,11 +4,10 @@
 // replaces it too early. A message-only window of the typing thread owns these lines; when the
 // paste ends it puts the user's earlier text back, so that a typed password does not stay there.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 
-LineOffer OfferedLine;
+LineOffer g_offeredLine;
 
-static HWND LineOwnerWindow;  // created on first use, lives as long as the thread
+static HWND g_lineOwnerWindow;  // created on first use, lives as long as the thread
 static const WCHAR LineOwnerClassName[] = L"tavoPasteLineClass";
 
 BOOL ReaderIsTarget(DWORD readerThread, DWORD targetThread)
@@ -65,15 +64,15 @@ static void PlaceMarker(const WCHAR *formatName, DWORD value)
 // With the clipboard open: the text of the offered line, for whoever asked.
 static BOOL RenderOfferedLine()
 {
-    HGLOBAL block = LineTextBlock(OfferedLine.text);
+    HGLOBAL block = LineTextBlock(g_offeredLine.text);
     if (!block)
         return FALSE;
     if (!SetClipboardData(CF_UNICODETEXT, block)) {
         GlobalFree(block);
         return FALSE;
     }
-    OfferedLine.rendered = TRUE;
-    OfferedLine.sequence = GetClipboardSequenceNumber();
+    g_offeredLine.rendered = TRUE;
+    g_offeredLine.sequence = GetClipboardSequenceNumber();
     return TRUE;
 }
 
@@ -81,26 +80,26 @@ static BOOL RenderOfferedLine()
 static void KeepOfferedText(const WCHAR *text)
 {
     HANDLE heap = GetProcessHeap();
-    if (OfferedLine.text)
-        HeapFree(heap, 0, OfferedLine.text);
-    OfferedLine.text = nullptr;
+    if (g_offeredLine.text)
+        HeapFree(heap, 0, g_offeredLine.text);
+    g_offeredLine.text = nullptr;
     if (!text)
         return;
     int length = lstrlenW(text);
-    OfferedLine.text = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
-    if (OfferedLine.text)
-        CopyMemory(OfferedLine.text, text, 2 * length);
+    g_offeredLine.text = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
+    if (g_offeredLine.text)
+        CopyMemory(g_offeredLine.text, text, 2 * length);
 }
 
 static void OnRenderFormat(UINT format)
 {
-    if (format != CF_UNICODETEXT || !OfferedLine.text)
+    if (format != CF_UNICODETEXT || !g_offeredLine.text)
         return;
     // The reader holds the clipboard open while it waits for this answer.
     HWND reader = GetOpenClipboardWindow();
     DWORD readerThread = reader ? GetWindowThreadProcessId(reader, nullptr) : 0;
-    if (RenderOfferedLine() && ReaderIsTarget(readerThread, OfferedLine.targetThread))
-        OfferedLine.taken = TRUE;
+    if (RenderOfferedLine() && ReaderIsTarget(readerThread, g_offeredLine.targetThread))
+        g_offeredLine.taken = TRUE;
 }
 
 static LRESULT CALLBACK LineOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -121,16 +120,16 @@ static LRESULT CALLBACK LineOwnerProc(HWND window, UINT message, WPARAM wParam, 
 
 static HWND EnsureLineOwnerWindow()
 {
-    if (LineOwnerWindow && IsWindow(LineOwnerWindow))
-        return LineOwnerWindow;
+    if (g_lineOwnerWindow && IsWindow(g_lineOwnerWindow))
+        return g_lineOwnerWindow;
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = LineOwnerProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = LineOwnerClassName;
     RegisterClassW(&windowClass);  // fails harmlessly when it is already registered
-    LineOwnerWindow = CreateWindowExW(0, LineOwnerClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+    g_lineOwnerWindow = CreateWindowExW(0, LineOwnerClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                       windowClass.hInstance, nullptr);
-    return LineOwnerWindow;
+    return g_lineOwnerWindow;
 }
 
 BOOL ClipboardIsFree()
@@ -148,8 +147,8 @@ BOOL ClipboardIsFree()
 BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread)
 {
     KeepOfferedText(nullptr);
-    OfferedLine.rendered = OfferedLine.taken = FALSE;
-    OfferedLine.targetThread = targetThread;
+    g_offeredLine.rendered = g_offeredLine.taken = FALSE;
+    g_offeredLine.targetThread = targetThread;
     HWND owner = EnsureLineOwnerWindow();
     if (!owner || !ClipboardOpenRetry(owner))
         return FALSE;
@@ -162,7 +161,7 @@ BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread)
         PlaceMarker(CF_NAME_UPLOAD_TO_CLOUD, 0);
     }
     CloseClipboard();
-    OfferedLine.sequence = GetClipboardSequenceNumber();
+    g_offeredLine.sequence = GetClipboardSequenceNumber();
     return placed;
 }
 
@@ -171,10 +170,10 @@ void FinishPasteClipboard(const WCHAR *earlierText, BOOL typingStopped)
     HWND owner = EnsureLineOwnerWindow();
     // Opening waits until the target, which has the line by now, has closed the clipboard.
     if (owner && ClipboardOpenRetry(owner)) {
-        BOOL stillTavosLine = OfferedLine.text != nullptr && GetClipboardOwner() == owner &&
-                              GetClipboardSequenceNumber() == OfferedLine.sequence;
-        int action = DecideClipboardAfterPaste(OfferedLine.taken, typingStopped, stillTavosLine, earlierText != nullptr);
-        if (action == AFTER_PASTE_RENDER && !OfferedLine.rendered) {
+        BOOL stillTavosLine = g_offeredLine.text != nullptr && GetClipboardOwner() == owner &&
+                              GetClipboardSequenceNumber() == g_offeredLine.sequence;
+        int action = DecideClipboardAfterPaste(g_offeredLine.taken, typingStopped, stillTavosLine, earlierText != nullptr);
+        if (action == AFTER_PASTE_RENDER && !g_offeredLine.rendered) {
             RenderOfferedLine();
         } else if (action == AFTER_PASTE_RESTORE || action == AFTER_PASTE_EMPTY) {
             EmptyClipboard();

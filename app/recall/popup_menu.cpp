@@ -2,32 +2,34 @@
 // and registered entries under "L: 登録データ", cut into blocks of menuWrapCount entries. The
 // menu is laid out as plain data first and only then turned into an HMENU.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
+#include <assert.h>
 #include "state/ini_data.h"
 
-FocusSnapshotRecord FocusSnapshot;
+FocusSnapshotRecord g_focusSnapshot;
+int g_busyFlag;
+const WCHAR LabelPrefixes[] = L"0123456789abcdefghijklmnopqrst";
+static_assert(ARRAYSIZE(LabelPrefixes) == LABEL_PREFIX_COUNT + 1, "one prefix per label");
 
 #define LABEL_TAKEN_CHARS 56  // room for the taken part of a text
 #define DOWN_ARROW 0x2193
 
-static int ClampInt(int value, int low, int high)
-{
-    return value < low ? low : value > high ? high : value;
-}
 
 void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars)
 {
     WCHAR work[ITEM_LABEL_CHARS] = {0};
     WCHAR taken[LABEL_TAKEN_CHARS] = {0};
     WCHAR output[ITEM_LABEL_CHARS] = {0};
-    // The buffers hold 3 + 50 + 3 characters; larger limits (an altered ini.dat) are cut to 50.
-    maxChars = ClampInt(maxChars, ITEM_CHARS_MIN - 1, ITEM_CHARS_MAX);
+    // The buffers hold 3 + 50 + 3 characters: a label takes at most 50, and no fewer than none.
+    if (maxChars > ITEM_CHARS_MAX)
+        maxChars = ITEM_CHARS_MAX;
+    if (maxChars < 0)
+        maxChars = 0;
     if (!text)
         text = L"";
 
     int workLength = 0;
-    if (prefixIndex >= 0 && prefixIndex < 30)
-        workLength = wsprintfW(work, L"%s: ", LabelPrefixTable[prefixIndex]);
+    if (prefixIndex >= 0 && prefixIndex < LABEL_PREFIX_COUNT)
+        workLength = wsprintfW(work, L"%c: ", LabelPrefixes[prefixIndex]);
 
     int length = lstrlenW(text);
     int takenLength = length > maxChars ? maxChars : length;
@@ -122,9 +124,9 @@ BOOL LayOutPopupMenu(int wrapCount, int itemChars, MenuLayout *layout)
     layout->items = nullptr;
     layout->count = 0;
     layout->menuCount = 1;
-    // Values the settings never store (an altered ini.dat) must not divide by 0 or index past the prefixes.
-    wrapCount = ClampInt(wrapCount, WRAP_COUNT_MIN, WRAP_COUNT_MAX);
-    itemChars = ClampInt(itemChars, ITEM_CHARS_MIN - 1, ITEM_CHARS_MAX);
+    // ClampIniData brought the settings into range at load, and the sheet keeps them there.
+    assert(wrapCount >= WRAP_COUNT_MIN && wrapCount <= WRAP_COUNT_MAX);
+    assert(itemChars >= ITEM_CHARS_MIN && itemChars <= ITEM_CHARS_MAX);
 
     int historyCount, registeredCount;
     CountKinds(&historyCount, &registeredCount);
@@ -287,16 +289,16 @@ static HMENU BuildPopupMenu()
     return root;
 }
 
-static BOOL PopupRunning;  // ShowPopupMenu is on the stack
+static BOOL g_popupRunning;  // ShowPopupMenu is on the stack
 
 BOOL PopupOperationRunning()
 {
-    return PopupRunning;
+    return g_popupRunning;
 }
 
 void EndPopupOperation()
 {
-    if (!PopupRunning)
+    if (!g_popupRunning)
         return;
     EndMenu();
     StopTyping();
@@ -304,26 +306,26 @@ void EndPopupOperation()
 
 void ShowPopupMenu(HWND owner)
 {
-    // BusyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
-    if (PopupRunning)
+    // g_busyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
+    if (g_popupRunning)
         return;
-    PopupRunning = TRUE;
-    PasteStopRequested = FALSE;
-    BusyFlag = 1;
-    TakeFocusSnapshot(&FocusSnapshot);
-    ForceForeground(MainWindow);
+    g_popupRunning = TRUE;
+    g_pasteStopRequested = FALSE;
+    g_busyFlag = 1;
+    TakeFocusSnapshot(&g_focusSnapshot);
+    ForceForeground(owner);
     HMENU root = BuildPopupMenu();
     int chosen = 0;
     if (root)
-        chosen = (int)TrackPopupMenu(root, TPM_RETURNCMD, FocusSnapshot.menuPoint.x, FocusSnapshot.menuPoint.y, 0, owner, nullptr);
-    PostMessageW(MainWindow, WM_NULL, 0, 0);
+        chosen = (int)TrackPopupMenu(root, TPM_RETURNCMD, g_focusSnapshot.menuPoint.x, g_focusSnapshot.menuPoint.y, 0, owner, nullptr);
+    PostMessageW(owner, WM_NULL, 0, 0);
     if (root)
         DestroyMenu(root);
-    if (GetForegroundWindow() == MainWindow)
-        RestoreFocus(&FocusSnapshot);
-    if (!PasteStopRequested)  // an exit asked while the menu was open pastes nothing
-        PasteChosenEntry(MainWindow, chosen);
-    ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
-    BusyFlag = 0;
-    PopupRunning = FALSE;
+    if (GetForegroundWindow() == owner)
+        RestoreFocus(&g_focusSnapshot);
+    if (!g_pasteStopRequested)  // an exit asked while the menu was open pastes nothing
+        PasteChosenEntry(owner, chosen);
+    ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
+    g_busyFlag = 0;
+    g_popupRunning = FALSE;
 }

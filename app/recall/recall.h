@@ -1,9 +1,23 @@
 // Capture and recall: clipboard, copy-history capture, triggers, popup menu and paste.
 #pragma once
 #include <windows.h>
+#include "recall/label.h"
+
+// Timers and the hotkey of the hub window that recall owns; the hub's router hands their
+// messages to OnDoubleTapTimer, OnClipboardChainTimer and OnHotKey.
+#define TIMER_DOUBLETAP 2001
+#define TIMER_CBCHAIN   2002
+#define HOTKEY_MENU     2004
+
+// 1 while the popup menu or a registered paste runs; written only by recall.
+extern int g_busyFlag;
 
 // Clipboard access and the clipboard-viewer chain.
-extern HWND NextViewer;
+extern HWND g_nextViewer;  // the viewer after the hub in the chain; null when it is the last
+// Puts the window at the head of the viewer chain and starts the timer that keeps it there.
+void JoinViewerChain(HWND window);
+// Stops that timer and takes the window out of the chain.
+void LeaveViewerChain(HWND window);
 // Longest text, in UTF-16 units, that is read off the clipboard (1 MiB of text); a longer one is
 // not captured.
 #define CLIPBOARD_TEXT_CAP 1048576
@@ -19,6 +33,7 @@ void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam);
 void OnClipboardChainTimer(HWND window);
 
 // Trigger detection.
+// A key event forwarded by the hook: wParam virtual key, lParam keystroke flags.
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam);
 void OnDoubleTapTimer(HWND window);
 void OnHotKey(HWND window, WPARAM wParam);
@@ -29,9 +44,7 @@ struct FocusSnapshotRecord {
     HWND focusWindow;
     POINT menuPoint;
 };
-extern FocusSnapshotRecord FocusSnapshot;  // all zero while no popup operation runs
-#define ITEM_LABEL_CHARS 60                // room of every label buffer
-void MakeItemLabel(WCHAR *dest, const WCHAR *text, int prefixIndex, int maxChars);
+extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
 void ShowPopupMenu(HWND owner);
 // TRUE from the start of ShowPopupMenu to its end, the paste included.
 BOOL PopupOperationRunning();

@@ -34,7 +34,7 @@ struct TapCounterState {
     int KeyDownFlag;  // 1 between a press of the trigger key and its release
     int TapCount;     // taps since the last decision
 };
-extern TapCounterState TapCounter;  // the recogniser of MainWindow's thread
+extern TapCounterState g_tapCounter;  // the recogniser of the hub's thread
 
 // What a key event asks of TIMER_DOUBLETAP.
 #define TAP_ARM_NONE  0  // leave the timer alone
@@ -46,7 +46,7 @@ extern TapCounterState TapCounter;  // the recogniser of MainWindow's thread
 #define DOUBLETAP_OPEN  1  // open the menu, then forget the taps
 #define DOUBLETAP_RESET 2  // forget the taps
 
-// 16, 17 or 18 for menuKeyMode 0, 1, 2; 0 for every other mode.
+// VK_SHIFT, VK_CONTROL or VK_MENU for the double-tap modes; 0 for every other mode.
 int TriggerKeyOfMode(int menuKeyMode);
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags);
 int DecideDoubleTap(const TapCounterState *state, int busyFlag);
@@ -60,7 +60,7 @@ struct OwnKeysState {
     int pendingCtrl;  // Ctrl events sent and not yet seen back
     DWORD sentAt;     // tick count of the last sending
 };
-extern OwnKeysState OwnKeys;  // of MainWindow's thread
+extern OwnKeysState g_ownKeys;  // of the hub's thread
 #define OWN_KEYS_WAIT_MS 2000
 void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now);
 // TRUE when the event is one of the program's own and is to be ignored.
@@ -101,7 +101,7 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot);
 
 // Every synthesized key goes through here; tests put a recorder in its place.
 typedef UINT(WINAPI *SendInputFunction)(UINT count, LPINPUT inputs, int size);
-extern SendInputFunction SendInputRoute;
+extern SendInputFunction g_sendInputRoute;
 
 void CopyEntryToClipboard(HWND owner, ItemId id);
 void TypeRegisteredEntry(HWND owner, ItemId id);
@@ -116,7 +116,7 @@ void PumpMessages(int count);
 int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, int *lineLength);
 
 // Set when the typing must stop (exit asked, WM_QUIT seen); cleared when a popup operation starts.
-extern BOOL PasteStopRequested;
+extern BOOL g_pasteStopRequested;
 void StopTyping();
 // Handles this thread's messages for the time, or until *done (when given) turns TRUE. A WM_QUIT
 // is posted again; FALSE when the typing must stop.
@@ -139,7 +139,7 @@ struct LineOffer {
     BOOL taken;           // the text went to the target
     DWORD sequence;       // the clipboard's sequence number while it holds the line
 };
-extern LineOffer OfferedLine;
+extern LineOffer g_offeredLine;
 
 BOOL ReaderIsTarget(DWORD readerThread, DWORD targetThread);
 // TRUE when nobody holds the clipboard open at this moment.

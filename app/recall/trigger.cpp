@@ -2,18 +2,17 @@
 // that the hook library forwards, or the menu hotkey. OnHookKey runs for every key event of every
 // application, so it does a few comparisons and at most one timer call: no allocation, no store.
 #include "recall/recall_internal.h"
-#include "shell/shell.h"
 #include "state/ini_data.h"
 
-TapCounterState TapCounter;
-OwnKeysState OwnKeys;
+TapCounterState g_tapCounter;
+OwnKeysState g_ownKeys;
 
 int TriggerKeyOfMode(int menuKeyMode)
 {
     switch (menuKeyMode) {
-    case 0: return VK_SHIFT;
-    case 1: return VK_CONTROL;
-    case 2: return VK_MENU;
+    case MENU_KEY_SHIFT: return VK_SHIFT;
+    case MENU_KEY_CTRL: return VK_CONTROL;
+    case MENU_KEY_ALT: return VK_MENU;
     default: return 0;
     }
 }
@@ -45,7 +44,7 @@ int DecideDoubleTap(const TapCounterState *state, int busyFlag)
 
 BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode)
 {
-    return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == 3;
+    return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == MENU_KEY_HOTKEY;
 }
 
 void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now)
@@ -72,9 +71,9 @@ BOOL TakeOwnKeyEvent(OwnKeysState *state, WPARAM vk, DWORD now)
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
 {
     // The paste's own Ctrl is no tap: counted, it would make one real tap afterwards a double tap.
-    if (TakeOwnKeyEvent(&OwnKeys, wParam, GetTickCount()))
+    if (TakeOwnKeyEvent(&g_ownKeys, wParam, GetTickCount()))
         return;
-    int arm = CountTap(&TapCounter, g_ini.menuKeyMode, wParam, lParam);
+    int arm = CountTap(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam);
     if (arm == TAP_ARM_FIRST)
         SetTimer(window, TIMER_DOUBLETAP, GetDoubleClickTime(), nullptr);
     else if (arm == TAP_ARM_AGAIN)
@@ -84,19 +83,19 @@ void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
 void OnDoubleTapTimer(HWND window)
 {
     KillTimer(window, TIMER_DOUBLETAP);
-    int decision = DecideDoubleTap(&TapCounter, BusyFlag);
+    int decision = DecideDoubleTap(&g_tapCounter, g_busyFlag);
     if (decision == DOUBLETAP_WAIT)
         return;
     if (decision == DOUBLETAP_OPEN)
         ShowPopupMenu(window);
     // Taps counted while the menu was open are dropped with the rest.
-    TapCounter.TapCount = 0;
+    g_tapCounter.TapCount = 0;
 }
 
 void OnHotKey(HWND window, WPARAM wParam)
 {
-    // A menu or paste already runs: a second one would take over its focus record and BusyFlag.
-    if (BusyFlag == 1)
+    // A menu or paste already runs: a second one would take over its focus record and g_busyFlag.
+    if (g_busyFlag == 1)
         return;
     if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode))
         ShowPopupMenu(window);

@@ -4,6 +4,9 @@
 // Version of tavo.exe, as the file properties show it; AppTitle carries the same number.
 #include "tavo_version.h"
 
+// The caption of every message box of the program.
+#define APP_CAPTION L"tavo"
+
 #define IDI_APP              101
 #define IDI_ENTRY            102
 #define IDI_FOLDER           103
@@ -40,6 +43,22 @@
 #define IDT_UP               40019
 #define IDM_EDITOR_UP        40020
 #define IDM_EDITOR_DOWN      40021
+
+// Message texts (string tables of shell.rc and editor.rc), read with LoadStringW.
+#define IDS_ALREADY_RUNNING       3001
+#define IDS_HOOK_FAILED           3002
+#define IDS_HOTKEY_FAILED         3003
+#define IDS_UNHOOK_FAILED         3004
+#define IDS_ABOUT_CAPTION         3005
+#define IDS_FILE_NOT_REPLACED     3006  // %s twice: the file's name
+#define IDS_FILE_NOT_SAVED        3007  // %s: the file's name
+#define IDS_SAVE_RETRY_OR_CANCEL  3008
+#define IDS_SAVE_AGAIN_AT_EXIT    3009
+#define IDS_SAVE_CHANGES_LOST     3010
+#define IDS_UNREADABLE_PROTECTED  3011  // %s twice
+#define IDS_UNREADABLE_KEPT       3012  // %s twice
+#define IDS_EDITOR_ALREADY_OPEN   3013
+#define IDS_EDITOR_NOT_CREATED    3014
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

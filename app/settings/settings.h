@@ -1,8 +1,13 @@
 // The settings property sheet.
 #pragma once
 #include <windows.h>
+#include "state/ini_data.h"
 
-void ShowSettingsSheet(HWND parent);
+// The modal sheet over a copy of the settings. TRUE when the user chose OK: *settings then holds
+// what the sheet took (the hotkey fields zeroed when no key was typed). FALSE on Cancel, and at
+// once while a sheet is already open (it is brought forward); *settings is then as it was.
+// Storing, registering the hotkey and saving are the caller's.
+BOOL ShowSettingsSheet(HWND parent, IniData *settings);
 INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 void CenterWindow(HWND reference, HWND window);
@@ -11,4 +16,4 @@ void CenterWindow(HWND reference, HWND window);
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags);  // HOTKEYF_* to MOD_*; HOTKEYF_EXT is dropped
 BYTE ModsToHotkeyFlags(UINT mods);         // MOD_* to HOTKEYF_*
 
-extern HWND SettingsSheet;  // the open sheet's frame window; null while none is open
+extern HWND g_settingsSheet;  // the open sheet's frame window; null while none is open

@@ -1,16 +1,17 @@
-// The settings sheet: a modal property sheet over g_ini. Page 107 holds the trigger, the
-// hotkey and the four numeric settings; page 108 is empty. Nothing reaches g_ini or the
-// hotkey registration before OK, so Cancel needs no undo; OK writes ini.dat at once.
+// The settings sheet: a modal property sheet over a copy of the settings. Page 107 holds the
+// trigger, the hotkey and the four numeric settings; page 108 is empty. Only OK writes into the
+// copy, so Cancel needs no undo; what OK took is applied by the caller.
 #include "settings/settings.h"
 #include <commctrl.h>
 #include "res/resource.h"
-#include "shell/shell.h"
-#include "state/ini_data.h"
 
-HWND SettingsSheet;
+HWND g_settingsSheet;
+static IniData *g_sheetSettings;  // the copy the open sheet shows and OK writes
+static BOOL g_sheetAccepted;      // OK was chosen
 
+// In the order of MenuKeyMode: an item's index is the mode it chooses.
 static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
-#define MENU_KEY_HOTKEY 3  // the combo index that means "use the hotkey"
+static_assert(ARRAYSIZE(MenuKeyNames) == MENU_KEY_HOTKEY + 1, "one name per mode");
 
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags)
 {
@@ -62,17 +63,18 @@ static int SpinPosition(HWND page, int spinId)
 static BOOL OnMenuPageInit(HWND page)
 {
     CenterWindow(GetDesktopWindow(), GetParent(page));
-    SettingsSheet = GetParent(page);
-    InitSpin(page, IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX, g_ini.pasteWaitMs);
-    InitSpin(page, IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX, g_ini.menuItemChars);
-    InitSpin(page, IDC_WRAP_COUNT_SPIN, WRAP_COUNT_MIN, WRAP_COUNT_MAX, g_ini.menuWrapCount);
-    InitSpin(page, IDC_HISTORY_MAX_SPIN, HISTORY_MAX_MIN, HISTORY_MAX_MAX, g_ini.historyMax);
+    g_settingsSheet = GetParent(page);
+    const IniData &settings = *g_sheetSettings;
+    InitSpin(page, IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX, settings.pasteWaitMs);
+    InitSpin(page, IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX, settings.menuItemChars);
+    InitSpin(page, IDC_WRAP_COUNT_SPIN, WRAP_COUNT_MIN, WRAP_COUNT_MAX, settings.menuWrapCount);
+    InitSpin(page, IDC_HISTORY_MAX_SPIN, HISTORY_MAX_MIN, HISTORY_MAX_MAX, settings.historyMax);
     for (const WCHAR *name : MenuKeyNames)
         SendDlgItemMessageW(page, IDC_MENU_KEY, CB_ADDSTRING, 0, (LPARAM)name);
-    SendDlgItemMessageW(page, IDC_MENU_KEY, CB_SETCURSEL, g_ini.menuKeyMode, 0);
-    if (g_ini.menuKeyMode == MENU_KEY_HOTKEY) {
+    SendDlgItemMessageW(page, IDC_MENU_KEY, CB_SETCURSEL, settings.menuKeyMode, 0);
+    if (settings.menuKeyMode == MENU_KEY_HOTKEY) {
         EnableWindow(GetDlgItem(page, IDC_HOTKEY), TRUE);
-        WORD hotkey = MAKEWORD(g_ini.hotkeyVk & 0xFF, ModsToHotkeyFlags(g_ini.hotkeyMods));
+        WORD hotkey = MAKEWORD(settings.hotkeyVk & 0xFF, ModsToHotkeyFlags(settings.hotkeyMods));
         SendDlgItemMessageW(page, IDC_HOTKEY, HKM_SETHOTKEY, hotkey, 0);
     }
     return TRUE;
@@ -90,34 +92,31 @@ static void OnMenuKeyChanged(HWND page)
     }
 }
 
-static void RegisterMenuHotkey(HWND page)
+// What the hotkey control holds; the whole typed key stays even in a double-tap mode.
+// Modifiers without a key are no hotkey: the program registers only when hotkeyVk is set.
+static void TakeHotkey(HWND page, IniData *settings)
 {
-    UnregisterHotKey(MainWindow, HOTKEY_MENU);
-    g_ini.hotkeyVk = 0;
-    g_ini.hotkeyMods = 0;
+    settings->hotkeyVk = 0;
+    settings->hotkeyMods = 0;
     WORD hotkey = (WORD)SendDlgItemMessageW(page, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0);
-    // Modifiers without a key are no hotkey: the program registers only when hotkeyVk is set.
     if (LOBYTE(hotkey) == 0)
         return;
-    g_ini.hotkeyVk = LOBYTE(hotkey);
-    g_ini.hotkeyMods = HotkeyFlagsToMods(HIBYTE(hotkey));
-    if (!RegisterHotKey(MainWindow, HOTKEY_MENU, g_ini.hotkeyMods, g_ini.hotkeyVk))
-        MessageBoxW(page, L"ホットキーの設定に失敗しました。", L"tavo", MB_ICONWARNING);
+    settings->hotkeyVk = LOBYTE(hotkey);
+    settings->hotkeyMods = HotkeyFlagsToMods(HIBYTE(hotkey));
 }
 
 static void OnMenuPageApply(HWND page)
 {
-    g_ini.pasteWaitMs = SpinPosition(page, IDC_PASTE_WAIT_SPIN);
-    g_ini.menuItemChars = SpinPosition(page, IDC_ITEM_CHARS_SPIN);
-    g_ini.menuWrapCount = SpinPosition(page, IDC_WRAP_COUNT_SPIN);
-    g_ini.historyMax = SpinPosition(page, IDC_HISTORY_MAX_SPIN);
+    IniData *settings = g_sheetSettings;
+    settings->pasteWaitMs = SpinPosition(page, IDC_PASTE_WAIT_SPIN);
+    settings->menuItemChars = SpinPosition(page, IDC_ITEM_CHARS_SPIN);
+    settings->menuWrapCount = SpinPosition(page, IDC_WRAP_COUNT_SPIN);
+    settings->historyMax = SpinPosition(page, IDC_HISTORY_MAX_SPIN);
     LRESULT mode = SendDlgItemMessageW(page, IDC_MENU_KEY, CB_GETCURSEL, 0, 0);
     if (mode >= 0 && mode <= MENU_KEY_HOTKEY)
-        g_ini.menuKeyMode = (int)mode;
-    RegisterMenuHotkey(page);
-    // Written at once, so that the new settings survive a crash; a failure is told, and the
-    // save at exit tries again.
-    SaveOrWarn(page, SAVE_INI);
+        settings->menuKeyMode = (int)mode;
+    TakeHotkey(page, settings);
+    g_sheetAccepted = TRUE;
     SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
 }
 
@@ -153,16 +152,20 @@ INT_PTR CALLBACK OtherPageProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG || message == WM_COMMAND || message == WM_NOTIFY;
 }
 
-void ShowSettingsSheet(HWND parent)
+BOOL ShowSettingsSheet(HWND parent, IniData *settings)
 {
     // A second sheet from the tray would run a nested modal loop over the same settings.
-    if (SettingsSheet) {
-        SetForegroundWindow(SettingsSheet);
-        return;
+    if (g_settingsSheet) {
+        SetForegroundWindow(g_settingsSheet);
+        return FALSE;
     }
+    // OK writes into a copy of its own, handed out only when the sheet closed with OK.
+    IniData edited = *settings;
+    g_sheetSettings = &edited;
+    g_sheetAccepted = FALSE;
     PROPSHEETPAGEW pageInfo[2] = {};
     pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
-    pageInfo[0].hInstance = AppInstance;
+    pageInfo[0].hInstance = GetModuleHandleW(nullptr);
     pageInfo[0].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_MENU);
     pageInfo[0].pfnDlgProc = MenuPageProc;
     pageInfo[1] = pageInfo[0];
@@ -177,17 +180,23 @@ void ShowSettingsSheet(HWND parent)
             DestroyPropertySheetPage(pages[0]);
         if (pages[1])
             DestroyPropertySheetPage(pages[1]);
-        return;
+        g_sheetSettings = nullptr;
+        return FALSE;
     }
     PROPSHEETHEADERW header = {};
     header.dwSize = sizeof(header);
     header.dwFlags = PSH_NOAPPLYNOW;
     header.hwndParent = parent;
-    header.hInstance = AppInstance;
+    header.hInstance = GetModuleHandleW(nullptr);
     header.pszCaption = L"設定";
     header.nPages = 2;
     header.nStartPage = 0;
     header.phpage = pages;
     PropertySheetW(&header);
-    SettingsSheet = nullptr;
+    g_settingsSheet = nullptr;
+    g_sheetSettings = nullptr;
+    if (!g_sheetAccepted)
+        return FALSE;
+    *settings = edited;
+    return TRUE;
 }

@@ -6,7 +6,15 @@
 #include "state/data_files.h"
 #include "state/ini_data.h"
 
-static const WCHAR BoxCaption[] = L"tavo";
+#include "res/resource.h"
+
+// A message text of the string table; empty when it cannot be read.
+static const WCHAR *MessageText(UINT id, WCHAR *buffer, int room)
+{
+    if (LoadStringW(GetModuleHandleW(nullptr), id, buffer, room) <= 0)
+        buffer[0] = 0;
+    return buffer;
+}
 
 #define SESSION_END_RETRY_MS 2000
 #define SESSION_END_RETRY_STEP_MS 100
@@ -31,11 +39,11 @@ static void Append(WCHAR *text, int room, const WCHAR *more)
 // One line per file: a protected file was not replaced on purpose, any other was not written.
 static void AppendFailedFile(WCHAR *text, int room, int file, const WCHAR *name)
 {
-    WCHAR line[160];
+    WCHAR format[128], line[160];
     if (DataFileProtected(file))
-        wsprintfW(line, L"%s を読み込めなかったため、%s.bak に控えを作れるまで上書きしません。\n", name, name);
+        wsprintfW(line, MessageText(IDS_FILE_NOT_REPLACED, format, 128), name, name);
     else
-        wsprintfW(line, L"%s を保存できませんでした。\n", name);
+        wsprintfW(line, MessageText(IDS_FILE_NOT_SAVED, format, 128), name);
     Append(text, room, line);
 }
 
@@ -46,22 +54,19 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room)
         AppendFailedFile(text, room, DATA_INI, L"ini.dat");
     if (failed & SAVE_ITEMS)
         AppendFailedFile(text, room, DATA_ITEMS, L"paste.dat");
-    if (when == SAVE_AT_EXIT)
-        Append(text, room, L"[再試行] でもう一度保存します。[キャンセル] で終了を取りやめます。");
-    else if (when == SAVE_ON_CHANGE)
-        Append(text, room, L"終了するときにもう一度保存します。");
-    else
-        Append(text, room, L"変更の一部は失われます。");
+    WCHAR closing[128];
+    UINT closingId = when == SAVE_AT_EXIT     ? IDS_SAVE_RETRY_OR_CANCEL
+                   : when == SAVE_ON_CHANGE   ? IDS_SAVE_AGAIN_AT_EXIT
+                                              : IDS_SAVE_CHANGES_LOST;
+    Append(text, room, MessageText(closingId, closing, 128));
 }
 
 void UnreadableFileText(int file, WCHAR *text, int room)
 {
     const WCHAR *name = file == DATA_INI ? L"ini.dat" : L"paste.dat";
-    WCHAR line[256];
-    if (DataFileProtected(file))
-        wsprintfW(line, L"%s を読み込めませんでした。\n%s.bak に控えを作れるまで、このファイルには保存しません。", name, name);
-    else
-        wsprintfW(line, L"%s を読み込めませんでした。\n元のファイルは %s.bak に残しました。", name, name);
+    WCHAR format[128], line[256];
+    MessageText(DataFileProtected(file) ? IDS_UNREADABLE_PROTECTED : IDS_UNREADABLE_KEPT, format, 128);
+    wsprintfW(line, format, name, name);
     lstrcpynW(text, line, room);
 }
 
@@ -72,7 +77,7 @@ void WarnUnreadableDataFiles(HWND owner)
             continue;
         WCHAR text[256];
         UnreadableFileText(file, text, 256);
-        MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+        MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
     }
 }
 
@@ -84,7 +89,7 @@ BOOL SaveBeforeExit(HWND owner)
             return TRUE;
         WCHAR text[512];
         SaveFailureText(failed, SAVE_AT_EXIT, text, 512);
-        if (MessageBoxW(owner, text, BoxCaption, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
+        if (MessageBoxW(owner, text, APP_CAPTION, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
             return FALSE;
     }
 }
@@ -108,6 +113,6 @@ BOOL SaveOrWarn(HWND owner, int files)
         return TRUE;
     WCHAR text[512];
     SaveFailureText(failed, SAVE_ON_CHANGE, text, 512);
-    MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+    MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
     return FALSE;
 }

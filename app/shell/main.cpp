@@ -1,6 +1,8 @@
-// The entry point: one running copy, settings, window classes, the hidden MainWindow, the loop.
+// The entry point: one running copy, settings, window classes, the hidden g_mainWindow, the loop.
 #include "shell/shell.h"
 #include <commctrl.h>
+#include "editor/editor.h"
+#include "res/resource.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 
@@ -20,9 +22,12 @@ static int RunMessageLoop()
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     // The command line is not read: the start-up shortcut's "/s" changes nothing.
-    InstanceMutex = CreateMutexW(nullptr, FALSE, L"tavoClass");
-    if (InstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
-        MessageBoxW(nullptr, L"既に起動しています。", L"tavo", MB_ICONWARNING);
+    g_instanceMutex = CreateMutexW(nullptr, FALSE, L"tavoClass");
+    if (g_instanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        WCHAR text[64];
+        if (LoadStringW(instance, IDS_ALREADY_RUNNING, text, 64) <= 0)
+            text[0] = 0;
+        MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONWARNING);
         return 0;
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
@@ -31,10 +36,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // is kept (see LoadIniData).
     if (LoadIniData(&g_ini) != DATA_FILE_LOADED)
         SetDefaultIniData(&g_ini);
-    AppInstance = instance;
+    g_appInstance = instance;
     if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance))
         return 0;
-    ShowWindow(MainWindow, SW_HIDE);
+    ShowWindow(g_mainWindow, SW_HIDE);
     if (!RegisterEditorClasses(instance))
         return 0;
     return RunMessageLoop();

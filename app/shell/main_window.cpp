@@ -1,4 +1,4 @@
-// MainWindow: the hidden hub of the program. It is the target of the keyboard hook, a clipboard
+// g_mainWindow: the hidden hub of the program. It is the target of the keyboard hook, a clipboard
 // viewer, the owner of the tray icon and its menu, the window of the menu hotkey and of two timers;
 // its procedure only routes each message to the handler that owns it. On close it saves the state
 // and takes everything down again in a fixed order.
@@ -12,35 +12,24 @@
 #include "state/data_files.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"
+#include "tavohook.h"
 
-HINSTANCE AppInstance;                      // module of the resources and windows; set by the entry point
-HWND MainWindow;                            // set when creation returns; null while WM_CREATE runs
+
+HINSTANCE g_appInstance;                      // module of the resources and windows; set by the entry point
+HWND g_mainWindow;                            // set when creation returns; null while WM_CREATE runs
 const WCHAR AppTitle[] = L"tavo ver " TAVO_VERSION_WTEXT;  // caption, tray tooltip, About text, shortcut description
-HANDLE InstanceMutex;                       // "tavoClass"; held until the process ends
-NOTIFYICONDATAW TrayIconData;               // filled at creation; adds and later deletes the icon
-int BusyFlag;                               // 1 while the popup menu or a registered paste runs
-WCHAR LabelPrefixTable[30][2];              // "0".."9", "a".."t"
+HANDLE g_instanceMutex;                       // "tavoClass"; held until the process ends
+NOTIFYICONDATAW g_trayIconData;               // filled at creation; adds and later deletes the icon
 
 // An exit shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE
 // arriving there must not start a second exit, and nothing runs after the window is taken down.
-static BOOL ShutdownRunning;
-static BOOL SessionEnding;  // the end of the session is being handled (its warning may be open)
-static BOOL TakenDown;
+static BOOL g_shutdownRunning;
+static BOOL g_sessionEnding;  // the end of the session is being handled (its warning may be open)
+static BOOL g_takenDown;
 // Registered by the shell; sent to every top-level window when the taskbar is created again.
-static UINT TaskbarCreatedMessage;
+static UINT g_taskbarCreatedMessage;
 
 static const WCHAR MainClassName[] = L"tavoClass";
-static const WCHAR EditorClassName[] = L"tavoDataEditClass";
-static const WCHAR TextPaneClassName[] = L"tavoDataEditRClass";
-static const WCHAR BoxCaption[] = L"tavo";
-
-void FillLabelPrefixTable()
-{
-    for (int i = 0; i < 30; i++) {
-        WCHAR ch = (WCHAR)(i < 10 ? L'0' + i : L'a' + (i - 10));
-        wsprintfW(LabelPrefixTable[i], L"%c", ch);
-    }
-}
 
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
 {
@@ -50,7 +39,7 @@ void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
     data->uID = TRAY_ICON_ID;
     data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data->uCallbackMessage = WM_TRAYICON;
-    data->hIcon = (HICON)LoadImageW(AppInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 16, 16, LR_SHARED);
+    data->hIcon = (HICON)LoadImageW(g_appInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 16, 16, LR_SHARED);
     lstrcpynW(data->szTip, AppTitle, 64);
 }
 
@@ -86,46 +75,75 @@ BOOL RegisterMainWindowClass(HINSTANCE instance)
                            COLOR_WINDOW, nullptr);
 }
 
-BOOL RegisterEditorClasses(HINSTANCE instance)
-{
-    if (!RegisterClassOf(instance, EditorClassName, EditorWindowProc, LoadClassIcon(instance),
-                         LoadSystemCursor(IDC_SIZEWE), COLOR_BTNFACE, MAKEINTRESOURCEW(IDM_EDITOR)))
-        return FALSE;
-    return RegisterClassOf(instance, TextPaneClassName, TextPaneProc, nullptr, LoadSystemCursor(IDC_ARROW),
-                           COLOR_WINDOW, nullptr);
-}
-
 HWND CreateMainWindow(HINSTANCE instance)
 {
-    MainWindow = CreateWindowExW(WS_EX_TOOLWINDOW, MainClassName, AppTitle, WS_OVERLAPPEDWINDOW, -50, -50, 0, 0,
+    g_mainWindow = CreateWindowExW(WS_EX_TOOLWINDOW, MainClassName, AppTitle, WS_OVERLAPPEDWINDOW, -50, -50, 0, 0,
                                  nullptr, nullptr, instance, nullptr);
-    return MainWindow;
+    return g_mainWindow;
 }
 
 static void WarnBox(HWND owner, const WCHAR *text)
 {
-    MessageBoxW(owner, text, BoxCaption, MB_ICONWARNING);
+    MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
+}
+
+// A warning whose text is in the string table.
+static void WarnBoxOf(HWND owner, UINT textId)
+{
+    WCHAR text[256];
+    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 256) <= 0)
+        text[0] = 0;
+    WarnBox(owner, text);
+}
+
+BOOL RegisterMenuHotkey(HWND window)
+{
+    UnregisterHotKey(window, HOTKEY_MENU);
+    if (g_ini.hotkeyVk == 0 || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
+        return TRUE;
+    WarnBoxOf(window, IDS_HOTKEY_FAILED);
+    return FALSE;
+}
+
+void StoreSheetSettings(IniData *ini, const IniData *sheet)
+{
+    ini->pasteWaitMs = sheet->pasteWaitMs;
+    ini->menuKeyMode = sheet->menuKeyMode;
+    ini->hotkeyVk = sheet->hotkeyVk;
+    ini->hotkeyMods = sheet->hotkeyMods;
+    ini->menuItemChars = sheet->menuItemChars;
+    ini->menuWrapCount = sheet->menuWrapCount;
+    ini->historyMax = sheet->historyMax;
+}
+
+void OpenSettings(HWND window)
+{
+    IniData settings = g_ini;
+    if (!ShowSettingsSheet(window, &settings))
+        return;
+    StoreSheetSettings(&g_ini, &settings);
+    RegisterMenuHotkey(window);
+    // Written at once, so that the new settings survive a crash; a failure is told, and the
+    // save at exit tries again.
+    SaveOrWarn(window, SAVE_INI);
 }
 
 static LRESULT OnCreate(HWND window)
 {
-    ShutdownRunning = FALSE;
-    SessionEnding = FALSE;
-    TakenDown = FALSE;
-    TaskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
-    FillLabelPrefixTable();
-    FillTrayIconData(&TrayIconData, window);
-    Shell_NotifyIconW(NIM_ADD, &TrayIconData);
+    g_shutdownRunning = FALSE;
+    g_sessionEnding = FALSE;
+    g_takenDown = FALSE;
+    g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+    FillTrayIconData(&g_trayIconData, window);
+    Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
     // Only a missing file is a first start; an unreadable one is told below and never replaced
     // before a copy of it exists.
     if (LoadItems() == DATA_FILE_NONE)
         ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
     if (!tvSetHook(window, WM_HOOKKEY))
-        WarnBox(window, L"キーボードフックに失敗しました。");
-    if (g_ini.hotkeyVk != 0 && !RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
-        WarnBox(window, L"ホットキーの設定に失敗しました");
-    NextViewer = SetClipboardViewer(window);
-    SetTimer(window, TIMER_CBCHAIN, 3000, nullptr);
+        WarnBoxOf(window, IDS_HOOK_FAILED);
+    RegisterMenuHotkey(window);
+    JoinViewerChain(window);
     // Told once the window exists and runs, not from inside its creation.
     PostMessageW(window, WM_DATA_WARNINGS, 0, 0);
     return 0;
@@ -134,15 +152,14 @@ static LRESULT OnCreate(HWND window)
 // After the files are saved: the tray icon, the hook, the viewer chain and the hotkey go, then the window.
 static void TakeDownMainWindow(HWND window)
 {
-    if (TakenDown)
+    if (g_takenDown)
         return;
-    TakenDown = TRUE;
-    KillTimer(window, TIMER_CBCHAIN);
-    Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+    g_takenDown = TRUE;
+    Shell_NotifyIconW(NIM_DELETE, &g_trayIconData);
     if (!tvUnHook())
-        WarnBox(window, L"フック解除に失敗しました。");
-    ChangeClipboardChain(window, NextViewer);
-    UnregisterHotKey(MainWindow, HOTKEY_MENU);
+        WarnBoxOf(window, IDS_UNHOOK_FAILED);
+    LeaveViewerChain(window);
+    UnregisterHotKey(window, HOTKEY_MENU);
     DestroyWindow(window);
 }
 
@@ -150,12 +167,12 @@ static void TakeDownMainWindow(HWND window)
 // retry, or cancel and keep the program running with everything in memory.
 static LRESULT OnExitRequest(HWND window)
 {
-    if (ShutdownRunning || TakenDown)
+    if (g_shutdownRunning || g_takenDown)
         return 0;
-    ShutdownRunning = TRUE;
+    g_shutdownRunning = TRUE;
     PrepareEditorForSave();
     BOOL saved = SaveBeforeExit(window);
-    ShutdownRunning = FALSE;
+    g_shutdownRunning = FALSE;
     // An end of the session may have taken the window down while the box was open.
     if (saved)
         TakeDownMainWindow(window);
@@ -169,9 +186,9 @@ static LRESULT OnEndSession(HWND window, WPARAM ending)
 {
     if (!ending)
         return OnExitRequest(window);
-    if (TakenDown || SessionEnding)
+    if (g_takenDown || g_sessionEnding)
         return 0;
-    SessionEnding = TRUE;
+    g_sessionEnding = TRUE;
     PrepareEditorForSave();
     int failed = SaveForSessionEnd();
     if (failed) {
@@ -186,7 +203,7 @@ static LRESULT OnEndSession(HWND window, WPARAM ending)
 // Saving already here leaves nothing for the short time after WM_ENDSESSION.
 static LRESULT OnQueryEndSession()
 {
-    if (!TakenDown) {
+    if (!g_takenDown) {
         PrepareEditorForSave();
         SaveDataFiles(SAVE_INI | SAVE_ITEMS);
     }
@@ -196,8 +213,8 @@ static LRESULT OnQueryEndSession()
 // A restarted shell has no icon of ours: without one there would be no way to exit and save.
 static void OnTaskbarCreated()
 {
-    if (!TakenDown)
-        Shell_NotifyIconW(NIM_ADD, &TrayIconData);
+    if (!g_takenDown)
+        Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
 }
 
 static LRESULT OnDestroy()
@@ -225,8 +242,8 @@ void UpdateTrayMenuStates(HMENU menu)
 
 static LRESULT OnInitMenuPopup(HMENU menu)
 {
-    // The popup menu of the recall also opens with this window as owner; it runs with BusyFlag set.
-    if (BusyFlag != 1)
+    // The popup menu of the recall also opens with this window as owner; it runs with g_busyFlag set.
+    if (g_busyFlag != 1)
         UpdateTrayMenuStates(menu);
     return 0;
 }
@@ -234,14 +251,14 @@ static LRESULT OnInitMenuPopup(HMENU menu)
 // Exit and the tray commands wait while the popup menu, a paste or the tray menu runs: run inside
 // one of them, a shutdown would destroy the window it works for, and a command would act in the
 // middle of it. An exit also ends the menu and stops the typing; the rest is done when it ends.
-static BOOL TrayMenuOpen;
-static BOOL CloseDeferred;
-static UINT DeferredCommands[8];
-static int DeferredCommandCount;
+static BOOL g_trayMenuOpen;
+static BOOL g_closeDeferred;
+static UINT g_deferredCommands[8];
+static int g_deferredCommandCount;
 
 static BOOL MenuOrPasteRunning()
 {
-    return BusyFlag == 1 || PopupOperationRunning() || TrayMenuOpen;
+    return g_busyFlag == 1 || PopupOperationRunning() || g_trayMenuOpen;
 }
 
 // TRUE when the message was kept for later.
@@ -250,18 +267,18 @@ static BOOL DeferWhileMenuOrPaste(UINT message, WPARAM wParam)
     if (!MenuOrPasteRunning())
         return FALSE;
     if (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(wParam) == IDM_EXIT)) {
-        CloseDeferred = TRUE;
+        g_closeDeferred = TRUE;
         EndPopupOperation();
-        if (TrayMenuOpen)
+        if (g_trayMenuOpen)
             EndMenu();
         return TRUE;
     }
     UINT command = LOWORD(wParam);
-    for (int k = 0; k < DeferredCommandCount; k++)
-        if (DeferredCommands[k] == command)
+    for (int k = 0; k < g_deferredCommandCount; k++)
+        if (g_deferredCommands[k] == command)
             return TRUE;
-    if (DeferredCommandCount < (int)ARRAYSIZE(DeferredCommands))
-        DeferredCommands[DeferredCommandCount++] = command;
+    if (g_deferredCommandCount < (int)ARRAYSIZE(g_deferredCommands))
+        g_deferredCommands[g_deferredCommandCount++] = command;
     return TRUE;  // beyond the room, refused
 }
 
@@ -270,31 +287,31 @@ static void RunDeferredCommands(HWND window)
 {
     if (MenuOrPasteRunning())
         return;
-    if (CloseDeferred)
+    if (g_closeDeferred)
         PostMessageW(window, WM_CLOSE, 0, 0);
     else
-        for (int k = 0; k < DeferredCommandCount; k++)
-            PostMessageW(window, WM_COMMAND, DeferredCommands[k], 0);
-    CloseDeferred = FALSE;
-    DeferredCommandCount = 0;
+        for (int k = 0; k < g_deferredCommandCount; k++)
+            PostMessageW(window, WM_COMMAND, g_deferredCommands[k], 0);
+    g_closeDeferred = FALSE;
+    g_deferredCommandCount = 0;
 }
 
 static void ShowTrayMenu()
 {
-    HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDM_TRAY));
+    HMENU menu = LoadMenuW(g_appInstance, MAKEINTRESOURCEW(IDM_TRAY));
     if (!menu)
         return;
     HMENU popup = GetSubMenu(menu, 0);
     POINT cursor = {};
     GetCursorPos(&cursor);
-    SetForegroundWindow(MainWindow);
-    SetFocus(MainWindow);
-    TrayMenuOpen = TRUE;
-    TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_LEFTALIGN, cursor.x, cursor.y, 0, MainWindow, nullptr);
-    TrayMenuOpen = FALSE;
+    SetForegroundWindow(g_mainWindow);
+    SetFocus(g_mainWindow);
+    g_trayMenuOpen = TRUE;
+    TrackPopupMenu(popup, TPM_RIGHTBUTTON | TPM_LEFTALIGN, cursor.x, cursor.y, 0, g_mainWindow, nullptr);
+    g_trayMenuOpen = FALSE;
     DestroyMenu(menu);
     // Lets the menu close properly when the user clicks elsewhere (the menu's own loop needs a message).
-    PostMessageW(MainWindow, WM_NULL, 0, 0);
+    PostMessageW(g_mainWindow, WM_NULL, 0, 0);
 }
 
 static LRESULT OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
@@ -311,7 +328,10 @@ static LRESULT OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
 
 static void ShowAboutBox()
 {
-    MessageBoxW(MainWindow, AppTitle, L"バージョン情報", MB_ICONINFORMATION);
+    WCHAR caption[64];
+    if (LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUT_CAPTION, caption, 64) <= 0)
+        caption[0] = 0;
+    MessageBoxW(g_mainWindow, AppTitle, caption, MB_ICONINFORMATION);
 }
 
 static LRESULT OnCommand(HWND window, WPARAM wParam)
@@ -332,18 +352,23 @@ static LRESULT OnCommand(HWND window, WPARAM wParam)
         ItemStore::EraseKind(History);
         break;
     case IDM_SETTINGS:
-        ShowSettingsSheet(MainWindow);
+        OpenSettings(window);
         break;
     case IDM_EDIT_DATA:
-        OpenEditorWindow();
+        OpenEditorWindow(window);
         break;
     }
     return 0;
 }
 
+void OnEditorClosed(HWND window)
+{
+    SaveOrWarn(window, SAVE_INI | SAVE_ITEMS);
+}
+
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    // Passed on along the chain even while busy; the capture itself waits for BusyFlag.
+    // Passed on along the chain even while busy; the capture itself waits for g_busyFlag.
     OnDrawClipboard(window, wParam, lParam);
     return 0;
 }
@@ -398,11 +423,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_TRAYICON:
         return OnTrayIcon(window, wParam, lParam);
+    case WM_EDITOR_CLOSED:
+        OnEditorClosed(window);
+        return 0;
     case WM_DATA_WARNINGS:
         WarnUnreadableDataFiles(window);
         return 0;
     }
-    if (message == TaskbarCreatedMessage && message != 0) {
+    if (message == g_taskbarCreatedMessage && message != 0) {
         OnTaskbarCreated();
         return 0;
     }

@@ -1,34 +1,37 @@
-// The resident shell: process-wide globals, MainWindow and the start-up shortcut.
+// The resident shell: process-wide globals, g_mainWindow and the start-up shortcut.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
-#include "tavohook.h"
 
 #define WM_TRAYICON     (WM_APP + 2)
 #define WM_DATA_WARNINGS (WM_APP + 3)  // posted at creation: tells of data files that could not be read
 #define TRAY_ICON_ID    2000
-#define TIMER_DOUBLETAP 2001
-#define TIMER_CBCHAIN   2002
-#define TIMER_SPLITTER  2003
-#define HOTKEY_MENU     2004
 
-extern HINSTANCE AppInstance;          // module of the resources and windows
-extern HWND MainWindow;                // hidden hub window of class "tavoClass"
+extern HINSTANCE g_appInstance;          // module of the resources and windows
+extern HWND g_mainWindow;                // hidden hub window of class "tavoClass"
 extern const WCHAR AppTitle[];         // "tavo ver 0.03": caption, tooltip, About text
-extern int BusyFlag;                   // 1 while the popup menu or a registered paste runs
-extern WCHAR LabelPrefixTable[30][2];  // "0".."9", "a".."t"
-extern HANDLE InstanceMutex;           // "tavoClass": marks the running copy
-extern NOTIFYICONDATAW TrayIconData;   // the tray icon as added, and deleted at shutdown
+extern HANDLE g_instanceMutex;           // "tavoClass": marks the running copy
+extern NOTIFYICONDATAW g_trayIconData;   // the tray icon as added, and deleted at shutdown
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL RegisterMainWindowClass(HINSTANCE instance);
-BOOL RegisterEditorClasses(HINSTANCE instance);
-void FillLabelPrefixTable();
-// Creates the hidden MainWindow of class "tavoClass" (registered first) and stores it in MainWindow.
+// Creates the hidden g_mainWindow of class "tavoClass" (registered first) and stores it in g_mainWindow.
 HWND CreateMainWindow(HINSTANCE instance);
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window);
 // Check mark of "スタートアップ登録(&S)" and grey state of "コピー履歴消去(&C)" in the tray menu.
 void UpdateTrayMenuStates(HMENU menu);
+// Registers g_ini's menu hotkey on the window again (none when hotkeyVk is 0); a failure is
+// told in a box. FALSE when the key could not be had.
+BOOL RegisterMenuHotkey(HWND window);
+// The settings sheet on a copy of g_ini; after OK the copy's values are stored, the hotkey
+// registered again and ini.dat written.
+void OpenSettings(HWND window);
+// The fields the sheet shows, from its copy into the settings; the editor's fields stay, since
+// the editor may have recorded them while the sheet was open.
+struct IniData;
+void StoreSheetSettings(IniData *ini, const IniData *sheet);
+// The editor has closed: both files are written, and a failure is told with OK.
+void OnEditorClosed(HWND window);
 
 // Start-up shortcut "tavo.lnk" in the user's Startup folder.
 BOOL StartupShortcutPath(WCHAR path[MAX_PATH]);

@@ -624,7 +624,7 @@ static int TakeString(ItemsReader *reader, UnitBuffer *buffer)
 // Takes out again what one parse inserted: every id from the first it was given.
 static void EraseFrom(ItemId first)
 {
-    for (ItemId id = first; id < NextItemId; id++)
+    for (ItemId id = first; id < g_nextItemId; id++)
         ItemStore::Erase(id);
 }
 
@@ -636,7 +636,7 @@ static int ParseItems(ItemsReader *reader)
     if (!TakeBytes(reader, &count, 4))
         return reader->readFailed ? ITEMS_IMAGE_READ_FAILED : ITEMS_IMAGE_BAD;
     UnitBuffer name = {}, text = {};
-    ItemId first = NextItemId;
+    ItemId first = g_nextItemId;
     int result = ITEMS_IMAGE_OK;
     for (int n = 0; n < count && result == ITEMS_IMAGE_OK; n++) {
         ItemKind kind = 0;

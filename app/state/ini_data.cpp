@@ -37,8 +37,8 @@ void ClampIniData(IniData *ini)
     ini->menuItemChars = Clamp(ini->menuItemChars, ITEM_CHARS_MIN, ITEM_CHARS_MAX);
     ini->menuWrapCount = Clamp(ini->menuWrapCount, WRAP_COUNT_MIN, WRAP_COUNT_MAX);
     ini->historyMax = Clamp(ini->historyMax, HISTORY_MAX_MIN, HISTORY_MAX_MAX);
-    if (ini->menuKeyMode < 0 || ini->menuKeyMode > 3)
-        ini->menuKeyMode = 0;
+    if (ini->menuKeyMode < MENU_KEY_SHIFT || ini->menuKeyMode > MENU_KEY_HOTKEY)
+        ini->menuKeyMode = MENU_KEY_SHIFT;
     ini->treeWidth = Clamp(ini->treeWidth, TREE_WIDTH_MIN, TREE_WIDTH_MAX);
     if (!PlacementIsSane(&ini->editorPlacement))
         ZeroMemory(&ini->editorPlacement, sizeof(ini->editorPlacement));

@@ -3,9 +3,17 @@
 #include <windows.h>
 #include <stddef.h>
 
+// What opens the popup menu: ini.dat's menuKeyMode, and the item's index in the sheet's list.
+enum MenuKeyMode {
+    MENU_KEY_SHIFT = 0,  // Shift twice
+    MENU_KEY_CTRL = 1,   // Ctrl twice
+    MENU_KEY_ALT = 2,    // Alt twice
+    MENU_KEY_HOTKEY = 3, // the hotkey
+};
+
 struct IniData {
     int pasteWaitMs;     // pause after every character of a registered paste, ms
-    int menuKeyMode;     // 0 Shift twice, 1 Ctrl twice, 2 Alt twice, 3 hotkey
+    int menuKeyMode;     // a MenuKeyMode
     int hotkeyVk;        // virtual key of the menu hotkey; 0 = none
     int hotkeyMods;      // MOD_ALT 1, MOD_CONTROL 2, MOD_SHIFT 4
     int menuItemChars;   // characters shown per label
@@ -29,7 +37,8 @@ static_assert(offsetof(IniData, editorPlacement) == 32, "offset");
 static_assert(offsetof(IniData, editorPlacement) + offsetof(WINDOWPLACEMENT, showCmd) == 40, "offset");
 static_assert(offsetof(IniData, editorPlacement) + offsetof(WINDOWPLACEMENT, rcNormalPosition) == 60, "offset");
 
-// Ranges of the settings sheet; values loaded from ini.dat are clamped to them.
+// Ranges of the settings sheet; values loaded from ini.dat are clamped to them once, by
+// ClampIniData, so that the rest of the program may count on them.
 #define PASTE_WAIT_MIN 0
 #define PASTE_WAIT_MAX 1000
 #define ITEM_CHARS_MIN 1

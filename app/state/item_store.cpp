@@ -1,6 +1,6 @@
 #include "state/item_store.h"
 
-ItemId NextItemId = 1;
+ItemId g_nextItemId = 1;
 
 static ItemMap g_items;  // owned here; every string in it is a GlobalAlloc block
 static ItemStoreWatcher g_watcher;
@@ -51,7 +51,7 @@ static BOOL MakeItem(Item *item, ItemKind kind, const WCHAR *name, const WCHAR *
     return FALSE;
 }
 
-// An id that Replace added on its own may later come out of NextItemId too; the entry then
+// An id that Replace added on its own may later come out of g_nextItemId too; the entry then
 // takes the new contents and its old strings are released, not leaked.
 static void PutItem(ItemId id, const Item &item)
 {
@@ -76,7 +76,7 @@ ItemId Insert(ItemKind kind, const WCHAR *name, const WCHAR *text)
     Item item;
     if (!MakeItem(&item, kind, name, text))
         return 0;
-    ItemId id = NextItemId++;
+    ItemId id = g_nextItemId++;
     PutItem(id, item);
     Tell(ITEM_ADDED, id);
     return id;
@@ -121,7 +121,7 @@ ItemId MoveToEnd(ItemId id)
         return -1;
     Item moved = it->second;
     g_items.erase(it);
-    ItemId fresh = NextItemId++;
+    ItemId fresh = g_nextItemId++;
     PutItem(fresh, moved);
     Tell(ITEM_CHANGED, fresh);
     return fresh;
@@ -174,13 +174,6 @@ int KindOf(ItemId id)
     return it == g_items.end() ? -1 : it->second.kind;
 }
 
-void ShowText(HWND window, ItemId id)
-{
-    const Item *item = Find(id);
-    if (item)
-        SetWindowTextW(window, item->text);
-}
-
 const Item *Find(ItemId id)
 {
     ItemMap::const_iterator it = g_items.find(id);
@@ -203,7 +196,7 @@ void ResetForTests()
     g_watcher = nullptr;
     EraseAll();
     g_watcher = watcher;
-    NextItemId = 1;
+    g_nextItemId = 1;
 }
 
 }  // namespace ItemStore

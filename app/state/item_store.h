@@ -32,7 +32,7 @@ void SetStringCopyFailureForTests(int count);
 typedef void (*ItemStoreWatcher)(int change, ItemId id);
 
 // Next id that Insert hands out; starts at 1 and only ever grows.
-extern ItemId NextItemId;
+extern ItemId g_nextItemId;
 
 namespace ItemStore {
 // The new id, or 0 when the strings could not be copied: the store is then as it was.
@@ -48,7 +48,6 @@ void EraseOldestHistory();
 int CountKind(ItemKind kind);
 int Size();
 int KindOf(ItemId id);
-void ShowText(HWND window, ItemId id);
 
 // The entry with that id, or null. Valid until the entry changes.
 const Item *Find(ItemId id);

@@ -31,7 +31,18 @@ std::wstring ExpectedLabel(const std::wstring &text, int maxChars)
     return label;
 }
 
-// The program's own registration; done once, since a class stays registered for the process.
+// The hub stands in for the shell's window: it saves when the editor has closed, as the shell does.
+static LRESULT CALLBACK TestHubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_EDITOR_CLOSED) {
+        OnEditorClosed(window);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+static HWND TestHub;
+
 static void RegisterTestEditorClasses()
 {
     static bool done = false;
@@ -39,14 +50,22 @@ static void RegisterTestEditorClasses()
         return;
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
-    done = RegisterEditorClasses(GetModuleHandleW(nullptr)) != FALSE;
+    RegisterEditorClasses(GetModuleHandleW(nullptr));
+    WNDCLASSW hubClass = {};
+    hubClass.lpfnWndProc = TestHubProc;
+    hubClass.hInstance = GetModuleHandleW(nullptr);
+    hubClass.lpszClassName = L"tavoEditorTestHub";
+    RegisterClassW(&hubClass);
+    TestHub = CreateWindowExW(WS_EX_TOOLWINDOW, L"tavoEditorTestHub", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    done = true;
 }
 
 void ResetEditorState()
 {
     RegisterTestEditorClasses();
-    if (EditorWindow)
-        DestroyWindow(EditorWindow);
+    if (g_editor.window)
+        DestroyWindow(g_editor.window);
     ItemStore::ResetForTests();
     // Closing the editor writes both files: into a folder of the tests, never beside them.
     SetDataDirectoryForTests(MakeScratchDir(L"editor_files").c_str());
@@ -60,7 +79,7 @@ void ResetEditorState()
 
 HWND OpenTestEditor()
 {
-    HWND window = OpenEditorWindow();
+    HWND window = OpenEditorWindow(TestHub);
     if (window) {
         SetForegroundWindow(window);
         WaitUntil([&] { return GetForegroundWindow() == window; }, 2000);
@@ -71,16 +90,16 @@ HWND OpenTestEditor()
 
 void CloseTestEditor()
 {
-    if (EditorWindow)
-        SendMessageW(EditorWindow, WM_CLOSE, 0, 0);
+    if (g_editor.window)
+        SendMessageW(g_editor.window, WM_CLOSE, 0, 0);
     PumpFor(10);
 }
 
 HTREEITEM GroupNode(int index)
 {
-    HTREEITEM item = TreeView_GetRoot(EditorTree);
+    HTREEITEM item = TreeView_GetRoot(g_editor.tree);
     for (int i = 0; i < index && item; i++)
-        item = TreeView_GetNextSibling(EditorTree, item);
+        item = TreeView_GetNextSibling(g_editor.tree, item);
     return item;
 }
 
@@ -92,18 +111,18 @@ std::string LabelOf(HTREEITEM item)
     tv.hItem = item;
     tv.pszText = text;
     tv.cchTextMax = 300;
-    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv);
     return U8(text);
 }
 
 std::vector<TreeEntry> Children(HTREEITEM parent)
 {
     std::vector<TreeEntry> entries;
-    for (HTREEITEM item = TreeView_GetChild(EditorTree, parent); item; item = TreeView_GetNextSibling(EditorTree, item)) {
+    for (HTREEITEM item = TreeView_GetChild(g_editor.tree, parent); item; item = TreeView_GetNextSibling(g_editor.tree, item)) {
         TVITEMW tv = {};
         tv.mask = TVIF_PARAM | TVIF_IMAGE;
         tv.hItem = item;
-        SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+        SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv);
         entries.push_back({item, LabelOf(item), (ItemId)tv.lParam, tv.iImage});
     }
     return entries;
@@ -111,23 +130,23 @@ std::vector<TreeEntry> Children(HTREEITEM parent)
 
 HTREEITEM SelectedTreeItem()
 {
-    return TreeView_GetSelection(EditorTree);
+    return TreeView_GetSelection(g_editor.tree);
 }
 
 void SelectTreeItem(HTREEITEM item)
 {
-    TreeView_SelectItem(EditorTree, item);
+    TreeView_SelectItem(g_editor.tree, item);
 }
 
 void Command(int id)
 {
-    SendMessageW(EditorWindow, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    SendMessageW(g_editor.window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
 std::string EditText()
 {
     WCHAR text[4096] = {};
-    GetWindowTextW(TextEdit, text, 4096);
+    GetWindowTextW(g_editor.textEdit, text, 4096);
     return U8(text);
 }
 
@@ -147,10 +166,10 @@ void PressCtrlKey(WORD vk)
 
 void TypeIntoTextEdit(const std::wstring &text)
 {
-    SetFocus(TextEdit);
-    SendMessageW(TextEdit, EM_SETSEL, 0, -1);
+    SetFocus(g_editor.textEdit);
+    SendMessageW(g_editor.textEdit, EM_SETSEL, 0, -1);
     TypeText(text);
     PumpFor(60);
-    SetFocus(EditorTree);
+    SetFocus(g_editor.tree);
     PumpFor(10);
 }

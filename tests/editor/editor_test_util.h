@@ -5,7 +5,7 @@
 #include <commctrl.h>
 #include <string>
 #include <vector>
-#include "editor/editor.h"
+#include "editor/editor_internal.h"
 #include "state/item_store.h"
 
 std::string U8(const std::wstring &text);
@@ -36,7 +36,7 @@ HTREEITEM SelectedTreeItem();
 void SelectTreeItem(HTREEITEM item);
 void Command(int id);
 std::string EditText();
-// Types into TextEdit as a user would: focus there, keys, focus back to the tree.
+// Types into the pane's edit control as a user would: focus there, keys, focus back to the tree.
 void TypeIntoTextEdit(const std::wstring &text);
 // Keys: synthesized and delivered before returning.
 void PressKey(WORD vk);

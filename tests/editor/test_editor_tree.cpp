@@ -68,13 +68,23 @@ TEST_CASE("the tree shows both groups, newest first, with labels made by the lab
     tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE;
     tv.stateMask = TVIS_EXPANDED;
     tv.hItem = history;
-    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv);
     CHECK(tv.iImage == 1);
     CHECK(tv.iSelectedImage == 1);
-    CHECK(tv.lParam == 0);
     CHECK((tv.state & TVIS_EXPANDED) == 0);
+    // What a node is comes from the node itself, whatever icon it shows.
+    ItemId id = -7;
+    ItemKind kind = -7;
+    int nodeType = -7;
+    CHECK(ClassifyTreeItem(history, &id, &kind, &nodeType));
+    CHECK(nodeType == NODE_HISTORY_GROUP);
+    CHECK(kind == History);
+    CHECK(id == 0);
+    CHECK(ClassifyTreeItem(registered, &id, &kind, &nodeType));
+    CHECK(nodeType == NODE_REGISTERED_GROUP);
+    CHECK(kind == Registered);
     tv.hItem = registered;
-    SendMessageW(EditorTree, TVM_GETITEMW, 0, (LPARAM)&tv);
+    SendMessageW(g_editor.tree, TVM_GETITEMW, 0, (LPARAM)&tv);
     CHECK(tv.iImage == 2);
     CHECK((tv.state & TVIS_EXPANDED) == 0);
 
@@ -88,12 +98,12 @@ TEST_CASE("the tree shows both groups, newest first, with labels made by the lab
     // Selecting an entry shows its text; a group node leaves the pane empty and disabled.
     SelectTreeItem(EntryWithId(1, r1));
     CHECK(EditText() == "id\r\npw");
-    CHECK(IsWindowEnabled(TextEdit));
+    CHECK(IsWindowEnabled(g_editor.textEdit));
     SelectTreeItem(history);
     CHECK(EditText() == "");
-    CHECK(!IsWindowEnabled(TextEdit));
+    CHECK(!IsWindowEnabled(g_editor.textEdit));
     CloseTestEditor();
-    CHECK(EditorWindow == nullptr);
+    CHECK(g_editor.window == nullptr);
 }
 
 TEST_CASE("Add puts a new entry at the top of the group and selects it")
@@ -139,7 +149,7 @@ TEST_CASE("Add puts a new entry at the top of the group and selects it")
     SUBCASE("not while the text pane has the focus")
     {
         SelectTreeItem(EntryWithId(1, r1));
-        SetFocus(TextEdit);
+        SetFocus(g_editor.textEdit);
         Command(IDM_EDITOR_ADD);
         CHECK(ItemStore::Size() == 2);
     }
@@ -176,7 +186,7 @@ TEST_CASE("Delete removes entries, never group nodes")
     HTREEITEM stale = EntryWithId(0, gone);
     REQUIRE(stale);
     SelectTreeItem(stale);
-    CHECK(IsWindowEnabled(TextEdit));
+    CHECK(IsWindowEnabled(g_editor.textEdit));
     CHECK(EditText() == "");
     Command(IDM_EDITOR_DELETE);
     CHECK(Children(GroupNode(0)).empty());
@@ -335,7 +345,7 @@ TEST_CASE("Up and Down exchange contents with the neighbour; ids keep their plac
     {
         SelectTreeItem(EntryWithId(1, b));
         TypeIntoTextEdit(L"typed into B");
-        REQUIRE(SendMessageW(TextEdit, EM_GETMODIFY, 0, 0));
+        REQUIRE(SendMessageW(g_editor.textEdit, EM_GETMODIFY, 0, 0));
         Command(IDT_DOWN);
         CHECK(NameOf(a) == U8(LongName));
         CHECK(TextOf(a) == "typed into B");
@@ -368,11 +378,11 @@ TEST_CASE("renaming with F2 stores the typed name whole")
 
     SelectTreeItem(EntryWithId(1, r));
     PressKey(VK_F2);
-    HWND edit = TreeView_GetEditControl(EditorTree);
+    HWND edit = TreeView_GetEditControl(g_editor.tree);
     REQUIRE(edit);
     SetWindowTextW(edit, typed.c_str());
     PressKey(VK_RETURN);
-    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(TreeView_GetEditControl(g_editor.tree) == nullptr);
     CHECK(NameOf(r) == U8(typed));
     CHECK(TextOf(r) == "kept text");
     CHECK(LabelOf(EntryWithId(1, r)) == U8(ExpectedLabel(typed, 20)));  // shortened again
@@ -380,7 +390,7 @@ TEST_CASE("renaming with F2 stores the typed name whole")
 
     // Esc cancels: nothing changes.
     PressKey(VK_F2);
-    edit = TreeView_GetEditControl(EditorTree);
+    edit = TreeView_GetEditControl(g_editor.tree);
     REQUIRE(edit);
     SetWindowTextW(edit, L"never stored");
     PressKey(VK_ESCAPE);
@@ -390,7 +400,7 @@ TEST_CASE("renaming with F2 stores the typed name whole")
     // A copy-history entry has no name: its label comes back from its text.
     SelectTreeItem(EntryWithId(0, h));
     PressKey(VK_F2);
-    edit = TreeView_GetEditControl(EditorTree);
+    edit = TreeView_GetEditControl(g_editor.tree);
     REQUIRE(edit);
     SetWindowTextW(edit, L"renamed");
     PressKey(VK_RETURN);
@@ -400,7 +410,7 @@ TEST_CASE("renaming with F2 stores the typed name whole")
     // Group nodes refuse renaming.
     SelectTreeItem(GroupNode(1));
     PressKey(VK_F2);
-    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(TreeView_GetEditControl(g_editor.tree) == nullptr);
     CHECK(LabelOf(GroupNode(1)) == "登録データ");
     CloseTestEditor();
 }
@@ -444,31 +454,31 @@ static void DragEntry(HTREEITEM from, HTREEITEM to, bool ctrl)
         WaitUntil([] { return GetKeyState(VK_CONTROL) < 0; }, 1000);
     }
     NMTREEVIEWW info = {};
-    info.hdr.hwndFrom = EditorTree;
+    info.hdr.hwndFrom = g_editor.tree;
     info.hdr.idFrom = IDC_EDITOR_TREE;
     info.hdr.code = TVN_BEGINDRAGW;
     info.itemNew.hItem = from;
     info.itemNew.mask = TVIF_HANDLE | TVIF_PARAM;
-    SendMessageW(EditorWindow, WM_NOTIFY, IDC_EDITOR_TREE, (LPARAM)&info);
+    SendMessageW(g_editor.window, WM_NOTIFY, IDC_EDITOR_TREE, (LPARAM)&info);
     RECT rect = {};
     if (to) {
-        TreeView_GetItemRect(EditorTree, to, &rect, TRUE);
+        TreeView_GetItemRect(g_editor.tree, to, &rect, TRUE);
     } else {
-        GetClientRect(EditorTree, &rect);
+        GetClientRect(g_editor.tree, &rect);
         rect.top = rect.bottom - 6;  // below every item
         rect.bottom = rect.bottom - 2;
     }
     POINT point = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-    ClientToScreen(EditorTree, &point);
+    ClientToScreen(g_editor.tree, &point);
     SetCursorPos(point.x, point.y);
-    SendMessageW(EditorWindow, WM_MOUSEMOVE, 0, 0);
-    bool dragging = TreeDragging == 1;
-    CHECK(dragging == (GetCapture() == EditorWindow));
+    SendMessageW(g_editor.window, WM_MOUSEMOVE, 0, 0);
+    bool dragging = g_editor.treeDragging == 1;
+    CHECK(dragging == (GetCapture() == g_editor.window));
     if (dragging)
-        CHECK(GetCursor() == LoadImageW(AppInstance,
+        CHECK(GetCursor() == LoadImageW(g_appInstance,
                                         MAKEINTRESOURCEW(to ? (ctrl ? IDC_DRAG_COPY : IDC_DRAG_MOVE) : IDC_DRAG_NODROP),
                                         IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-    SendMessageW(EditorWindow, WM_LBUTTONUP, 0, 0);
+    SendMessageW(g_editor.window, WM_LBUTTONUP, 0, 0);
     if (ctrl) {
         KeyUp(VK_CONTROL);
         WaitUntil([] { return GetKeyState(VK_CONTROL) >= 0; }, 1000);
@@ -483,8 +493,8 @@ TEST_CASE("drag and drop moves, copies, and keeps a registered entry's full name
     ItemId b = ItemStore::Insert(Registered, LongName.c_str(), L"text B");
     ItemId c = ItemStore::Insert(Registered, L"C", L"text C");
     REQUIRE(OpenTestEditor());
-    SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)GroupNode(0));
-    SendMessageW(EditorTree, TVM_EXPAND, TVE_EXPAND, (LPARAM)GroupNode(1));
+    SendMessageW(g_editor.tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)GroupNode(0));
+    SendMessageW(g_editor.tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)GroupNode(1));
     std::string longLabel = U8(ExpectedLabel(LongName, 20));
 
     SUBCASE("without Ctrl: a move above the target")
@@ -496,7 +506,7 @@ TEST_CASE("drag and drop moves, copies, and keeps a registered entry's full name
         CHECK(NameOf(moved) == U8(LongName));
         CHECK(TextOf(moved) == "text B");
         CheckGroupMatchesStore(1);
-        CHECK(TreeDragging == 0);
+        CHECK(g_editor.treeDragging == 0);
         CHECK(GetCapture() == nullptr);
     }
     SUBCASE("with Ctrl: a copy; onto the other group's node it takes that kind")
@@ -521,9 +531,9 @@ TEST_CASE("drag and drop moves, copies, and keeps a registered entry's full name
     {
         DragEntry(EntryWithId(1, a), nullptr, false);
         CHECK(ItemStore::Size() == 4);
-        CHECK(EditorClipboard.kind == Registered);
-        CHECK(U8(EditorClipboard.text) == "text A");
-        CHECK(TreeDragging == 0);
+        CHECK(g_editor.clipboard.kind == Registered);
+        CHECK(U8(g_editor.clipboard.text) == "text A");
+        CHECK(g_editor.treeDragging == 0);
     }
     SUBCASE("group nodes cannot be dragged")
     {
@@ -548,7 +558,7 @@ TEST_CASE("a long registered name survives edits of others, renames, Cut + Paste
     SelectTreeItem(EntryWithId(1, other));
     CHECK(NameOf(keep) == U8(LongName));
     PressKey(VK_F2);
-    HWND edit = TreeView_GetEditControl(EditorTree);
+    HWND edit = TreeView_GetEditControl(g_editor.tree);
     REQUIRE(edit);
     SetWindowTextW(edit, L"renamed other");
     PressKey(VK_RETURN);
@@ -581,22 +591,22 @@ TEST_CASE("the rename box opens with the full name: Enter, or a click elsewhere,
     SelectTreeItem(item);
 
     PressKey(VK_F2);
-    HWND edit = TreeView_GetEditControl(EditorTree);
+    HWND edit = TreeView_GetEditControl(g_editor.tree);
     REQUIRE(edit);
     WCHAR shown[128] = {};
     GetWindowTextW(edit, shown, 128);
     CHECK(U8(shown) == U8(name));
     PressKey(VK_RETURN);
-    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(TreeView_GetEditControl(g_editor.tree) == nullptr);
     CHECK(NameOf(r) == U8(name));
     CHECK(LabelOf(item) == U8(ExpectedLabel(name, 20)));
 
     // A rename that ends because the focus moves on (a click into the text pane).
     PressKey(VK_F2);
-    REQUIRE(TreeView_GetEditControl(EditorTree));
-    SetFocus(TextEdit);
+    REQUIRE(TreeView_GetEditControl(g_editor.tree));
+    SetFocus(g_editor.textEdit);
     PumpFor(20);
-    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(TreeView_GetEditControl(g_editor.tree) == nullptr);
     CHECK(NameOf(r) == U8(name));
     CHECK(LabelOf(item) == U8(ExpectedLabel(name, 20)));
     CloseTestEditor();
@@ -612,7 +622,7 @@ TEST_CASE("an edit in the text pane survives a capture that moves its entry, and
     REQUIRE(OpenTestEditor());
     SelectTreeItem(EntryWithId(0, copied));
     PressKey(VK_F6);
-    REQUIRE(GetFocus() == TextEdit);
+    REQUIRE(GetFocus() == g_editor.textEdit);
 
     // Ctrl+A, Ctrl+C in the pane: the capture adds the text again as the newest and erases the entry.
     AddHistoryText(L"copied again", g_ini.historyMax);
@@ -629,7 +639,7 @@ TEST_CASE("an edit in the text pane survives a capture that moves its entry, and
             moved = entry.id;
     CHECK(moved != copied);
     CHECK(TextOf(moved) == "copied again");
-    CHECK(GetFocus() == TextEdit);
+    CHECK(GetFocus() == g_editor.textEdit);
 
     // The change typed now reaches the entry it belongs to when another item is selected.
     TypeIntoTextEdit(L"changed after the capture");

@@ -50,29 +50,29 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     CHECK(FirstCreated("SysTreeView32") > FirstCreated("tooltips_class32"));
     CHECK(FirstCreated("tavoDataEditRClass") > FirstCreated("SysTreeView32"));
     CHECK(FirstCreated("Edit") > FirstCreated("tavoDataEditRClass"));
-    CHECK(window == EditorWindow);
+    CHECK(window == g_editor.window);
     CHECK(FindWindowW(L"tavoDataEditClass", L"データ編集") == window);
     CHECK((GetWindowLongW(window, GWL_STYLE) & WS_OVERLAPPEDWINDOW) == WS_OVERLAPPEDWINDOW);
     CHECK(GetParent(window) == nullptr);
     CHECK(GetMenu(window) != nullptr);
 
-    REQUIRE(EditorToolbar);
-    CHECK(GetDlgItem(window, 2007) == EditorToolbar);
-    CHECK(ClassOf(EditorToolbar) == "ToolbarWindow32");
-    CHECK((GetWindowLongW(EditorToolbar, GWL_STYLE) & (WS_CHILD | CCS_TOP | TBSTYLE_FLAT)) == (WS_CHILD | CCS_TOP | TBSTYLE_FLAT));
-    CHECK(IsWindowVisible(EditorToolbar));
-    CHECK(SendMessageW(EditorToolbar, TB_BUTTONCOUNT, 0, 0) == 10);
+    REQUIRE(g_editor.toolbar);
+    CHECK(GetDlgItem(window, 2007) == g_editor.toolbar);
+    CHECK(ClassOf(g_editor.toolbar) == "ToolbarWindow32");
+    CHECK((GetWindowLongW(g_editor.toolbar, GWL_STYLE) & (WS_CHILD | CCS_TOP | TBSTYLE_FLAT)) == (WS_CHILD | CCS_TOP | TBSTYLE_FLAT));
+    CHECK(IsWindowVisible(g_editor.toolbar));
+    CHECK(SendMessageW(g_editor.toolbar, TB_BUTTONCOUNT, 0, 0) == 10);
     const int commands[10] = {0, 40012, 40008, 40009, 40010, 40011, 0, 40019, 40018, 0};
     const int images[10] = {0, 0, 1, 2, 3, 4, 0, 5, 6, 0};
     for (int i = 0; i < 10; i++) {
         TBBUTTON button = {};
-        SendMessageW(EditorToolbar, TB_GETBUTTON, i, (LPARAM)&button);
+        SendMessageW(g_editor.toolbar, TB_GETBUTTON, i, (LPARAM)&button);
         CHECK_MESSAGE(button.idCommand == commands[i], "button ", i);
         if (commands[i])
             CHECK_MESSAGE(button.iBitmap == images[i], "button ", i);
         CHECK((button.fsStyle & TBSTYLE_SEP) == (commands[i] ? 0 : TBSTYLE_SEP));
     }
-    HWND tips = (HWND)SendMessageW(EditorToolbar, TB_GETTOOLTIPS, 0, 0);
+    HWND tips = (HWND)SendMessageW(g_editor.toolbar, TB_GETTOOLTIPS, 0, 0);
     REQUIRE(tips);
     CHECK(ClassOf(tips) == "tooltips_class32");
     CHECK(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0) == 10);
@@ -80,39 +80,39 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     WCHAR text[80] = {};
     TOOLINFOW tool = {};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = EditorToolbar;
+    tool.hwnd = g_editor.toolbar;
     tool.uId = 40008;
     tool.lpszText = text;
     REQUIRE(SendMessageW(tips, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
     CHECK(tool.lpszText == MAKEINTRESOURCEW(40008));
-    CHECK(tool.hinst == AppInstance);
+    CHECK(tool.hinst == g_appInstance);
 
-    CHECK(GetDlgItem(window, 2005) == EditorTree);
-    CHECK(ClassOf(EditorTree) == "SysTreeView32");
-    CHECK((DWORD)GetWindowLongW(EditorTree, GWL_STYLE) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
+    CHECK(GetDlgItem(window, 2005) == g_editor.tree);
+    CHECK(ClassOf(g_editor.tree) == "SysTreeView32");
+    CHECK((DWORD)GetWindowLongW(g_editor.tree, GWL_STYLE) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
                                                            TVS_LINESATROOT | TVS_EDITLABELS | TVS_SHOWSELALWAYS));
-    CHECK((GetWindowLongW(EditorTree, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
-    HIMAGELIST images16 = TreeView_GetImageList(EditorTree, TVSIL_NORMAL);
+    CHECK((GetWindowLongW(g_editor.tree, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
+    HIMAGELIST images16 = TreeView_GetImageList(g_editor.tree, TVSIL_NORMAL);
     REQUIRE(images16);
     CHECK(ImageList_GetImageCount(images16) == 3);
-    CHECK(GetFocus() == EditorTree);
+    CHECK(GetFocus() == g_editor.tree);
 
-    CHECK(GetDlgItem(window, 2008) == TextPane);
-    CHECK(ClassOf(TextPane) == "tavoDataEditRClass");
-    CHECK((GetWindowLongW(TextPane, GWL_STYLE) & 0xFFFF0000) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP));
-    CHECK(GetDlgItem(TextPane, 2006) == TextEdit);
-    CHECK(ClassOf(TextEdit) == "Edit");
+    CHECK(GetDlgItem(window, 2008) == g_editor.pane);
+    CHECK(ClassOf(g_editor.pane) == "tavoDataEditRClass");
+    CHECK((GetWindowLongW(g_editor.pane, GWL_STYLE) & 0xFFFF0000) == (WS_CHILD | WS_VISIBLE | WS_TABSTOP));
+    CHECK(GetDlgItem(g_editor.pane, 2006) == g_editor.textEdit);
+    CHECK(ClassOf(g_editor.textEdit) == "Edit");
     const DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-    CHECK(((DWORD)GetWindowLongW(TextEdit, GWL_STYLE) & editStyle) == editStyle);
-    CHECK((GetWindowLongW(TextEdit, GWL_STYLE) & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0);
-    CHECK((HFONT)SendMessageW(TextEdit, WM_GETFONT, 0, 0) == (HFONT)GetStockObject(DEFAULT_GUI_FONT));
+    CHECK(((DWORD)GetWindowLongW(g_editor.textEdit, GWL_STYLE) & editStyle) == editStyle);
+    CHECK((GetWindowLongW(g_editor.textEdit, GWL_STYLE) & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0);
+    CHECK((HFONT)SendMessageW(g_editor.textEdit, WM_GETFONT, 0, 0) == (HFONT)GetStockObject(DEFAULT_GUI_FONT));
 
     // Layout: the tree under the toolbar with treeWidth, the pane 4 pixels further.
     RECT client, bar, tree, pane;
     GetClientRect(window, &client);
-    GetWindowRect(EditorToolbar, &bar);
-    GetWindowRect(EditorTree, &tree);
-    GetWindowRect(TextPane, &pane);
+    GetWindowRect(g_editor.toolbar, &bar);
+    GetWindowRect(g_editor.tree, &tree);
+    GetWindowRect(g_editor.pane, &pane);
     MapWindowPoints(nullptr, window, (POINT *)&tree, 2);
     MapWindowPoints(nullptr, window, (POINT *)&pane, 2);
     CHECK(tree.left == 0);
@@ -130,7 +130,7 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
 
 static BOOL ButtonEnabled(int command)
 {
-    return SendMessageW(EditorToolbar, TB_ISBUTTONENABLED, command, 0) != 0;
+    return SendMessageW(g_editor.toolbar, TB_ISBUTTONENABLED, command, 0) != 0;
 }
 
 static BOOL MenuItemEnabled(HMENU menu, int command)
@@ -145,9 +145,9 @@ struct CommandStates {
 // Reads the toolbar and, after WM_INITMENUPOPUP, both popups of the menu bar; both must agree.
 static CommandStates ReadCommandStates()
 {
-    HMENU bar = GetMenu(EditorWindow);
-    SendMessageW(EditorWindow, WM_INITMENUPOPUP, (WPARAM)GetSubMenu(bar, 0), 0);
-    SendMessageW(EditorWindow, WM_INITMENUPOPUP, (WPARAM)GetSubMenu(bar, 1), 1);
+    HMENU bar = GetMenu(g_editor.window);
+    SendMessageW(g_editor.window, WM_INITMENUPOPUP, (WPARAM)GetSubMenu(bar, 0), 0);
+    SendMessageW(g_editor.window, WM_INITMENUPOPUP, (WPARAM)GetSubMenu(bar, 1), 1);
     CommandStates s = {ButtonEnabled(40012), ButtonEnabled(40008), ButtonEnabled(40009), ButtonEnabled(40010),
                        ButtonEnabled(40011), ButtonEnabled(40019), ButtonEnabled(40018)};
     CHECK(MenuItemEnabled(bar, 40017) == s.add);
@@ -180,7 +180,7 @@ TEST_CASE("commands are enabled by the focus, the selection and both clipboards"
         CHECK(!s.down);
         CHECK(!s.paste);
 
-        SelectTreeItem(TreeView_GetChild(EditorTree, registered));
+        SelectTreeItem(TreeView_GetChild(g_editor.tree, registered));
         s = ReadCommandStates();
         CHECK(s.add);
         CHECK(s.cut);
@@ -196,10 +196,10 @@ TEST_CASE("commands are enabled by the focus, the selection and both clipboards"
     }
     SUBCASE("text focus")
     {
-        SelectTreeItem(TreeView_GetChild(EditorTree, registered));
+        SelectTreeItem(TreeView_GetChild(g_editor.tree, registered));
         PressKey(VK_F6);
-        REQUIRE(GetFocus() == TextEdit);
-        SendMessageW(TextEdit, EM_SETSEL, 0, 0);
+        REQUIRE(GetFocus() == g_editor.textEdit);
+        SendMessageW(g_editor.textEdit, EM_SETSEL, 0, 0);
         CommandStates s = ReadCommandStates();
         CHECK(!s.add);
         CHECK(!s.up);
@@ -209,7 +209,7 @@ TEST_CASE("commands are enabled by the focus, the selection and both clipboards"
         CHECK(!s.del);
         CHECK(!s.paste);
 
-        SendMessageW(TextEdit, EM_SETSEL, 0, 4);
+        SendMessageW(g_editor.textEdit, EM_SETSEL, 0, 4);
         PutClipboardText(nullptr, L"on the clipboard");
         s = ReadCommandStates();
         CHECK(s.cut);
@@ -234,32 +234,32 @@ TEST_CASE("F6 moves between the panes and Ctrl+A selects the whole text")
     ResetEditorState();
     ItemStore::Insert(Registered, L"name", L"line one\r\nline two");
     REQUIRE(OpenTestEditor());
-    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
-    REQUIRE(GetFocus() == EditorTree);
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
+    REQUIRE(GetFocus() == g_editor.tree);
     PressKey(VK_F6);
-    CHECK(GetFocus() == TextEdit);
-    SendMessageW(TextEdit, EM_SETSEL, 3, 3);
+    CHECK(GetFocus() == g_editor.textEdit);
+    SendMessageW(g_editor.textEdit, EM_SETSEL, 3, 3);
     PressCtrlKey('A');
     DWORD start = 0, end = 0;
-    SendMessageW(TextEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
+    SendMessageW(g_editor.textEdit, EM_GETSEL, (WPARAM)&start, (LPARAM)&end);
     CHECK(start == 0);
-    CHECK(end == (DWORD)GetWindowTextLengthW(TextEdit));
+    CHECK(end == (DWORD)GetWindowTextLengthW(g_editor.textEdit));
     CHECK(EditText() == "line one\r\nline two");  // the key changed nothing else
     PressKey(VK_TAB);  // no dialog navigation: Tab stays in the pane
-    CHECK(GetFocus() == TextEdit);
+    CHECK(GetFocus() == g_editor.textEdit);
     PressKey(VK_F6);
-    CHECK(GetFocus() == EditorTree);
+    CHECK(GetFocus() == g_editor.tree);
     CloseTestEditor();
 }
 
 static void ActivateAnotherWindowAndBack()
 {
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                 AppInstance, nullptr);
+                                 g_appInstance, nullptr);
     SetForegroundWindow(other);
     WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
-    SetForegroundWindow(EditorWindow);
-    WaitUntil([&] { return GetForegroundWindow() == EditorWindow; }, 1000);
+    SetForegroundWindow(g_editor.window);
+    WaitUntil([&] { return GetForegroundWindow() == g_editor.window; }, 1000);
     DestroyWindow(other);
     PumpFor(20);
 }
@@ -269,22 +269,22 @@ TEST_CASE("coming back to the editor gives the keyboard to the pane that had it"
     ResetEditorState();
     ItemStore::Insert(Registered, L"name", L"text");
     REQUIRE(OpenTestEditor());
-    CHECK(GetFocus() == EditorTree);  // a new editor takes keys in its tree
-    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    CHECK(GetFocus() == g_editor.tree);  // a new editor takes keys in its tree
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
     PressKey(VK_F6);
-    REQUIRE(GetFocus() == TextEdit);
+    REQUIRE(GetFocus() == g_editor.textEdit);
     ActivateAnotherWindowAndBack();
-    CHECK(GetFocus() == TextEdit);
+    CHECK(GetFocus() == g_editor.textEdit);
     PressKey(VK_F6);
     ActivateAnotherWindowAndBack();
-    CHECK(GetFocus() == EditorTree);
+    CHECK(GetFocus() == g_editor.tree);
     CloseTestEditor();
 }
 
 static POINT SplitterPoint()
 {
     RECT tree;
-    GetWindowRect(EditorTree, &tree);
+    GetWindowRect(g_editor.tree, &tree);
     return {tree.right + 2, (tree.top + tree.bottom) / 2};
 }
 
@@ -293,23 +293,23 @@ static void DragSplitter(int screenX)
 {
     POINT press = SplitterPoint();
     POINT client = press;
-    ScreenToClient(EditorWindow, &client);
+    ScreenToClient(g_editor.window, &client);
     SetCursorPos(press.x, press.y);
-    SendMessageW(EditorWindow, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y));
+    SendMessageW(g_editor.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(client.x, client.y));
     SetCursorPos(screenX, press.y);
-    SendMessageW(EditorWindow, WM_MOUSEMOVE, MK_LBUTTON, 0);
-    SendMessageW(EditorWindow, WM_LBUTTONUP, 0, 0);
+    SendMessageW(g_editor.window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    SendMessageW(g_editor.window, WM_LBUTTONUP, 0, 0);
 }
 
 TEST_CASE("the splitter sets the tree width within its limits")
 {
     ResetEditorState();
     REQUIRE(OpenTestEditor());
-    MoveWindow(EditorWindow, 100, 100, 600, 400, TRUE);
+    MoveWindow(g_editor.window, 100, 100, 600, 400, TRUE);
     PumpFor(30);
-    REQUIRE(GetForegroundWindow() == EditorWindow);
+    REQUIRE(GetForegroundWindow() == g_editor.window);
     RECT window;
-    GetWindowRect(EditorWindow, &window);
+    GetWindowRect(g_editor.window, &window);
     int frame = GetSystemMetrics(SM_CXFRAME);
 
     SUBCASE("within the limits the tree follows the cursor")
@@ -317,11 +317,11 @@ TEST_CASE("the splitter sets the tree width within its limits")
         DragSplitter(window.left + frame + 150);
         CHECK(g_ini.treeWidth == 150);
         RECT tree;
-        GetWindowRect(EditorTree, &tree);
+        GetWindowRect(g_editor.tree, &tree);
         CHECK(tree.right - tree.left == 150);
-        CHECK(SplitterDragging == 0);
+        CHECK(g_editor.splitterDragging == 0);
         CHECK(GetCapture() == nullptr);
-        CHECK(SplitterOutline == nullptr);
+        CHECK(g_editor.splitterOutline == nullptr);
     }
     SUBCASE("past the left edge")
     {
@@ -333,38 +333,38 @@ TEST_CASE("the splitter sets the tree width within its limits")
         DragSplitter(window.right + 100);
         CHECK(g_ini.treeWidth == 600 - 2 * frame - 14);
         RECT pane;
-        GetWindowRect(TextPane, &pane);
+        GetWindowRect(g_editor.pane, &pane);
         CHECK(pane.left - window.left == frame + 600 - 2 * frame - 14 + 4);
     }
     SUBCASE("losing the foreground cancels the drag and keeps the width")
     {
         POINT press = SplitterPoint();
         SetCursorPos(press.x, press.y);
-        SendMessageW(EditorWindow, WM_LBUTTONDOWN, MK_LBUTTON, 0);
-        CHECK(SplitterDragging == 1);
-        CHECK(GetCapture() == EditorWindow);
-        CHECK(SplitterOutline != nullptr);
+        SendMessageW(g_editor.window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        CHECK(g_editor.splitterDragging == 1);
+        CHECK(GetCapture() == g_editor.window);
+        CHECK(g_editor.splitterOutline != nullptr);
         SetCursorPos(press.x + 80, press.y);
-        SendMessageW(EditorWindow, WM_MOUSEMOVE, MK_LBUTTON, 0);
+        SendMessageW(g_editor.window, WM_MOUSEMOVE, MK_LBUTTON, 0);
         HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                     AppInstance, nullptr);
+                                     g_appInstance, nullptr);
         SetForegroundWindow(other);
-        CHECK(WaitUntil([] { return SplitterDragging == 0; }, 1000));
+        CHECK(WaitUntil([] { return g_editor.splitterDragging == 0; }, 1000));
         CHECK(GetCapture() == nullptr);
-        CHECK(SplitterOutline == nullptr);
-        SendMessageW(EditorWindow, WM_LBUTTONUP, 0, 0);
+        CHECK(g_editor.splitterOutline == nullptr);
+        SendMessageW(g_editor.window, WM_LBUTTONUP, 0, 0);
         CHECK(g_ini.treeWidth == 200);
         DestroyWindow(other);
     }
     SUBCASE("no drag starts while another window is in the foreground")
     {
         HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                     AppInstance, nullptr);
+                                     g_appInstance, nullptr);
         SetForegroundWindow(other);
         WaitUntil([&] { return GetForegroundWindow() == other; }, 1000);
         DragSplitter(window.left + 60);
         CHECK(g_ini.treeWidth == 200);
-        CHECK(SplitterDragging == 0);
+        CHECK(g_editor.splitterDragging == 0);
         DestroyWindow(other);
     }
     CloseTestEditor();
@@ -375,14 +375,14 @@ TEST_CASE("closing records the placement, and the next opening uses it")
     ResetEditorState();
     REQUIRE(OpenTestEditor());
     CHECK(g_ini.editorPlacement.showCmd == 0);
-    MoveWindow(EditorWindow, 120, 90, 500, 350, TRUE);
+    MoveWindow(g_editor.window, 120, 90, 500, 350, TRUE);
     PumpFor(20);
 
     SUBCASE("closed minimised: back in the normal state at the normal rectangle")
     {
-        ShowWindow(EditorWindow, SW_MINIMIZE);
+        ShowWindow(g_editor.window, SW_MINIMIZE);
         PumpFor(50);
-        REQUIRE(IsIconic(EditorWindow));
+        REQUIRE(IsIconic(g_editor.window));
         CloseTestEditor();
         CHECK(g_ini.editorPlacement.length == sizeof(WINDOWPLACEMENT));
         CHECK(g_ini.editorPlacement.showCmd == SW_SHOW);
@@ -390,12 +390,12 @@ TEST_CASE("closing records the placement, and the next opening uses it")
         CHECK(normal.right - normal.left == 500);
         CHECK(normal.bottom - normal.top == 350);
         REQUIRE(OpenTestEditor());
-        CHECK(!IsIconic(EditorWindow));
-        CHECK(!IsZoomed(EditorWindow));
-        CHECK(IsWindowVisible(EditorWindow));
+        CHECK(!IsIconic(g_editor.window));
+        CHECK(!IsZoomed(g_editor.window));
+        CHECK(IsWindowVisible(g_editor.window));
         WINDOWPLACEMENT now = {};
         now.length = sizeof(now);
-        GetWindowPlacement(EditorWindow, &now);
+        GetWindowPlacement(g_editor.window, &now);
         CHECK(now.rcNormalPosition.left == normal.left);
         CHECK(now.rcNormalPosition.top == normal.top);
         CHECK(now.rcNormalPosition.right == normal.right);
@@ -403,14 +403,14 @@ TEST_CASE("closing records the placement, and the next opening uses it")
     }
     SUBCASE("closed maximised: opens maximised")
     {
-        ShowWindow(EditorWindow, SW_MAXIMIZE);
+        ShowWindow(g_editor.window, SW_MAXIMIZE);
         PumpFor(50);
-        REQUIRE(IsZoomed(EditorWindow));
+        REQUIRE(IsZoomed(g_editor.window));
         Command(IDM_EDITOR_CLOSE);
-        CHECK(EditorWindow == nullptr);
+        CHECK(g_editor.window == nullptr);
         CHECK(g_ini.editorPlacement.showCmd == SW_SHOWMAXIMIZED);
         REQUIRE(OpenTestEditor());
-        CHECK(IsZoomed(EditorWindow));
+        CHECK(IsZoomed(g_editor.window));
         RECT normal = g_ini.editorPlacement.rcNormalPosition;
         CHECK(normal.right - normal.left == 500);
     }
@@ -422,14 +422,14 @@ TEST_CASE("the editor clipboard is emptied when the editor goes")
     ResetEditorState();
     ItemStore::Insert(Registered, L"n", L"t");
     REQUIRE(OpenTestEditor());
-    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
     Command(IDM_EDITOR_COPY);
-    CHECK(EditorClipboard.kind == Registered);
+    CHECK(g_editor.clipboard.kind == Registered);
     CloseTestEditor();
-    CHECK(EditorClipboard.text == nullptr);
-    CHECK(EditorClipboard.name == nullptr);
+    CHECK(g_editor.clipboard.text == nullptr);
+    CHECK(g_editor.clipboard.name == nullptr);
     REQUIRE(OpenTestEditor());
-    CHECK(EditorClipboard.kind == -1);
+    CHECK(g_editor.clipboard.kind == -1);
     SelectTreeItem(GroupNode(1));
     Command(IDM_EDITOR_PASTE);
     CHECK(ItemStore::Size() == 1);
@@ -478,9 +478,9 @@ TEST_CASE("Paste in the text pane follows the clipboard without opening it, also
     ItemStore::Insert(Registered, L"name", L"some text");
     REQUIRE(PutClipboardText(nullptr, L"text to paste"));
     REQUIRE(OpenTestEditor());
-    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
     PressKey(VK_F6);
-    REQUIRE(GetFocus() == TextEdit);
+    REQUIRE(GetFocus() == g_editor.textEdit);
     {
         ClipboardHolder holder;
         REQUIRE(!OpenClipboard(nullptr));  // really held
@@ -558,8 +558,8 @@ TEST_CASE("closing the editor writes both files; a write that fails says so with
     SetDataDirectoryForTests(dir.c_str());
     ItemId r = ItemStore::Insert(Registered, L"site", L"old text");
     REQUIRE(OpenTestEditor());
-    MoveWindow(EditorWindow, 60, 70, 520, 360, TRUE);
-    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
+    MoveWindow(g_editor.window, 60, 70, 520, 360, TRUE);
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
 
     SUBCASE("written")
     {
@@ -580,7 +580,7 @@ TEST_CASE("closing the editor writes both files; a write that fails says so with
         answerer.Wait();
         CHECK(U8(answerer.text) == "paste.dat を保存できませんでした。\n終了するときにもう一度保存します。");
         CHECK_FALSE(answerer.cancelShown);
-        CHECK(EditorWindow == nullptr);
+        CHECK(g_editor.window == nullptr);
         CHECK(TextOf(r) == "old text");
         IniData ini;
         CHECK(ReadIniRecord(dir + L"ini.dat", &ini));
@@ -593,20 +593,20 @@ TEST_CASE("before a save with the editor open, a rename in progress ends with th
     ResetEditorState();
     ItemId r = ItemStore::Insert(Registered, L"old name", L"text");
     REQUIRE(OpenTestEditor());
-    MoveWindow(EditorWindow, 80, 60, 540, 380, TRUE);
+    MoveWindow(g_editor.window, 80, 60, 540, 380, TRUE);
     PumpFor(20);
     CHECK(g_ini.editorPlacement.showCmd == 0);
-    SelectTreeItem(TreeView_GetChild(EditorTree, GroupNode(1)));
-    SetFocus(EditorTree);
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
+    SetFocus(g_editor.tree);
     PressKey(VK_F2);
-    HWND edit = TreeView_GetEditControl(EditorTree);
+    HWND edit = TreeView_GetEditControl(g_editor.tree);
     REQUIRE(edit);
     SetWindowTextW(edit, L"typed, Enter never pressed");
     PrepareEditorForSave();
-    CHECK(TreeView_GetEditControl(EditorTree) == nullptr);
+    CHECK(TreeView_GetEditControl(g_editor.tree) == nullptr);
     CHECK(NameOf(r) == "typed, Enter never pressed");
     CHECK(g_ini.editorPlacement.showCmd == SW_SHOWNORMAL);
     CHECK(g_ini.editorPlacement.rcNormalPosition.right - g_ini.editorPlacement.rcNormalPosition.left == 540);
-    CHECK(IsWindow(EditorWindow));  // the editor stays open
+    CHECK(IsWindow(g_editor.window));  // the editor stays open
     CloseTestEditor();
 }

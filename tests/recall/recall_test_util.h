@@ -4,27 +4,21 @@
 #include <string>
 #include <vector>
 #include "recall/recall_internal.h"
+#include "recall/recall.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
-
-// The prefixes as MainWindow's creation leaves them, filled by the program's own code.
-inline void FillPrefixesForTests()
-{
-    FillLabelPrefixTable();
-}
 
 // A clean start: empty store, default settings, nothing busy, no taps.
 inline void ResetRecallForTests()
 {
     ItemStore::ResetForTests();
     SetDefaultIniData(&g_ini);
-    FillPrefixesForTests();
-    BusyFlag = 0;
-    TapCounter.KeyDownFlag = TapCounter.TapCount = 0;
-    OwnKeys.pendingCtrl = 0;
-    ZeroMemory(&FocusSnapshot, sizeof(FocusSnapshot));
-    SendInputRoute = SendInput;
-    PasteStopRequested = FALSE;
+    g_busyFlag = 0;
+    g_tapCounter.KeyDownFlag = g_tapCounter.TapCount = 0;
+    g_ownKeys.pendingCtrl = 0;
+    ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
+    g_sendInputRoute = SendInput;
+    g_pasteStopRequested = FALSE;
 }
 
 // Texts of the History entries, oldest first.

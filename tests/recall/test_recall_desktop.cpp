@@ -1,10 +1,13 @@
 // Capture and recall inside this process on the real desktop: the clipboard functions, the
 // viewer chain with a second viewer, the tap counter driving the timer, and the popup menu
-// pasting into a form with two fields. A hidden hub window stands in for MainWindow.
+// pasting into a form with two fields. A hidden hub window stands in for g_mainWindow.
 #include <doctest/doctest.h>
 #include "recall_form.h"
 #include "recall_test_util.h"
 #include "test_util.h"
+
+// The message the hub is told key events with; the shell passes its own to the hook library.
+#define WM_HOOKKEY (WM_APP + 1)
 
 static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
 static int DeepestDraw;         // the most of them seen at once
@@ -49,26 +52,26 @@ static HWND CreateWindowOfProc(const WCHAR *className, WNDPROC proc)
     return window;
 }
 
-// The hub joins the viewer chain as MainWindow does when it is created.
+// The hub joins the viewer chain as g_mainWindow does when it is created.
 struct Hub {
     Hub()
     {
         ResetRecallForTests();
         EmptyClipboardNow();
-        MainWindow = CreateWindowOfProc(L"tavoRecallHubClass", HubProc);
-        NextViewer = SetClipboardViewer(MainWindow);
+        g_mainWindow = CreateWindowOfProc(L"tavoRecallHubClass", HubProc);
+        g_nextViewer = SetClipboardViewer(g_mainWindow);
         PumpFor(20);
         ItemStore::ResetForTests();
     }
     ~Hub()
     {
-        KillTimer(MainWindow, TIMER_DOUBLETAP);
-        ChangeClipboardChain(MainWindow, NextViewer);
-        DestroyWindow(MainWindow);
-        MainWindow = nullptr;
-        NextViewer = nullptr;
-        SendInputRoute = SendInput;
-        BusyFlag = 0;
+        KillTimer(g_mainWindow, TIMER_DOUBLETAP);
+        ChangeClipboardChain(g_mainWindow, g_nextViewer);
+        DestroyWindow(g_mainWindow);
+        g_mainWindow = nullptr;
+        g_nextViewer = nullptr;
+        g_sendInputRoute = SendInput;
+        g_busyFlag = 0;
         OnHubApp = nullptr;
         PumpFor(20);
     }
@@ -132,28 +135,28 @@ TEST_CASE("clipboard functions: round trip, empty, no text, odd blocks, a held c
     Hub hub;
     SUBCASE("text round trip, Japanese included")
     {
-        REQUIRE(ClipboardSetText(MainWindow, L"コピー履歴 abc"));
+        REQUIRE(ClipboardSetText(g_mainWindow, L"コピー履歴 abc"));
         CHECK(TakeClipboardText() == L"コピー履歴 abc");
-        WCHAR *text = ClipboardGetText(MainWindow);
+        WCHAR *text = ClipboardGetText(g_mainWindow);
         REQUIRE(text);
         CHECK(std::wstring(text) == L"コピー履歴 abc");
         GlobalFree(text);
-        CHECK(ClipboardHasText(MainWindow));
+        CHECK(ClipboardHasText(g_mainWindow));
     }
     SUBCASE("an empty text is text but gives no copy")
     {
-        REQUIRE(ClipboardSetText(MainWindow, L""));
-        CHECK(ClipboardGetText(MainWindow) == nullptr);
-        CHECK(ClipboardHasText(MainWindow));
+        REQUIRE(ClipboardSetText(g_mainWindow, L""));
+        CHECK(ClipboardGetText(g_mainWindow) == nullptr);
+        CHECK(ClipboardHasText(g_mainWindow));
     }
     SUBCASE("a clipboard without text gives nothing")
     {
         DWORD one = 1;
         PutClipboardFormats(nullptr, L"tavo test format", &one);
-        CHECK(ClipboardGetText(MainWindow) == nullptr);
-        CHECK_FALSE(ClipboardHasText(MainWindow));
+        CHECK(ClipboardGetText(g_mainWindow) == nullptr);
+        CHECK_FALSE(ClipboardHasText(g_mainWindow));
         EmptyClipboardNow();
-        CHECK(ClipboardGetText(MainWindow) == nullptr);
+        CHECK(ClipboardGetText(g_mainWindow) == nullptr);
     }
     SUBCASE("a text block without a terminator is read no further than the block")
     {
@@ -164,7 +167,7 @@ TEST_CASE("clipboard functions: round trip, empty, no text, odd blocks, a held c
         GlobalUnlock(block);
         SetClipboardData(CF_UNICODETEXT, block);
         CloseClipboard();
-        WCHAR *text = ClipboardGetText(MainWindow);
+        WCHAR *text = ClipboardGetText(g_mainWindow);
         REQUIRE(text);
         // Windows hands the four units over, Wine cuts the last one for a terminator.
         std::wstring got = text;
@@ -179,8 +182,8 @@ TEST_CASE("clipboard functions: round trip, empty, no text, odd blocks, a held c
         ClipboardHolder holder = {opened};
         HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
         REQUIRE(WaitForSingleObject(opened, 3000) == WAIT_OBJECT_0);
-        CHECK_FALSE(OpenClipboard(MainWindow));
-        CHECK(ClipboardSetText(MainWindow, L"after the wait"));
+        CHECK_FALSE(OpenClipboard(g_mainWindow));
+        CHECK(ClipboardSetText(g_mainWindow, L"after the wait"));
         WaitForSingleObject(thread, 3000);
         CloseHandle(thread);
         CloseHandle(opened);
@@ -206,11 +209,11 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
     SUBCASE("a viewer that joins later gets the head back by the watchdog and keeps receiving")
     {
         ViewerNext = SetClipboardViewer(viewer);
-        CHECK(ViewerNext == MainWindow);
+        CHECK(ViewerNext == g_mainWindow);
         CHECK(GetClipboardViewer() == viewer);
-        OnClipboardChainTimer(MainWindow);
-        CHECK(GetClipboardViewer() == MainWindow);
-        CHECK(NextViewer == viewer);
+        OnClipboardChainTimer(g_mainWindow);
+        CHECK(GetClipboardViewer() == g_mainWindow);
+        CHECK(g_nextViewer == viewer);
         int drawsBefore = ViewerDraws;
         PutClipboardText(nullptr, L"seen by both");
         PumpFor(50);
@@ -219,10 +222,10 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
 
         SUBCASE("while busy nothing is captured, but the next viewer still hears of every change")
         {
-            BusyFlag = 1;
+            g_busyFlag = 1;
             PutClipboardText(nullptr, L"while busy");
             PumpFor(50);
-            BusyFlag = 0;
+            g_busyFlag = 0;
             CHECK(ViewerDraws == drawsBefore + 2);
             CHECK(HistoryTexts().back() == L"seen by both");
         }
@@ -240,33 +243,33 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
             PumpFor(50);
             CHECK(HistoryTexts().back() == L"hunter2");
         }
-        SUBCASE("the viewer after the hub leaves: NextViewer becomes its successor")
+        SUBCASE("the viewer after the hub leaves: g_nextViewer becomes its successor")
         {
             ChangeClipboardChain(viewer, ViewerNext);
             PumpFor(20);
-            CHECK(NextViewer == ViewerNext);
+            CHECK(g_nextViewer == ViewerNext);
         }
         SUBCASE("notes about other windows leaving are passed on")
         {
             int notesBefore = ViewerChangeNotes;
-            SendMessageW(MainWindow, WM_CHANGECBCHAIN, (WPARAM)(HWND)0x1234, (LPARAM)(HWND)0x5678);
+            SendMessageW(g_mainWindow, WM_CHANGECBCHAIN, (WPARAM)(HWND)0x1234, (LPARAM)(HWND)0x5678);
             CHECK(ViewerChangeNotes == notesBefore + 1);
-            CHECK(NextViewer == viewer);
+            CHECK(g_nextViewer == viewer);
         }
         SUBCASE("the watchdog leaves a hub at the head alone")
         {
-            OnClipboardChainTimer(MainWindow);
-            CHECK(NextViewer == viewer);
-            CHECK(GetClipboardViewer() == MainWindow);
+            OnClipboardChainTimer(g_mainWindow);
+            CHECK(g_nextViewer == viewer);
+            CHECK(GetClipboardViewer() == g_mainWindow);
         }
         ChangeClipboardChain(viewer, ViewerNext);
     }
     SUBCASE("the watchdog's timer takes the head back within 3 s")
     {
         ViewerNext = SetClipboardViewer(viewer);
-        SetTimer(MainWindow, TIMER_CBCHAIN, 3000, nullptr);
-        CHECK(WaitUntil([] { return GetClipboardViewer() == MainWindow; }, 4000));
-        KillTimer(MainWindow, TIMER_CBCHAIN);
+        SetTimer(g_mainWindow, TIMER_CBCHAIN, 3000, nullptr);
+        CHECK(WaitUntil([] { return GetClipboardViewer() == g_mainWindow; }, 4000));
+        KillTimer(g_mainWindow, TIMER_CBCHAIN);
         ChangeClipboardChain(viewer, ViewerNext);
     }
     DestroyWindow(viewer);
@@ -367,8 +370,8 @@ TEST_CASE("opening the clipboard waits without sleeping: messages are handled, W
         REQUIRE(StartHold(&hold, nullptr, nullptr));
         CurrentHold = &hold;
         OnHubApp = ReleaseHoldFromHub;
-        PostMessageW(MainWindow, WM_APP, 0, 0);
-        CHECK(ClipboardSetText(MainWindow, L"after the wait"));
+        PostMessageW(g_mainWindow, WM_APP, 0, 0);
+        CHECK(ClipboardSetText(g_mainWindow, L"after the wait"));
         CHECK(AppSeenWhileHeld);
         EndHold(&hold);
         CHECK(TakeClipboardText() == L"after the wait");
@@ -377,7 +380,7 @@ TEST_CASE("opening the clipboard waits without sleeping: messages are handled, W
     {
         REQUIRE(StartHold(&hold, nullptr, nullptr));
         PostQuitMessage(7);
-        BOOL opened = ClipboardOpenRetry(MainWindow);
+        BOOL opened = ClipboardOpenRetry(g_mainWindow);
         CHECK_FALSE(opened);
         CHECK(hold.holding == 1);  // it gave up, it did not wait the holder out
         if (opened)
@@ -391,11 +394,11 @@ TEST_CASE("opening the clipboard waits without sleeping: messages are handled, W
     SUBCASE("whether there is text is answered without waiting for the holder")
     {
         REQUIRE(StartHold(&hold, L"held text", nullptr));
-        CHECK(ClipboardHasText(MainWindow));
+        CHECK(ClipboardHasText(g_mainWindow));
         CHECK(hold.holding == 1);
         EndHold(&hold);
         EmptyClipboardNow();
-        CHECK_FALSE(ClipboardHasText(MainWindow));
+        CHECK_FALSE(ClipboardHasText(g_mainWindow));
     }
     SUBCASE("an owner destroyed by a message handled in the wait ends it at once")
     {
@@ -403,7 +406,7 @@ TEST_CASE("opening the clipboard waits without sleeping: messages are handled, W
         owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
         REQUIRE(StartHold(&hold, nullptr, nullptr));
         OnHubApp = [] { DestroyWindow(owner); };
-        PostMessageW(MainWindow, WM_APP, 0, 0);
+        PostMessageW(g_mainWindow, WM_APP, 0, 0);
         BOOL opened = ClipboardOpenRetry(owner);
         CHECK_FALSE(opened);
         CHECK(hold.holding == 1);
@@ -419,8 +422,8 @@ TEST_CASE("capture while another program holds the clipboard: a change in the wa
     ViewerDraws = 0;
     HWND viewer = CreateWindowOfProc(L"tavoRecallViewerClass", CountingViewerProc);
     ViewerNext = SetClipboardViewer(viewer);
-    OnClipboardChainTimer(MainWindow);
-    REQUIRE(NextViewer == viewer);
+    OnClipboardChainTimer(g_mainWindow);
+    REQUIRE(g_nextViewer == viewer);
     PumpFor(20);
     int drawsBefore = ViewerDraws;
     AppSeenAtDepth = -1;
@@ -435,7 +438,7 @@ TEST_CASE("capture while another program holds the clipboard: a change in the wa
         REQUIRE(StartHold(&hold, L"first", L"second"));
         CurrentHold = &hold;
         OnHubApp = ReleaseHoldFromHub;
-        PostMessageW(MainWindow, WM_APP, 0, 0);
+        PostMessageW(g_mainWindow, WM_APP, 0, 0);
         CHECK(WaitUntil([] { return !HistoryTexts().empty(); }, 5000));
         PumpFor(50);
         // "first" was replaced before anyone could read it.
@@ -447,7 +450,7 @@ TEST_CASE("capture while another program holds the clipboard: a change in the wa
         REQUIRE(StartHold(&hold, L"plain", L"hunter2"));
         CurrentHold = &hold;
         OnHubApp = ReleaseHoldFromHub;
-        PostMessageW(MainWindow, WM_APP, 0, 0);
+        PostMessageW(g_mainWindow, WM_APP, 0, 0);
         CHECK(WaitUntil([&] { return WaitForSingleObject(hold.closed, 0) == WAIT_OBJECT_0; }, 6000));
         PumpFor(200);
         CHECK(HistoryTexts().empty());
@@ -476,15 +479,15 @@ TEST_CASE("a second notification of one change leaves the history alone: a re-jo
     ItemId id = ItemStore::Items().rbegin()->first;
     // The watchdog takes the head back from a viewer that joined later; joining sends a notification.
     ViewerNext = SetClipboardViewer(viewer);
-    OnClipboardChainTimer(MainWindow);
-    REQUIRE(GetClipboardViewer() == MainWindow);
+    OnClipboardChainTimer(g_mainWindow);
+    REQUIRE(GetClipboardViewer() == g_mainWindow);
     PumpFor(50);
     CHECK(ItemStore::Items().rbegin()->first == id);
     // The user deletes the entry; the next re-join does not bring it back.
     ItemStore::Erase(id);
     ChangeClipboardChain(viewer, ViewerNext);
     ViewerNext = SetClipboardViewer(viewer);
-    OnClipboardChainTimer(MainWindow);
+    OnClipboardChainTimer(g_mainWindow);
     PumpFor(50);
     CHECK(HistoryTexts().empty());
     // A new copy of the same text is a new change and is taken.
@@ -524,13 +527,13 @@ TEST_CASE("a hung window after the hub in the chain, or behind the menu, never h
     DWORD start = GetTickCount();
     SUBCASE("changes are captured and passed on to the hung viewer one after the other")
     {
-        NextViewer = hung.window;
+        g_nextViewer = hung.window;
         PutClipboardText(nullptr, L"past the hung viewer");
         CHECK(WaitUntil([] { return HistoryTexts() == std::vector<std::wstring>{L"past the hung viewer"}; }, 8000));
         PutClipboardText(nullptr, L"and the next one");
         CHECK(WaitUntil([] { return HistoryTexts().size() == 2; }, 8000));
-        SendMessageW(MainWindow, WM_CHANGECBCHAIN, (WPARAM)(HWND)0x1234, (LPARAM)(HWND)0x5678);
-        NextViewer = nullptr;
+        SendMessageW(g_mainWindow, WM_CHANGECBCHAIN, (WPARAM)(HWND)0x1234, (LPARAM)(HWND)0x5678);
+        g_nextViewer = nullptr;
     }
     SUBCASE("giving the foreground back to a hung window")
     {
@@ -552,22 +555,22 @@ TEST_CASE("do-not-record markers and the marked lines of a registered paste")
     std::wstring text = L"plain";
     DWORD zero = 0, one = 1;
     PutClipboardFormats(&text, nullptr, nullptr);
-    CHECK_FALSE(ClipboardMarkedPrivate(MainWindow));
+    CHECK_FALSE(ClipboardMarkedPrivate(g_mainWindow));
     PutClipboardFormats(&text, CF_NAME_EXCLUDE_MONITOR, nullptr);
-    CHECK(ClipboardMarkedPrivate(MainWindow));
+    CHECK(ClipboardMarkedPrivate(g_mainWindow));
     PutClipboardFormats(&text, CF_NAME_VIEWER_IGNORE, nullptr);
-    CHECK(ClipboardMarkedPrivate(MainWindow));
+    CHECK(ClipboardMarkedPrivate(g_mainWindow));
     PutClipboardFormats(&text, CF_NAME_IN_HISTORY, &zero);
-    CHECK(ClipboardMarkedPrivate(MainWindow));
+    CHECK(ClipboardMarkedPrivate(g_mainWindow));
     PutClipboardFormats(&text, CF_NAME_IN_HISTORY, &one);
-    CHECK_FALSE(ClipboardMarkedPrivate(MainWindow));
+    CHECK_FALSE(ClipboardMarkedPrivate(g_mainWindow));
 
-    REQUIRE(ClipboardSetPrivateText(MainWindow, L"pass"));
+    REQUIRE(ClipboardSetPrivateText(g_mainWindow, L"pass"));
     CHECK(TakeClipboardText() == L"pass");
     CHECK(ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0);
     CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == 0);
     CHECK(ClipboardDword(CF_NAME_UPLOAD_TO_CLOUD) == 0);
-    REQUIRE(ClipboardSetText(MainWindow, L"open"));
+    REQUIRE(ClipboardSetText(g_mainWindow, L"open"));
     CHECK(ClipboardDword(CF_NAME_EXCLUDE_MONITOR) == -1);
     CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == -1);
 }
@@ -592,22 +595,22 @@ static std::string BatchShape()
     return shape;
 }
 
-TEST_CASE("PasteChosenEntry: the order of clipboard, keys and BusyFlag")
+TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
 {
     Hub hub;
     RecordedBatches.clear();
     TextsAtCtrlV.clear();
     MarkedAtCtrlV.clear();
-    SendInputRoute = RecordWithClipboard;
+    g_sendInputRoute = RecordWithClipboard;
     g_ini.pasteWaitMs = 5;
     ItemId older = ItemStore::Insert(History, nullptr, L"older text");
     ItemStore::Insert(History, nullptr, L"newer text");
 
-    SUBCASE("a history entry: BusyFlag 0 first, one clipboard write, one Ctrl+V, captured again")
+    SUBCASE("a history entry: g_busyFlag 0 first, one clipboard write, one Ctrl+V, captured again")
     {
-        BusyFlag = 1;
-        PasteChosenEntry(MainWindow, older);
-        CHECK(BusyFlag == 0);
+        g_busyFlag = 1;
+        PasteChosenEntry(g_mainWindow, older);
+        CHECK(g_busyFlag == 0);
         CHECK(BatchShape() == "V");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"older text"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{false});
@@ -615,13 +618,13 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and BusyFlag")
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"newer text", L"older text"});
         CHECK(ItemStore::KindOf(older) == -1);  // it moved under a new id
     }
-    SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, BusyFlag stays 1")
+    SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, g_busyFlag stays 1")
     {
         ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
-        BusyFlag = 1;
-        PasteChosenEntry(MainWindow, reg);
-        CHECK(BusyFlag == 1);
-        BusyFlag = 0;
+        g_busyFlag = 1;
+        PasteChosenEntry(g_mainWindow, reg);
+        CHECK(g_busyFlag == 1);
+        g_busyFlag = 0;
         CHECK(BatchShape() == "VTVTV");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"a", L"b", L"c"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{true, true, true});
@@ -629,20 +632,20 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and BusyFlag")
     }
     SUBCASE("an absent id or 0 pastes nothing")
     {
-        BusyFlag = 1;
-        PasteChosenEntry(MainWindow, 0);
-        PasteChosenEntry(MainWindow, 999);
+        g_busyFlag = 1;
+        PasteChosenEntry(g_mainWindow, 0);
+        PasteChosenEntry(g_mainWindow, 999);
         CHECK(RecordedBatches.empty());
-        CHECK(BusyFlag == 1);
-        BusyFlag = 0;
+        CHECK(g_busyFlag == 1);
+        g_busyFlag = 0;
     }
 }
 
 // Sends a tap of the trigger key to the hub the way the hook library does.
 static void HookTap(WPARAM vk)
 {
-    SendMessageW(MainWindow, WM_HOOKKEY, vk, 0x00000001);
-    SendMessageW(MainWindow, WM_HOOKKEY, vk, (LPARAM)0xC0000001);
+    SendMessageW(g_mainWindow, WM_HOOKKEY, vk, 0x00000001);
+    SendMessageW(g_mainWindow, WM_HOOKKEY, vk, (LPARAM)0xC0000001);
 }
 
 TEST_CASE("double tap to paste, in this process: the menu at the caret, the chosen entry in the field")
@@ -665,9 +668,9 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         HookTap(VK_SHIFT);
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
-        CHECK(BusyFlag == 0);
-        CHECK(FocusSnapshot.foregroundWindow == nullptr);
-        CHECK(TapCounter.TapCount == 0);
+        CHECK(g_busyFlag == 0);
+        CHECK(g_focusSnapshot.foregroundWindow == nullptr);
+        CHECK(g_tapCounter.TapCount == 0);
         CHECK(HistoryTexts().back() == L"newest copy");
         CHECK(ItemStore::Items().rbegin()->first > before);
     }
@@ -682,9 +685,9 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(FieldText(form.field1) == L"user");
         CHECK(FieldText(form.field2) == L"pass");
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"older copy", L"newest copy"});
-        CHECK(BusyFlag == 0);
+        CHECK(g_busyFlag == 0);
     }
-    SUBCASE("Esc pastes nothing, clears BusyFlag, and the next double tap works again")
+    SUBCASE("Esc pastes nothing, clears g_busyFlag, and the next double tap works again")
     {
         MenuPlayer player;
         StartMenuPlayer(&player, {VK_ESCAPE});
@@ -694,8 +697,8 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(FinishMenuPlayer(&player));
         PumpFor(100);
         CHECK(FieldText(form.field1) == L"");
-        CHECK(BusyFlag == 0);
-        CHECK(FocusSnapshot.focusWindow == nullptr);
+        CHECK(g_busyFlag == 0);
+        CHECK(g_focusSnapshot.focusWindow == nullptr);
         REQUIRE(FocusTestField(form, 1));
         StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
         HookTap(VK_SHIFT);
@@ -707,36 +710,36 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
     {
         HookTap(VK_SHIFT);
         PumpFor(GetDoubleClickTime() + 150);
-        CHECK(TapCounter.TapCount == 0);
+        CHECK(g_tapCounter.TapCount == 0);
         HookTap(VK_SHIFT);
         PumpFor(GetDoubleClickTime() + 150);
-        CHECK(TapCounter.TapCount == 0);
+        CHECK(g_tapCounter.TapCount == 0);
         CHECK(FieldText(form.field1) == L"");
     }
     SUBCASE("while busy the decision waits: no second menu, the count is kept")
     {
-        BusyFlag = 1;
+        g_busyFlag = 1;
         HookTap(VK_SHIFT);
         HookTap(VK_SHIFT);
         PumpFor(100);
         CHECK(VisibleMenuWindow() == nullptr);
-        CHECK(TapCounter.TapCount == 2);
-        BusyFlag = 0;
-        TapCounter.TapCount = 0;
+        CHECK(g_tapCounter.TapCount == 2);
+        g_busyFlag = 0;
+        g_tapCounter.TapCount = 0;
     }
     SUBCASE("the hotkey opens the menu only in hotkey mode")
     {
         g_ini.menuKeyMode = 0;
-        OnHotKey(MainWindow, HOTKEY_MENU);  // returns at once: nothing opens
+        OnHotKey(g_mainWindow, HOTKEY_MENU);  // returns at once: nothing opens
         CHECK(VisibleMenuWindow() == nullptr);
         g_ini.menuKeyMode = 3;
         HookTap(VK_SHIFT);
         HookTap(VK_SHIFT);
         PumpFor(100);
-        CHECK(TapCounter.TapCount == 0);
+        CHECK(g_tapCounter.TapCount == 0);
         MenuPlayer player;
         StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
-        PostMessageW(MainWindow, WM_HOTKEY, HOTKEY_MENU, MAKELPARAM(MOD_ALT, VK_F9));
+        PostMessageW(g_mainWindow, WM_HOTKEY, HOTKEY_MENU, MAKELPARAM(MOD_ALT, VK_F9));
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
     }
@@ -763,27 +766,27 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
     {
         REQUIRE(PutClipboardText(nullptr, L"earlier"));
         CtrlVSeen = 0;
-        SendInputRoute = QuitAtFirstCtrlV;
-        BusyFlag = 1;
-        PasteChosenEntry(MainWindow, reg);
-        BusyFlag = 0;
+        g_sendInputRoute = QuitAtFirstCtrlV;
+        g_busyFlag = 1;
+        PasteChosenEntry(g_mainWindow, reg);
+        g_busyFlag = 0;
         CHECK(BatchShape() == "VT");
-        CHECK(PasteStopRequested);
+        CHECK(g_pasteStopRequested);
         MSG msg;
         CHECK(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
         CHECK(msg.message == WM_QUIT);
         CHECK(msg.wParam == 7);
         CHECK(TakeClipboardText() == L"earlier");
-        PasteStopRequested = FALSE;
+        g_pasteStopRequested = FALSE;
     }
     SUBCASE("nobody reads: each line gives up after its wait, and the last one stays for a late reader")
     {
-        SendInputRoute = RecordSendInput;
-        BusyFlag = 1;
-        PasteChosenEntry(MainWindow, reg);
-        BusyFlag = 0;
+        g_sendInputRoute = RecordSendInput;
+        g_busyFlag = 1;
+        PasteChosenEntry(g_mainWindow, reg);
+        g_busyFlag = 0;
         CHECK(BatchShape() == "VTV");
-        CHECK_FALSE(OfferedLine.taken);
+        CHECK_FALSE(g_offeredLine.taken);
         CHECK(TakeClipboardText() == L"pass");
         CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == 0);
         CHECK(HistoryTexts().empty());
@@ -851,10 +854,10 @@ TEST_CASE("a registered line's Ctrl+V waits until a clipboard program reading th
     reader.thread = CreateThread(nullptr, 0, RunSlowReader, &reader, 0, &reader.threadId);
     REQUIRE(WaitForSingleObject(reader.ready, 5000) == WAIT_OBJECT_0);
 
-    SendInputRoute = RecordClipboardFree;
-    BusyFlag = 1;
-    PasteChosenEntry(MainWindow, reg);
-    BusyFlag = 0;
+    g_sendInputRoute = RecordClipboardFree;
+    g_busyFlag = 1;
+    PasteChosenEntry(g_mainWindow, reg);
+    g_busyFlag = 0;
     CHECK(BatchShape() == "VTVTV");
     // Each line was read by the slow program, and each Ctrl+V found the clipboard free again.
     CHECK(reader.reads >= 3);

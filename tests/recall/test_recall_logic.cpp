@@ -186,13 +186,21 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
         CHECK(menus[0][0] == L"0: abcd... #2");
         CHECK(menus[1] == std::vector<std::wstring>{L"0: bank #1"});
     }
-    SUBCASE("settings out of range (altered ini.dat) are brought into range, never divide by 0")
+    SUBCASE("settings out of range (altered ini.dat) are brought into range at load, and the menu follows")
     {
         for (int n = 0; n < 40; n++)
             ItemStore::Insert(History, nullptr, L"v");
-        CHECK(LayOut(0).size() == 41);     // as W = 1
-        CHECK(LayOut(-5).size() == 41);
-        std::vector<std::vector<std::wstring>> menus = LayOut(1000, 999);  // as W = 30
+        IniData loaded;
+        SetDefaultIniData(&loaded);
+        for (int wrap : {0, -5}) {
+            loaded.menuWrapCount = wrap;
+            ClampIniData(&loaded);
+            CHECK(LayOut(loaded.menuWrapCount).size() == 41);  // as W = 1
+        }
+        loaded.menuWrapCount = 1000;
+        loaded.menuItemChars = 999;
+        ClampIniData(&loaded);
+        std::vector<std::vector<std::wstring>> menus = LayOut(loaded.menuWrapCount, loaded.menuItemChars);  // as W = 30
         REQUIRE(menus.size() == 3);
         CHECK(menus[0][29].substr(0, 3) == L"t: ");
         CHECK(menus[1].size() == 10);
@@ -522,13 +530,13 @@ TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
 {
     ResetRecallForTests();
     RecordedBatches.clear();
-    SendInputRoute = RecordSendInput;
+    g_sendInputRoute = RecordSendInput;
     SendCtrlV();
     // Its Ctrl press and release will come back through the hook as the program's own.
-    CHECK(OwnKeys.pendingCtrl == 2);
+    CHECK(g_ownKeys.pendingCtrl == 2);
     SendTab();
-    CHECK(OwnKeys.pendingCtrl == 2);
-    SendInputRoute = SendInput;
+    CHECK(g_ownKeys.pendingCtrl == 2);
+    g_sendInputRoute = SendInput;
     REQUIRE(RecordedBatches.size() == 2);
     struct Expected { WORD vk; DWORD flags; };
     const Expected ctrlV[4] = {{VK_CONTROL, 1}, {'V', 1}, {'V', 3}, {VK_CONTROL, 3}};

@@ -9,6 +9,7 @@
 #include "test_util.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "recall/recall.h"
 #include "shell/shell.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
@@ -101,8 +102,9 @@ static void CALLBACK ScriptTimer(HWND, UINT, UINT_PTR, DWORD)
     Script.running = false;
 }
 
-// Opens the sheet on MainWindow and plays the steps; returns when the sheet has closed.
-static void RunSheet(const std::vector<Step> &steps)
+// Opens the sheet on g_mainWindow as the tray command does (or as `open` does) and plays the
+// steps; returns when the sheet has closed.
+static void RunSheet(const std::vector<Step> &steps, const std::function<void()> &open = [] { OpenSettings(g_mainWindow); })
 {
     Script.steps = steps;
     Script.next = 0;
@@ -111,12 +113,12 @@ static void RunSheet(const std::vector<Step> &steps)
     Script.timedOut = false;
     Script.strayBoxes = 0;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, ScriptTimer);
-    ShowSettingsSheet(MainWindow);
+    open();
     KillTimer(nullptr, timer);
     CHECK_MESSAGE(!Script.timedOut, "the sheet was still open after 10 s");
     CHECK_MESSAGE(Script.next == steps.size(), "steps done: " << Script.next << " of " << steps.size());
     CHECK(Script.strayBoxes == 0);
-    CHECK(SettingsSheet == nullptr);
+    CHECK(g_settingsSheet == nullptr);
 }
 
 static Step WaitForSheet()
@@ -189,20 +191,20 @@ static bool HotkeyTaken(UINT mods, UINT vk)
     return taken;
 }
 
-// True when MainWindow holds the menu hotkey; leaves it registered as it was.
+// True when g_mainWindow holds the menu hotkey; leaves it registered as it was.
 static bool MenuHotkeyRegistered()
 {
-    return UnregisterHotKey(MainWindow, HOTKEY_MENU) != FALSE;
+    return UnregisterHotKey(g_mainWindow, HOTKEY_MENU) != FALSE;
 }
 
 static void SetUpMainWindow()
 {
-    if (!MainWindow) {
+    if (!g_mainWindow) {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_HOTKEY_CLASS};
         InitCommonControlsEx(&controls);
-        MainWindow = CreateWindowExW(0, L"STATIC", L"main", 0, 0, 0, 0, 0, nullptr, nullptr, AppInstance, nullptr);
+        g_mainWindow = CreateWindowExW(0, L"STATIC", L"main", 0, 0, 0, 0, 0, nullptr, nullptr, g_appInstance, nullptr);
     }
-    UnregisterHotKey(MainWindow, HOTKEY_MENU);
+    UnregisterHotKey(g_mainWindow, HOTKEY_MENU);
     // OK writes ini.dat: into a folder of the tests, never beside them.
     SetDataDirectoryForTests(MakeScratchDir(L"settings_files").c_str());
 }
@@ -268,8 +270,8 @@ TEST_CASE("the sheet opens with the stored values and OK keeps them, registering
         WaitForSheet(),
         Do([] {
             HWND sheet = Sheet();
-            CHECK(SettingsSheet == sheet);
-            CHECK(GetWindow(sheet, GW_OWNER) == MainWindow);
+            CHECK(g_settingsSheet == sheet);
+            CHECK(GetWindow(sheet, GW_OWNER) == g_mainWindow);
             HWND apply = GetDlgItem(sheet, 0x3021);
             CHECK((!apply || !IsWindowVisible(apply)));
             RECT desk, rect;
@@ -302,13 +304,63 @@ TEST_CASE("the sheet opens with the stored values and OK keeps them, registering
     CHECK(MenuHotkeyRegistered());
 }
 
+TEST_CASE("the sheet works on the copy it is given: OK fills the copy, Cancel leaves it; g_ini and the hotkey wait for the caller")
+{
+    SetUpMainWindow();
+    SetIni(3, VK_F9, MOD_ALT);
+    IniData before = g_ini;
+    IniData copy = g_ini;
+    BOOL accepted = -1;
+    auto typeNewValues = Do([] {
+        SetText(IDC_WRAP_COUNT, L"12");
+        SetHotkey(VK_F8, HOTKEYF_CONTROL);
+    });
+    SUBCASE("OK")
+    {
+        RunSheet({WaitForSheet(), typeNewValues, Press(PSBTN_OK)}, [&] { accepted = ShowSettingsSheet(g_mainWindow, &copy); });
+        CHECK(accepted == TRUE);
+        CHECK(copy.menuWrapCount == 12);
+        CHECK(copy.hotkeyVk == VK_F8);
+        CHECK(copy.hotkeyMods == MOD_CONTROL);
+        CHECK(copy.pasteWaitMs == 250);
+    }
+    SUBCASE("Cancel")
+    {
+        RunSheet({WaitForSheet(), typeNewValues, Press(PSBTN_CANCEL)}, [&] { accepted = ShowSettingsSheet(g_mainWindow, &copy); });
+        CHECK(accepted == FALSE);
+        CHECK(memcmp(&copy, &before, sizeof(copy)) == 0);
+    }
+    CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
+    CHECK(!HotkeyTaken(MOD_CONTROL, VK_F8));
+    CHECK(!MenuHotkeyRegistered());
+}
+
+TEST_CASE("OK stores the sheet's fields only: a placement the editor recorded while the sheet was open stays")
+{
+    SetUpMainWindow();
+    SetIni(0, 0, 0);
+    RunSheet({
+        WaitForSheet(),
+        Do([] {
+            SetText(IDC_WRAP_COUNT, L"12");
+            g_ini.treeWidth = 321;  // as the editor's splitter and closing would
+            g_ini.editorPlacement.rcNormalPosition.right = 777;
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.menuWrapCount == 12);
+    CHECK(g_ini.treeWidth == 321);
+    CHECK(g_ini.editorPlacement.rcNormalPosition.right == 777);
+    CHECK(g_ini.editorPlacement.showCmd == SW_SHOWNORMAL);
+}
+
 TEST_CASE("in a double-tap mode the hotkey control starts empty and disabled, so OK clears a stored hotkey")
 {
     SetUpMainWindow();
     for (int mode = 0; mode < 3; mode++) {
         INFO("mode " << mode);
         SetIni(mode, VK_F9, MOD_ALT);
-        RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+        RegisterHotKey(g_mainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
         RunSheet({
             WaitForSheet(),
             Do([mode] {
@@ -329,7 +381,7 @@ TEST_CASE("OK stores every field and registers the new hotkey")
 {
     SetUpMainWindow();
     SetIni(3, VK_F9, MOD_ALT);
-    RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+    RegisterHotKey(g_mainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
     RunSheet({
         WaitForSheet(),
         Do([] {
@@ -406,7 +458,7 @@ TEST_CASE("Cancel after changing every field changes nothing")
 {
     SetUpMainWindow();
     SetIni(3, VK_F9, MOD_ALT);
-    RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+    RegisterHotKey(g_mainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
     IniData before = g_ini;
     RunSheet({
         WaitForSheet(),
@@ -452,7 +504,7 @@ TEST_CASE("OK with an empty hotkey control, or modifiers without a key, unregist
     SUBCASE("empty") { flags = 0; }
     SUBCASE("Ctrl alone") { flags = HOTKEYF_CONTROL; }
     SetIni(3, VK_F9, MOD_ALT);
-    RegisterHotKey(MainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
+    RegisterHotKey(g_mainWindow, HOTKEY_MENU, MOD_ALT, VK_F9);
     RunSheet({
         WaitForSheet(),
         Do([flags] { SetHotkey(0, flags); }),
@@ -495,9 +547,9 @@ TEST_CASE("a second request while the sheet is open opens no second sheet")
         WaitForSheet(),
         Do([] {
             HWND sheet = Sheet();
-            ShowSettingsSheet(MainWindow);  // returns at once instead of nesting a modal loop
+            OpenSettings(g_mainWindow);  // returns at once instead of nesting a modal loop
             CHECK(Sheet() == sheet);
-            CHECK(SettingsSheet == sheet);
+            CHECK(g_settingsSheet == sheet);
         }),
         Press(PSBTN_OK),
     });
@@ -542,7 +594,7 @@ TEST_CASE("a hotkey that another program holds gives the message and the new val
                 HWND box = FindThreadDialog(L"tavo");
                 if (!box)
                     return false;
-                CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"ホットキーの設定に失敗しました。");
+                CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"ホットキーの設定に失敗しました");
                 PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
                 return true;
             },

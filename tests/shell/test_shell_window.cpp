@@ -1,7 +1,8 @@
-// MainWindow's pieces in this process: the prefix table, the tray record, the window classes and
+// g_mainWindow's pieces in this process: the prefix table, the tray record, the window classes and
 // the tray-menu states, through the real window procedure.
 #include <doctest/doctest.h>
-#include "editor/editor.h"
+#include "editor/editor_internal.h"
+#include "recall/recall.h"
 #include "res/resource.h"
 #include "shell/shell.h"
 #include "shell_checks.h"
@@ -36,15 +37,19 @@ void RemoveShortcut()
 
 }  // namespace
 
-TEST_CASE("LabelPrefixTable holds 0 to 9, then a to t")
+TEST_CASE("menu labels are prefixed 0 to 9, then a to t; other positions have no prefix")
 {
-    FillLabelPrefixTable();
     static const wchar_t expected[] = L"0123456789abcdefghijklmnopqrst";
+    WCHAR label[ITEM_LABEL_CHARS];
     for (int i = 0; i < 30; i++) {
         CAPTURE(i);
-        CHECK(LabelPrefixTable[i][0] == expected[i]);
-        CHECK(LabelPrefixTable[i][1] == 0);
+        MakeItemLabel(label, L"text", i, 20);
+        CHECK(std::wstring(label) == std::wstring(1, expected[i]) + L": text");
     }
+    MakeItemLabel(label, L"text", 30, 20);
+    CHECK(std::wstring(label) == L"text");
+    MakeItemLabel(label, L"text", -1, 20);
+    CHECK(std::wstring(label) == L"text");
 }
 
 TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAYICON, tooltip AppTitle, zeros elsewhere")
@@ -79,8 +84,8 @@ TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAY
 
 TEST_CASE("the three window classes")
 {
-    REQUIRE(RegisterMainWindowClass(AppInstance));
-    REQUIRE(RegisterEditorClasses(AppInstance));
+    REQUIRE(RegisterMainWindowClass(g_appInstance));
+    REQUIRE(RegisterEditorClasses(g_appInstance));
     struct Expected {
         const wchar_t *name;
         bool icon;
@@ -96,7 +101,7 @@ TEST_CASE("the three window classes")
         CAPTURE(std::string(e.name, e.name + lstrlenW(e.name)));
         WNDCLASSEXW info = {};
         info.cbSize = sizeof(info);
-        REQUIRE(GetClassInfoExW(AppInstance, e.name, &info));
+        REQUIRE(GetClassInfoExW(g_appInstance, e.name, &info));
         CHECK(info.style == (CS_HREDRAW | CS_VREDRAW));
         CHECK(info.cbClsExtra == 0);
         CHECK(info.cbWndExtra == 0);
@@ -107,22 +112,22 @@ TEST_CASE("the three window classes")
     }
     WNDCLASSEXW info = {};
     info.cbSize = sizeof(info);
-    GetClassInfoExW(AppInstance, L"tavoClass", &info);
+    GetClassInfoExW(g_appInstance, L"tavoClass", &info);
     CHECK((void *)info.lpfnWndProc == (void *)MainWindowProc);
-    GetClassInfoExW(AppInstance, L"tavoDataEditClass", &info);
+    GetClassInfoExW(g_appInstance, L"tavoDataEditClass", &info);
     CHECK((void *)info.lpfnWndProc == (void *)EditorWindowProc);
-    GetClassInfoExW(AppInstance, L"tavoDataEditRClass", &info);
+    GetClassInfoExW(g_appInstance, L"tavoDataEditRClass", &info);
     CHECK((void *)info.lpfnWndProc == (void *)TextPaneProc);
 }
 
-TEST_CASE("tray menu states follow the copy history and the shortcut file, unless BusyFlag is set")
+TEST_CASE("tray menu states follow the copy history and the shortcut file, unless g_busyFlag is set")
 {
     ItemStore::ResetForTests();
     RemoveShortcut();
-    HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(IDM_TRAY));
+    HMENU menu = LoadMenuW(g_appInstance, MAKEINTRESOURCEW(IDM_TRAY));
     REQUIRE(menu != nullptr);
     HMENU popup = GetSubMenu(menu, 0);
-    BusyFlag = 0;
+    g_busyFlag = 0;
 
     SUBCASE("no history, no shortcut: clearing greyed, no check mark")
     {
@@ -144,14 +149,14 @@ TEST_CASE("tray menu states follow the copy history and the shortcut file, unles
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
         RemoveShortcut();
     }
-    SUBCASE("while BusyFlag is 1 nothing changes")
+    SUBCASE("while g_busyFlag is 1 nothing changes")
     {
         ItemStore::Insert(History, L"", L"copied");
         SetState(popup, IDM_STARTUP, MFS_CHECKED);
         SetState(popup, IDM_CLEAR_HISTORY, MFS_GRAYED);
-        BusyFlag = 1;
+        g_busyFlag = 1;
         MainWindowProc(nullptr, WM_INITMENUPOPUP, (WPARAM)popup, 0);
-        BusyFlag = 0;
+        g_busyFlag = 0;
         CHECK(StateOf(popup, IDM_CLEAR_HISTORY) == MFS_GRAYED);
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
     }

@@ -73,7 +73,7 @@ TEST_CASE("a tavo.lnk put there by something else counts as the registration and
 {
     std::wstring link = ShortcutPath();
     REQUIRE(WriteFileBytes(link, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'l', 'i', 'n', 'k'}));
-    HMENU menu = LoadMenuW(AppInstance, MAKEINTRESOURCEW(104));
+    HMENU menu = LoadMenuW(g_appInstance, MAKEINTRESOURCEW(104));
     REQUIRE(menu != nullptr);
     HMENU popup = GetSubMenu(menu, 0);
     UpdateTrayMenuStates(popup);

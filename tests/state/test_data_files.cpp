@@ -149,7 +149,7 @@ TEST_CASE("saving and loading keeps order, kinds, names and texts; ids become 1 
     CHECK(StoredText(3) == L"odd kind");
     CHECK(StoredText(4) == L"newest");
     CHECK(StoredName(4) == L"");
-    CHECK(NextItemId == 5);
+    CHECK(g_nextItemId == 5);
     CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
 
     SUBCASE("the odd kind is written back as it came")

@@ -12,7 +12,7 @@ TEST_CASE("ids start at 1, only grow, and survive erasing")
     ItemStore::EraseAll();
     CHECK(ItemStore::Insert(Registered, L"n", L"b") == 2);
     CHECK(ItemStore::MoveToEnd(77) == -1);
-    CHECK(NextItemId == 3);
+    CHECK(g_nextItemId == 3);
     ItemStore::Erase(12345);  // never handed out
     CHECK(ItemStore::Size() == 1);
 }
@@ -46,7 +46,7 @@ TEST_CASE("replace keeps the id, also for an absent one, and leaves the counter"
     CHECK(StoredText(a) == L"text");
     ItemStore::Replace(40, History, nullptr, L"forty");
     CHECK(StoredText(40) == L"forty");
-    CHECK(NextItemId == 2);
+    CHECK(g_nextItemId == 2);
 }
 
 TEST_CASE("swap exchanges whole contents, kinds included, and ids keep their places")
@@ -134,21 +134,13 @@ TEST_CASE("an id added by replace and later handed out by insert holds the new e
     CHECK(ItemStore::Size() == 3);
 }
 
-TEST_CASE("show text puts the entry's text into the window")
+TEST_CASE("Find gives the entry's text as stored, and nothing for an id never handed out")
 {
     ItemStore::ResetForTests();
-    HWND edit = CreateWindowExW(0, L"EDIT", L"before", WS_POPUP | ES_MULTILINE, 0, 0, 100, 100, nullptr, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-    REQUIRE(edit);
     ItemId id = ItemStore::Insert(History, nullptr, L"line1\r\nline2");
-    ItemStore::ShowText(edit, id + 1);
-    WCHAR shown[64];
-    GetWindowTextW(edit, shown, 64);
-    CHECK(std::wstring(shown) == L"before");
-    ItemStore::ShowText(edit, id);
-    GetWindowTextW(edit, shown, 64);
-    CHECK(std::wstring(shown) == L"line1\r\nline2");
-    DestroyWindow(edit);
+    CHECK(ItemStore::Find(id + 1) == nullptr);
+    REQUIRE(ItemStore::Find(id) != nullptr);
+    CHECK(std::wstring(ItemStore::Find(id)->text) == L"line1\r\nline2");
 }
 
 TEST_CASE("a string that cannot be copied leaves the store as it was and never a null string")
@@ -156,7 +148,7 @@ TEST_CASE("a string that cannot be copied leaves the store as it was and never a
     ItemStore::ResetForTests();
     ItemId kept = ItemStore::Insert(History, nullptr, L"kept");
     ItemId registered = ItemStore::Insert(Registered, L"name", L"text");
-    ItemId next = NextItemId;
+    ItemId next = g_nextItemId;
 
     SUBCASE("insert: the name fails, or the text")
     {
@@ -165,7 +157,7 @@ TEST_CASE("a string that cannot be copied leaves the store as it was and never a
             SetStringCopyFailureForTests(copies);
             CHECK(ItemStore::Insert(History, L"n", L"a huge capture") == 0);
             SetStringCopyFailureForTests(-1);
-            CHECK(NextItemId == next);
+            CHECK(g_nextItemId == next);
         }
     }
     SUBCASE("replace: the entry keeps its old contents")
