@@ -36,17 +36,6 @@ void SendTab()
     g_sendInputRoute(2, inputs, sizeof(INPUT));
 }
 
-void PumpMessages(int count)
-{
-    for (int look = 0; look < count; look++) {
-        MSG msg;
-        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-}
-
 void CopyEntryToClipboard(HWND owner, ItemId id)
 {
     const Item *item = ItemStore::Find(id);

@@ -107,7 +107,6 @@ void CopyEntryToClipboard(HWND owner, ItemId id);
 void TypeRegisteredEntry(HWND owner, ItemId id);
 void SendCtrlV();
 void SendTab();
-void PumpMessages(int count);
 
 // One step through a registered text at *position.
 #define TYPE_STEP_END  0  // nothing left: paste the line as the last one

@@ -560,21 +560,6 @@ TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
     }
 }
 
-TEST_CASE("PumpMessages looks at the queue count times")
-{
-    for (int n = 0; n < 5; n++)
-        PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
-    PumpMessages(0);
-    PumpMessages(-3);
-    MSG msg;
-    CHECK(PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE));
-    PumpMessages(3);
-    int left = 0;
-    while (PeekMessageW(&msg, nullptr, WM_NULL, WM_NULL, PM_REMOVE))
-        left++;
-    CHECK(left == 2);
-}
-
 TEST_CASE("the clipboard after a registered paste, and who counts as the target reading a line")
 {
     SUBCASE("a line read by the target: the earlier text comes back, or an empty clipboard")
