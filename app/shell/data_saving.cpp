@@ -1,6 +1,6 @@
 // When and how the program writes its two files, and what the user is told when that fails.
 // A failed save is never silent: at exit the user may retry or stay running with everything in
-// memory; at the end of the session the files are written before any box can appear.
+// memory; at logoff or shutdown the files are written before any box can appear.
 #include "shell/shell.h"
 #include "editor/editor.h"
 #include "state/data_files.h"

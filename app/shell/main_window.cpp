@@ -24,7 +24,7 @@ NOTIFYICONDATAW g_trayIconData;               // filled at creation; adds and la
 // An exit shows message boxes whose modal loops dispatch further messages; a second WM_CLOSE
 // arriving there must not start a second exit, and nothing runs after the window is taken down.
 static BOOL g_shutdownRunning;
-static BOOL g_sessionEnding;  // the end of the session is being handled (its warning may be open)
+static BOOL g_endingForLogoff;  // logoff or shutdown is being handled (its warning may be open)
 static BOOL g_takenDown;
 // Registered by the shell; sent to every top-level window when the taskbar is created again.
 static UINT g_taskbarCreatedMessage;
@@ -131,7 +131,7 @@ void OpenSettings(HWND window)
 static LRESULT OnCreate(HWND window)
 {
     g_shutdownRunning = FALSE;
-    g_sessionEnding = FALSE;
+    g_endingForLogoff = FALSE;
     g_takenDown = FALSE;
     g_taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
     FillTrayIconData(&g_trayIconData, window);
@@ -173,22 +173,22 @@ static LRESULT OnExitRequest(HWND window)
     PrepareEditorForSave();
     BOOL saved = SaveBeforeExit(window);
     g_shutdownRunning = FALSE;
-    // An end of the session may have taken the window down while the box was open.
+    // A logoff or shutdown may have taken the window down while the box was open.
     if (saved)
         TakeDownMainWindow(window);
     return 0;
 }
 
-// The session ends: both files are written before any box, since Windows may end the process
+// Logoff or shutdown: both files are written before any box, since Windows may end the process
 // as soon as this returns; a warning may follow. wParam FALSE (the end was cancelled) exits as
 // WM_CLOSE does.
 static LRESULT OnEndSession(HWND window, WPARAM ending)
 {
     if (!ending)
         return OnExitRequest(window);
-    if (g_takenDown || g_sessionEnding)
+    if (g_takenDown || g_endingForLogoff)
         return 0;
-    g_sessionEnding = TRUE;
+    g_endingForLogoff = TRUE;
     PrepareEditorForSave();
     int failed = SaveForSessionEnd();
     if (failed) {

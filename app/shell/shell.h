@@ -41,7 +41,7 @@ void ToggleStartupShortcut();
 // Saving the two files (data_saving.cpp).
 #define SAVE_INI   1  // ini.dat from g_ini
 #define SAVE_ITEMS 2  // paste.dat from the store
-// When a failure is told: at exit (Retry/Cancel), after a change (OK), at the end of the session.
+// When a failure is told: at exit (Retry/Cancel), after a change (OK), at logoff or shutdown.
 #define SAVE_AT_EXIT       0
 #define SAVE_ON_CHANGE     1
 #define SAVE_AT_SESSION_END 2

@@ -1,5 +1,5 @@
 // The real tavo.exe and its two files when something is in the way: a file another program
-// holds, a read-only file, a stale temporary file, the end of the session, a restarted shell.
+// holds, a read-only file, a stale temporary file, logoff or shutdown, a restarted shell.
 // Each case runs a copy in a scratch folder; the test plays the other program and the user.
 #include <windows.h>
 #include <shellapi.h>
@@ -221,7 +221,7 @@ TEST_CASE("a stale paste.tmp, read-only and held by a scanner, and a folder name
     SetFileAttributesW((dir + L"paste.tmp").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-TEST_CASE("at the end of the session both files are written before any box, a file held for a moment included")
+TEST_CASE("at logoff or shutdown both files are written before any box, a file held for a moment included")
 {
     std::wstring dir = MakeScratchDir(L"data_endsession");
     REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
@@ -303,7 +303,7 @@ TEST_CASE("after the shell restarts, TaskbarCreated brings the tray icon back")
     CHECK(StopTavo(&tavo) == 0);
 }
 
-TEST_CASE("the end of the session while the exit asks Retry/Cancel: saved at once, told, and the program ends")
+TEST_CASE("logoff or shutdown while the exit asks Retry/Cancel: saved at once, told, and the program ends")
 {
     std::wstring dir = MakeScratchDir(L"data_endsession_in_box");
     REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));

@@ -596,7 +596,7 @@ TEST_CASE("a paste.dat held without sharing is waited for briefly, then counts a
         CHECK_FALSE(DataFileUnreadable(DATA_INI));
         CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
 
-        ItemStore::Insert(History, nullptr, L"this session");
+        ItemStore::Insert(History, nullptr, L"this run");
         CHECK_FALSE(SaveItems());
         holder.Release();
         CHECK(ReadFileBytes(dir + L"paste.dat") == original);
@@ -607,7 +607,7 @@ TEST_CASE("a paste.dat held without sharing is waited for briefly, then counts a
         CHECK(ReadFileBytes(dir + L"paste.dat.bak") == original);
         std::vector<PasteRecord> saved;
         REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
-        CHECK(saved == std::vector<PasteRecord>{{History, L"", L"this session"}});
+        CHECK(saved == std::vector<PasteRecord>{{History, L"", L"this run"}});
     }
 }
 
@@ -828,11 +828,11 @@ TEST_CASE("a file unreadable at two starts keeps both copies: the newest as past
             REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
             CHECK(LoadItems() == DATA_FILE_UNREADABLE);
         }
-        ItemStore::Insert(History, nullptr, start == 0 ? L"first session" : L"second session");
+        ItemStore::Insert(History, nullptr, start == 0 ? L"first run" : L"second run");
         CHECK(SaveItems());
     }
     CHECK(ReadFileBytes(dir + L"paste.dat.bak.1") == original);
     std::vector<PasteRecord> newest;
     REQUIRE(ReadPasteRecords(dir + L"paste.dat.bak", &newest));
-    CHECK(newest == std::vector<PasteRecord>{{History, L"", L"first session"}});
+    CHECK(newest == std::vector<PasteRecord>{{History, L"", L"first run"}});
 }
