@@ -106,6 +106,25 @@ int RunTestChild(int argc, char **argv);
 // Starts this executable as "child NAME args"; the caller closes the handles.
 bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATION *process);
 
+// Another program's handle on a data file, as a virus scanner, a backup or a sync client holds one.
+struct HeldFile {
+    HANDLE handle;
+    HeldFile(const std::wstring &path, DWORD access, DWORD share)
+    {
+        handle = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    void Release()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    ~HeldFile()
+    {
+        Release();
+    }
+};
+
 // "x86" or "x64": the architecture this test or benchmark was built for, for its printed figures.
 inline const char *BuildArchitecture()
 {

@@ -34,25 +34,6 @@ std::vector<PasteRecord> RegisteredOnly()
 
 const WPARAM ClearHistoryCommand = 40004;
 
-// Another program's handle on a file.
-struct HeldFile {
-    HANDLE handle;
-    HeldFile(const std::wstring &path, DWORD access, DWORD share)
-    {
-        handle = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    void Release()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-    ~HeldFile()
-    {
-        Release();
-    }
-};
-
 // A sync client: reads and writes, lets others do the same, but not rename or delete the file.
 const DWORD SyncClientAccess = GENERIC_READ | GENERIC_WRITE;
 const DWORD SyncClientShare = FILE_SHARE_READ | FILE_SHARE_WRITE;

@@ -483,25 +483,6 @@ TEST_CASE("a failed ini save leaves the old ini.dat as it was")
     CHECK(ini.pasteWaitMs == 999);
 }
 
-// Another program's handle on a data file, as a virus scanner, a backup or a sync client holds one.
-struct HeldFile {
-    HANDLE handle;
-    HeldFile(const std::wstring &path, DWORD access, DWORD share)
-    {
-        handle = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    void Release()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-    ~HeldFile()
-    {
-        Release();
-    }
-};
-
 // Closes a handle after a delay, from a thread of its own.
 struct DelayedClose {
     HANDLE handle;
