@@ -4,6 +4,7 @@ ItemId g_nextItemId = 1;
 
 static ItemMap g_items;  // owned here; every string in it is a GlobalAlloc block
 static ItemStoreWatcher g_watcher;
+static DWORD g_changeCount;
 static int g_copiesBeforeFailure = -1;
 
 void SetStringCopyFailureForTests(int count)
@@ -24,8 +25,10 @@ WCHAR *GlobalStringCopy(const WCHAR *source)
     return copy;
 }
 
+// Every change of the store passes here, so the count and the watcher never miss one.
 static void Tell(int change, ItemId id)
 {
+    g_changeCount++;
     if (g_watcher)
         g_watcher(change, id);
 }
@@ -183,6 +186,11 @@ const Item *Find(ItemId id)
 const ItemMap &Items()
 {
     return g_items;
+}
+
+DWORD ChangeCount()
+{
+    return g_changeCount;
 }
 
 void SetWatcher(ItemStoreWatcher watcher)

@@ -53,6 +53,10 @@ int KindOf(ItemId id);
 const Item *Find(ItemId id);
 // The whole map, for the ascending and descending walks. Callers never change it while walking.
 const ItemMap &Items();
+// Grows by one at every change of an entry (added, erased, changed or moved); it wraps around, so
+// compare it for equality only. Whoever keeps something derived from the store (the idle save, a
+// search's folded texts) notes it and knows from a different value that the store has changed.
+DWORD ChangeCount();
 // One watcher at a time (the open editor); null stops the calls.
 void SetWatcher(ItemStoreWatcher watcher);
 // Empties the store and starts the ids at 1 again; for tests only.

@@ -210,7 +210,17 @@ TEST_CASE("a watcher hears of every change, and of an erased entry while it can 
     ItemStore::EraseOldestHistory();
     CHECK(g_erasedText == L"a2");
     ItemStore::SetWatcher(nullptr);
+    // The change count moves without a watcher too, and not on what changes nothing.
+    DWORD count = ItemStore::ChangeCount();
     ItemStore::Insert(History, nullptr, L"unheard");
+    CHECK(ItemStore::ChangeCount() != count);
+    count = ItemStore::ChangeCount();
+    ItemStore::Erase(12345);
+    ItemStore::Swap(moved, moved);
+    SetStringCopyFailureForTests(0);
+    CHECK(ItemStore::Insert(History, nullptr, L"no memory") == 0);
+    SetStringCopyFailureForTests(-1);
+    CHECK(ItemStore::ChangeCount() == count);
     std::vector<std::pair<int, ItemId>> expected = {{ITEM_ADDED, a},     {ITEM_ADDED, b},     {ITEM_CHANGED, a},
                                                     {ITEM_CHANGED, a},   {ITEM_CHANGED, b},   {ITEM_ERASING, a},
                                                     {ITEM_CHANGED, moved}, {ITEM_ERASING, moved}};
