@@ -2,7 +2,9 @@
 #pragma once
 #include <windows.h>
 
-#define WM_HOOKKEY (WM_APP + 1) /* wParam virtual key, lParam keystroke flags (bit 31 = release) */
+/* wParam VK_SHIFT, VK_CONTROL or VK_MENU with lParam's bits 30 (was down) and 31 (release) alone;
+ * or wParam 0 and lParam 0: another key was pressed near a modifier. */
+#define WM_HOOKKEY (WM_APP + 1)
 
 #ifdef __cplusplus
 extern "C" {

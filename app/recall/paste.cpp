@@ -24,8 +24,7 @@ void SendCtrlV()
     FillKeyInput(&inputs[1], 'V', KEYEVENTF_EXTENDEDKEY);
     FillKeyInput(&inputs[2], 'V', KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
     FillKeyInput(&inputs[3], VK_CONTROL, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
-    if (g_sendInputRoute(4, inputs, sizeof(INPUT)) > 0)
-        ExpectOwnKeyEvents(&g_ownKeys, 2, GetTickCount());
+    g_sendInputRoute(4, inputs, sizeof(INPUT));
 }
 
 void SendTab()

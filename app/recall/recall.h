@@ -35,6 +35,8 @@ void OnClipboardChainTimer(HWND window);
 // Trigger detection.
 // A key event forwarded by the hook: wParam virtual key, lParam keystroke flags.
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam);
+// WM_INPUT: the mouse, watched only while the trigger key is held.
+void OnRawMouseInput(HWND window, LPARAM lParam);
 void OnDoubleTapTimer(HWND window);
 void OnHotKey(HWND window, WPARAM wParam);
 

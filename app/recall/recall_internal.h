@@ -31,10 +31,16 @@ void AddHistoryText(const WCHAR *text, int historyMax);
 // ---- Trigger detection ----
 
 struct TapCounterState {
-    int KeyDownFlag;  // 1 between a press of the trigger key and its release
-    int TapCount;     // taps since the last decision
+    int KeyDownFlag;     // 1 between a clean press of the trigger key and its release
+    int TapCount;        // taps since the last decision, with no other key between them
+    int HeldModifiers;   // TAP_HELD_* of Shift, Ctrl and Alt as the forwarded events tell
+    HWND Foreground;     // the foreground window when the last event was handled
 };
 extern TapCounterState g_tapCounter;  // the recogniser of the hub's thread
+
+#define TAP_HELD_SHIFT 1
+#define TAP_HELD_CTRL  2
+#define TAP_HELD_ALT   4
 
 // What a key event asks of TIMER_DOUBLETAP.
 #define TAP_ARM_NONE  0  // leave the timer alone
@@ -48,23 +54,17 @@ extern TapCounterState g_tapCounter;  // the recogniser of the hub's thread
 
 // VK_SHIFT, VK_CONTROL or VK_MENU for the double-tap modes; 0 for every other mode.
 int TriggerKeyOfMode(int menuKeyMode);
-int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags);
+// One forwarded key event: vk is VK_SHIFT, VK_CONTROL or VK_MENU (left and right alike) with
+// flags bits 30 and 31, or any other code for the press of another key. A chord, a trigger press
+// while another modifier is held, another key between taps and a change of the foreground window
+// all start over.
+int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags, HWND foreground);
+// A mouse button went down: a trigger held at the time makes no tap.
+void CountMouseClick(TapCounterState *state);
+// TRUE while a click would spoil a tap, that is, while the mouse is worth watching.
+BOOL TapWantsMouse(const TapCounterState *state);
 int DecideDoubleTap(const TapCounterState *state, int busyFlag);
 BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode);
-
-// The Ctrl presses and releases that the paste synthesizes come back through the hook like the
-// user's. They are told apart by count: the next Ctrl events to arrive are the program's own, as
-// long as they come within OWN_KEYS_WAIT_MS (a target that never reads them must not leave the
-// user's Ctrl ignored).
-struct OwnKeysState {
-    int pendingCtrl;  // Ctrl events sent and not yet seen back
-    DWORD sentAt;     // tick count of the last sending
-};
-extern OwnKeysState g_ownKeys;  // of the hub's thread
-#define OWN_KEYS_WAIT_MS 2000
-void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now);
-// TRUE when the event is one of the program's own and is to be ignored.
-BOOL TakeOwnKeyEvent(OwnKeysState *state, WPARAM vk, DWORD now);
 
 // ---- Popup menu ----
 

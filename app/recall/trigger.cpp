@@ -1,11 +1,12 @@
-// When the popup menu opens: a double tap of the chosen modifier, counted from the key events
-// that the hook library forwards, or the menu hotkey. OnHookKey runs for every key event of every
-// application, so it does a few comparisons and at most one timer call: no allocation, no store.
+// When the popup menu opens: a deliberate double tap of the chosen modifier, seen through the
+// events that the hook library forwards, or the menu hotkey. The library forwards Shift, Ctrl and
+// Alt, and a nameless press for any other key typed near them; OnHookKey does a few comparisons
+// and at most one timer call: no allocation, no store.
 #include "recall/recall_internal.h"
 #include "state/ini_data.h"
 
 TapCounterState g_tapCounter;
-OwnKeysState g_ownKeys;
+static BOOL g_watchingMouse;  // the mouse is registered for raw input
 
 int TriggerKeyOfMode(int menuKeyMode)
 {
@@ -17,22 +18,72 @@ int TriggerKeyOfMode(int menuKeyMode)
     }
 }
 
-int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags)
+// TAP_HELD_* of a modifier, left and right keys alike; 0 for every other key.
+static int HeldBitOf(WPARAM vk)
 {
-    int triggerKey = TriggerKeyOfMode(menuKeyMode);
-    if (triggerKey == 0 || vk != (WPARAM)triggerKey)
-        return TAP_ARM_NONE;
-    if (((DWORD)flags & 0x80000000u) == 0) {
-        state->KeyDownFlag = 1;  // auto-repeat presses land here too and change nothing
-        return TAP_ARM_NONE;
+    switch (vk) {
+    case VK_SHIFT: case VK_LSHIFT: case VK_RSHIFT: return TAP_HELD_SHIFT;
+    case VK_CONTROL: case VK_LCONTROL: case VK_RCONTROL: return TAP_HELD_CTRL;
+    case VK_MENU: case VK_LMENU: case VK_RMENU: return TAP_HELD_ALT;
+    default: return 0;
     }
-    int arm = TAP_ARM_NONE;
-    if (state->KeyDownFlag == 1) {
-        state->TapCount++;
-        arm = state->TapCount == 1 ? TAP_ARM_FIRST : TAP_ARM_AGAIN;
-    }
+}
+
+static void StartOver(TapCounterState *state)
+{
     state->KeyDownFlag = 0;
-    return arm;
+    state->TapCount = 0;
+}
+
+int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags, HWND foreground)
+{
+    // Another window came to the front (Alt+Tab, a click elsewhere): what was held or tapped was
+    // meant for the window before.
+    if (foreground != state->Foreground) {
+        StartOver(state);
+        state->HeldModifiers = 0;
+        state->Foreground = foreground;
+    }
+    int bit = HeldBitOf(vk);
+    BOOL release = ((DWORD)flags & 0x80000000u) != 0;
+    BOOL wasDown = ((DWORD)flags & 0x40000000u) != 0;
+    if (bit == 0) {
+        // Another key: a chord, or typing between the taps.
+        if (!release)
+            StartOver(state);
+        return TAP_ARM_NONE;
+    }
+    if (release) {
+        state->HeldModifiers &= ~bit;
+        if (bit != HeldBitOf((WPARAM)TriggerKeyOfMode(menuKeyMode)) || state->KeyDownFlag == 0)
+            return TAP_ARM_NONE;
+        state->KeyDownFlag = 0;
+        state->TapCount++;
+        return state->TapCount == 1 ? TAP_ARM_FIRST : TAP_ARM_AGAIN;
+    }
+    // Auto-repeat, or the same press seen twice, changes nothing.
+    if ((state->HeldModifiers & bit) != 0)
+        return TAP_ARM_NONE;
+    state->HeldModifiers |= bit;
+    if (bit == HeldBitOf((WPARAM)TriggerKeyOfMode(menuKeyMode)) && state->HeldModifiers == bit && !wasDown) {
+        state->KeyDownFlag = 1;
+        return TAP_ARM_NONE;
+    }
+    // Another modifier (Ctrl+Shift), a trigger pressed while one is held, or a repeat whose
+    // first press was forgotten.
+    StartOver(state);
+    return TAP_ARM_NONE;
+}
+
+void CountMouseClick(TapCounterState *state)
+{
+    if (state->KeyDownFlag == 1)
+        StartOver(state);
+}
+
+BOOL TapWantsMouse(const TapCounterState *state)
+{
+    return state->KeyDownFlag == 1;
 }
 
 int DecideDoubleTap(const TapCounterState *state, int busyFlag)
@@ -47,37 +98,42 @@ BOOL HotKeyOpensMenu(WPARAM hotkeyId, int menuKeyMode)
     return (hotkeyId & 0xFFFF) == HOTKEY_MENU && menuKeyMode == MENU_KEY_HOTKEY;
 }
 
-void ExpectOwnKeyEvents(OwnKeysState *state, int ctrlEvents, DWORD now)
+// Raw input of the mouse only while the trigger key is held: a click then spoils the tap (Shift+
+// click, Ctrl+click). It comes to this thread without any application waiting for it, and at
+// every other time the mouse reaches tavo not at all.
+static void WatchMouse(HWND window, BOOL watch)
 {
-    // Events still missing from an earlier sending that are overdue are not waited for any more.
-    if (now - state->sentAt > OWN_KEYS_WAIT_MS)
-        state->pendingCtrl = 0;
-    state->pendingCtrl += ctrlEvents;
-    state->sentAt = now;
-}
-
-BOOL TakeOwnKeyEvent(OwnKeysState *state, WPARAM vk, DWORD now)
-{
-    if (state->pendingCtrl <= 0 || vk != VK_CONTROL)
-        return FALSE;
-    if (now - state->sentAt > OWN_KEYS_WAIT_MS) {
-        state->pendingCtrl = 0;
-        return FALSE;
-    }
-    state->pendingCtrl--;
-    return TRUE;
+    if (watch == g_watchingMouse)
+        return;
+    RAWINPUTDEVICE device = {};
+    device.usUsagePage = 0x01;  // generic desktop
+    device.usUsage = 0x02;      // mouse
+    device.dwFlags = watch ? RIDEV_INPUTSINK : RIDEV_REMOVE;
+    device.hwndTarget = watch ? window : nullptr;
+    if (RegisterRawInputDevices(&device, 1, sizeof(device)))
+        g_watchingMouse = watch;
 }
 
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    // The paste's own Ctrl is no tap: counted, it would make one real tap afterwards a double tap.
-    if (TakeOwnKeyEvent(&g_ownKeys, wParam, GetTickCount()))
-        return;
-    int arm = CountTap(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam);
+    int arm = CountTap(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam, GetForegroundWindow());
+    WatchMouse(window, TapWantsMouse(&g_tapCounter));
     if (arm == TAP_ARM_FIRST)
         SetTimer(window, TIMER_DOUBLETAP, GetDoubleClickTime(), nullptr);
     else if (arm == TAP_ARM_AGAIN)
         SetTimer(window, TIMER_DOUBLETAP, 1, nullptr);
+}
+
+void OnRawMouseInput(HWND window, LPARAM lParam)
+{
+    const USHORT downs = RI_MOUSE_BUTTON_1_DOWN | RI_MOUSE_BUTTON_2_DOWN | RI_MOUSE_BUTTON_3_DOWN |
+                         RI_MOUSE_BUTTON_4_DOWN | RI_MOUSE_BUTTON_5_DOWN;
+    RAWINPUT input;
+    UINT size = sizeof(input);
+    if (GetRawInputData((HRAWINPUT)lParam, RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER)) != (UINT)-1 &&
+        input.header.dwType == RIM_TYPEMOUSE && (input.data.mouse.usButtonFlags & downs) != 0)
+        CountMouseClick(&g_tapCounter);
+    WatchMouse(window, TapWantsMouse(&g_tapCounter));
 }
 
 void OnDoubleTapTimer(HWND window)

@@ -421,6 +421,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_HOOKKEY:
         OnHookKey(window, wParam, lParam);
         return 0;
+    case WM_INPUT:
+        OnRawMouseInput(window, lParam);
+        break;  // DefWindowProcW frees the input
     case WM_TRAYICON:
         return OnTrayIcon(window, wParam, lParam);
     case WM_EDITOR_CLOSED:

@@ -14,8 +14,7 @@ inline void ResetRecallForTests()
     ItemStore::ResetForTests();
     SetDefaultIniData(&g_ini);
     g_busyFlag = 0;
-    g_tapCounter.KeyDownFlag = g_tapCounter.TapCount = 0;
-    g_ownKeys.pendingCtrl = 0;
+    ZeroMemory(&g_tapCounter, sizeof(g_tapCounter));
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
     g_sendInputRoute = SendInput;
     g_pasteStopRequested = FALSE;

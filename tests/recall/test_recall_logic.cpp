@@ -1,6 +1,7 @@
 // The decisions of capture and recall, reached without windows: labels, menu layout, tap
 // counting, the line splitting of a registered paste, the capture rules and the key records.
 #include <doctest/doctest.h>
+#include <cstring>
 #include "recall_test_util.h"
 
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
@@ -214,126 +215,116 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
     }
 }
 
-// Feeds key events to a fresh counter; returns the arm requests joined: "-" none, "F" first, "A" again,
-// "C" cancel.
-struct TapScript {
-    TapCounterState state = {0, 0};
-    std::string arms;
-    void Press(int mode, WPARAM vk) { Feed(mode, vk, 0x00000001); }
-    void Release(int mode, WPARAM vk) { Feed(mode, vk, (LPARAM)0xC0000001); }
-    void Tap(int mode, WPARAM vk)
-    {
-        Press(mode, vk);
-        Release(mode, vk);
-    }
-    void Feed(int mode, WPARAM vk, LPARAM flags)
-    {
-        int arm = CountTap(&state, mode, vk, flags);
-        arms += arm == TAP_ARM_NONE ? '-' : arm == TAP_ARM_FIRST ? 'F' : arm == TAP_ARM_AGAIN ? 'A' : 'C';
-    }
-};
-
-TEST_CASE("tap counting and the double-tap decision")
+// Plays a script of forwarded events into a fresh counter: S C A press Shift, Ctrl, Alt and s c a
+// release them; L l press and release left Shift; ^ makes the next press an auto-repeat; x is the
+// hook's "another key"; w brings another window to the front; m clicks the mouse. Returns the arm
+// requests joined: "-" none, "F" first, "A" again.
+static std::string PlayTaps(TapCounterState *state, int mode, const char *script)
 {
-    SUBCASE("double tap: the first release arms the double-click time, the second 1 ms")
-    {
-        TapScript s;
-        s.Tap(0, VK_SHIFT);
-        s.Tap(0, VK_SHIFT);
-        CHECK(s.arms == "-F-A");
-        CHECK(s.state.TapCount == 2);
-        CHECK(s.state.KeyDownFlag == 0);
-        CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_OPEN);
+    std::string arms;
+    HWND foreground = (HWND)1;
+    LPARAM repeat = 0;
+    for (const char *c = script; *c != 0; c++) {
+        int arm = TAP_ARM_NONE;
+        switch (*c) {
+        case '^': repeat = 0x40000000; continue;
+        case 'w': foreground = (HWND)((UINT_PTR)foreground + 1); continue;
+        case 'm': CountMouseClick(state); arms += 'm'; continue;
+        case 'x': arm = CountTap(state, mode, 0, 0, foreground); break;
+        default: {
+            const char *keys = "SsCcAaLl";
+            const WPARAM codes[4] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LSHIFT};
+            int k = (int)(strchr(keys, *c) - keys);
+            BOOL release = k % 2 == 1;
+            arm = CountTap(state, mode, codes[k / 2], release ? (LPARAM)0xC0000000 : repeat, foreground);
+        }
+        }
+        repeat = 0;
+        arms += arm == TAP_ARM_NONE ? '-' : arm == TAP_ARM_FIRST ? 'F' : 'A';
     }
+    return arms;
+}
+
+TEST_CASE("only a deliberate double tap opens the menu: chords, other keys, a new window and clicks start over")
+{
+    struct Row {
+        const char *what;
+        int mode;  // 0 Shift, 1 Ctrl, 2 Alt, 3 hotkey
+        const char *script;
+        const char *arms;
+        bool opens;
+    };
+    const Row rows[] = {
+        {"a double tap of Shift", 0, "SsSs", "-F-A", true},
+        {"a double tap of Ctrl", 1, "CcCc", "-F-A", true},
+        {"a double tap of Alt", 2, "AaAa", "-F-A", true},
+        {"three quick taps: one decision", 0, "SsSsSs", "-F-A-A", true},
+        {"left and right keys count as the trigger", 0, "LlSs", "-F-A", true},
+        {"another key before the first tap changes nothing", 0, "xSsSs", "--F-A", true},
+        {"a click between the taps, the key released", 0, "SsmSs", "-Fm-A", true},
+        {"auto-repeat while held changes nothing", 0, "S^S^SsSs", "---F-A", true},
+        {"the same press and release seen twice count once", 0, "SSssSs", "--F--A", true},
+        {"typing \"AB\": Shift+A, Shift+B", 0, "SxsSxs", "------", false},
+        {"Ctrl+A, Ctrl+C", 1, "CxcCxc", "------", false},
+        {"Alt+Tab twice, the Tab seen", 2, "AxaAxa", "------", false},
+        {"Alt+Tab twice, the Tab taken by the switcher", 2, "AwaAwa", "----", false},
+        {"Ctrl+Shift, Shift first", 0, "SCcsSs", "-----F", false},
+        {"Ctrl+Shift, Ctrl first", 0, "CSscSs", "-----F", false},
+        {"Shift taps while Ctrl is held", 0, "CSsSsc", "------", false},
+        {"Ctrl taps while Alt is held", 1, "ACcCca", "------", false},
+        {"another key between the taps", 0, "SsxSs", "-F--F", false},
+        {"a new window between press and release", 0, "SwsSs", "---F", false},
+        {"a new window between the taps", 0, "SswSs", "-F-F", false},
+        {"a repeat whose press went with the old window", 0, "Sw^SsSs", "----F", false},
+        {"Shift+click", 0, "SmsSs", "-m--F", false},
+        {"Shift+click twice", 0, "SmsSms", "-m--m-", false},
+        {"the paste's Ctrl+V, then one real tap", 1, "CxcCc", "----F", false},
+        {"a release without its press", 0, "sSs", "--F", false},
+        {"Shift in Ctrl mode", 1, "SsSs", "----", false},
+        {"Ctrl in Shift mode", 0, "CcCc", "----", false},
+        {"Shift in hotkey mode", 3, "SsSs", "----", false},
+        {"Shift in an unknown mode", -1, "SsSs", "----", false},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        TapCounterState state = {};
+        CHECK(PlayTaps(&state, row.mode, row.script) == row.arms);
+        CHECK((DecideDoubleTap(&state, 0) == DOUBLETAP_OPEN) == row.opens);
+        CHECK(state.KeyDownFlag == 0);
+    }
+    CHECK(TriggerKeyOfMode(3) == 0);
+}
+
+TEST_CASE("the double-tap decision: the timer between slow taps, busy, the hotkey; the mouse while held")
+{
     SUBCASE("slow taps: the timer's decision comes between them and resets")
     {
-        TapScript s;
-        s.Tap(0, VK_SHIFT);
-        CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_RESET);
-        s.state.TapCount = 0;  // what the timer does after deciding
-        s.Tap(0, VK_SHIFT);
-        CHECK(s.arms == "-F-F");
-        CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_RESET);
-    }
-    SUBCASE("three quick taps: one decision to open")
-    {
-        TapScript s;
-        for (int n = 0; n < 3; n++)
-            s.Tap(0, VK_SHIFT);
-        CHECK(s.arms == "-F-A-A");
-        CHECK(DecideDoubleTap(&s.state, 0) == DOUBLETAP_OPEN);
-    }
-    SUBCASE("auto-repeat presses count one tap")
-    {
-        TapScript s;
-        for (int n = 0; n < 5; n++)
-            s.Feed(0, VK_SHIFT, 0x40000001);
-        s.Release(0, VK_SHIFT);
-        CHECK(s.state.TapCount == 1);
-        CHECK(s.arms == "-----F");
-    }
-    SUBCASE("a release without a press counts nothing; duplicated events count once")
-    {
-        TapScript s;
-        s.Release(0, VK_SHIFT);
-        CHECK(s.state.TapCount == 0);
-        s.Press(0, VK_SHIFT);
-        s.Press(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
-        s.Release(0, VK_SHIFT);
-        CHECK(s.state.TapCount == 1);
-        CHECK(s.arms == "---F-");
-    }
-    SUBCASE("other keys in between neither count nor break the pair")
-    {
-        TapScript s;
-        s.Tap(0, VK_SHIFT);
-        s.Tap(0, 'A');
-        s.Tap(0, VK_SHIFT);
-        CHECK(s.arms == "-F---A");
-        CHECK(s.state.TapCount == 2);
-    }
-    SUBCASE("an other key pressed while the trigger is down does not reset the press")
-    {
-        TapScript s;
-        s.Press(1, VK_CONTROL);
-        s.Tap(1, 'C');
-        s.Release(1, VK_CONTROL);
-        CHECK(s.state.TapCount == 1);
-    }
-    SUBCASE("left and right keys of one kind arrive as one key code")
-    {
-        // The hook forwards VK_SHIFT for both; VK_LSHIFT / VK_RSHIFT never reach the counter as such.
-        TapScript s;
-        s.Tap(0, VK_SHIFT);
-        s.Tap(0, VK_SHIFT);
-        CHECK(s.state.TapCount == 2);
-        TapScript other;
-        other.Tap(0, VK_LSHIFT);
-        CHECK(other.state.TapCount == 0);
-    }
-    SUBCASE("wrong mode: Shift in Ctrl mode, any key in hotkey mode or an unknown mode")
-    {
-        for (int mode : {1, 2, 3, 4, -1}) {
-            TapScript s;
-            s.Tap(mode, VK_SHIFT);
-            s.Tap(mode, VK_SHIFT);
-            CHECK(s.state.TapCount == 0);
-        }
-        TapScript ctrl;
-        ctrl.Tap(1, VK_CONTROL);
-        ctrl.Tap(1, VK_CONTROL);
-        CHECK(ctrl.state.TapCount == 2);
-        TapScript alt;
-        alt.Tap(2, VK_MENU);
-        CHECK(alt.state.TapCount == 1);
-        CHECK(TriggerKeyOfMode(3) == 0);
+        TapCounterState state = {};
+        CHECK(PlayTaps(&state, 0, "Ss") == "-F");
+        CHECK(DecideDoubleTap(&state, 0) == DOUBLETAP_RESET);
+        state.TapCount = 0;  // what the timer does after deciding
+        CHECK(PlayTaps(&state, 0, "Ss") == "-F");
+        CHECK(DecideDoubleTap(&state, 0) == DOUBLETAP_RESET);
     }
     SUBCASE("busy: the decision waits and keeps the count")
     {
-        TapCounterState state = {0, 2};
+        TapCounterState state = {0, 2, 0, nullptr};
         CHECK(DecideDoubleTap(&state, 1) == DOUBLETAP_WAIT);
         CHECK(state.TapCount == 2);
+    }
+    SUBCASE("the mouse is watched only while a clean press of the trigger is held")
+    {
+        TapCounterState state = {};
+        CHECK_FALSE(TapWantsMouse(&state));
+        PlayTaps(&state, 0, "S");
+        CHECK(TapWantsMouse(&state));
+        PlayTaps(&state, 0, "s");
+        CHECK_FALSE(TapWantsMouse(&state));
+        PlayTaps(&state, 0, "S");
+        PlayTaps(&state, 0, "m");
+        CHECK_FALSE(TapWantsMouse(&state));
+        PlayTaps(&state, 0, "sCS");
+        CHECK_FALSE(TapWantsMouse(&state));
     }
     SUBCASE("the hotkey opens the menu only with its id in hotkey mode")
     {
@@ -342,58 +333,6 @@ TEST_CASE("tap counting and the double-tap decision")
         CHECK_FALSE(HotKeyOpensMenu(HOTKEY_MENU, 0));
         CHECK_FALSE(HotKeyOpensMenu(HOTKEY_MENU, 2));
         CHECK_FALSE(HotKeyOpensMenu(HOTKEY_MENU + 1, 3));
-    }
-}
-
-TEST_CASE("the paste's own Ctrl is no tap, and only it, and only for so long")
-{
-    OwnKeysState own = {0, 0};
-    TapCounterState state = {0, 0};
-    auto event = [&](WPARAM vk, bool release, DWORD now) {
-        if (TakeOwnKeyEvent(&own, vk, now))
-            return TAP_ARM_NONE - 1;  // taken as the program's own
-        return CountTap(&state, 1, vk, release ? (LPARAM)0xC0000001 : 1);
-    };
-    SUBCASE("in Ctrl mode the paste's Ctrl press and release come back and count nothing")
-    {
-        ExpectOwnKeyEvents(&own, 2, 1000);
-        CHECK(event(VK_CONTROL, false, 1010) == -1);
-        CHECK(event('V', false, 1010) == TAP_ARM_NONE);
-        CHECK(event('V', true, 1011) == TAP_ARM_NONE);
-        CHECK(event(VK_CONTROL, true, 1012) == -1);
-        CHECK(state.TapCount == 0);
-        // One real tap afterwards is a first tap, not the second of a double tap.
-        CHECK(event(VK_CONTROL, false, 1150) == TAP_ARM_NONE);
-        CHECK(event(VK_CONTROL, true, 1160) == TAP_ARM_FIRST);
-        CHECK(DecideDoubleTap(&state, 0) == DOUBLETAP_RESET);
-    }
-    SUBCASE("two pastes in a row expect four events")
-    {
-        ExpectOwnKeyEvents(&own, 2, 1000);
-        ExpectOwnKeyEvents(&own, 2, 1100);
-        for (int k = 0; k < 4; k++)
-            CHECK(TakeOwnKeyEvent(&own, VK_CONTROL, 1200));
-        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_CONTROL, 1200));
-    }
-    SUBCASE("events that never come back are not waited for: the user's Ctrl counts again")
-    {
-        ExpectOwnKeyEvents(&own, 2, 1000);
-        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_CONTROL, 1000 + OWN_KEYS_WAIT_MS + 1));
-        CHECK(own.pendingCtrl == 0);
-        // An overdue rest is dropped when the next paste sends its own.
-        ExpectOwnKeyEvents(&own, 2, 5000);
-        ExpectOwnKeyEvents(&own, 2, 5000 + OWN_KEYS_WAIT_MS + 10);
-        CHECK(own.pendingCtrl == 2);
-    }
-    SUBCASE("the tick count wrapping around does not make events overdue")
-    {
-        ExpectOwnKeyEvents(&own, 2, 0xFFFFFFF0u);
-        CHECK(TakeOwnKeyEvent(&own, VK_CONTROL, 0x00000010u));
-    }
-    SUBCASE("nothing expected: every key goes to the tap counter")
-    {
-        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_CONTROL, 1000));
-        CHECK_FALSE(TakeOwnKeyEvent(&own, VK_SHIFT, 1000));
     }
 }
 
@@ -532,10 +471,7 @@ TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
     RecordedBatches.clear();
     g_sendInputRoute = RecordSendInput;
     SendCtrlV();
-    // Its Ctrl press and release will come back through the hook as the program's own.
-    CHECK(g_ownKeys.pendingCtrl == 2);
     SendTab();
-    CHECK(g_ownKeys.pendingCtrl == 2);
     g_sendInputRoute = SendInput;
     REQUIRE(RecordedBatches.size() == 2);
     struct Expected { WORD vk; DWORD flags; };
