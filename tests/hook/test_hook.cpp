@@ -1,5 +1,6 @@
-// tavohook.dll under a real global hook: forwarding from another process, negative codes, the
-// removal results, the mark of tavo's own input, and a target that does not answer. Each case loads a fresh copy of the library
+// tavohook.dll under a real global hook: what it forwards from another process (modifiers, and
+// nothing of what is typed), negative codes, the targets it refuses, the removal results, and a
+// target that does not answer. Each case loads a fresh copy of the library
 // from a scratch folder, so that its shared section starts at zero whatever ran before.
 #include <doctest/doctest.h>
 #include <cstdio>
@@ -69,10 +70,22 @@ HWND CreateWindowOfClass(const wchar_t *className, WNDPROC procedure, DWORD styl
                            GetModuleHandleW(nullptr), nullptr);
 }
 
-// A window of this thread that records every TestMessage.
-HWND CreateRecorder()
+// A window of this thread that records every TestMessage; of tavo's class, the only one the
+// library sends to.
+HWND CreateRecorder(const wchar_t *className = L"tavoClass")
 {
-    return CreateWindowOfClass(L"HookTestRecorder", RecorderProc, 0);
+    return CreateWindowOfClass(className, RecorderProc, 0);
+}
+
+// TRUE when the event is one the library may forward: a modifier with bits 30 and 31 alone, or
+// the nameless press of another key.
+bool ForwardedBare(const Forwarded &event)
+{
+    DWORD flags = (DWORD)event.lParam;
+    if (event.wParam == 0)
+        return flags == 0;
+    return (event.wParam == VK_SHIFT || event.wParam == VK_CONTROL || event.wParam == VK_MENU) &&
+           (flags & ~0xC0000000u) == 0;
 }
 
 // The typing target's count of key messages (WM_KEYDOWN and WM_KEYUP) for four keys, one byte
@@ -145,7 +158,7 @@ TEST_CHILD(typing_target)
 TEST_CHILD(hung_target)
 {
     int seconds = argc > 0 ? atoi(argv[0]) : 20;
-    CreateWindowOfClass(L"HookTestHung", DefWindowProcW, WS_OVERLAPPEDWINDOW);
+    CreateWindowOfClass(L"tavoClass", DefWindowProcW, WS_OVERLAPPEDWINDOW);
     Sleep(seconds * 1000);
     return 0;
 }
@@ -184,33 +197,53 @@ TEST_CASE("tvUnHook without a hook returns 1; after one hook, the second removal
     FreeLibrary(library.module);
 }
 
-TEST_CASE("the hook procedure forwards codes 0 and above and passes negative codes on unforwarded")
+TEST_CASE("the hook procedure forwards codes 0 and above, passes negative codes on, and sends only to tavo's class in the WM_APP range")
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_codes", &library));
     HWND recorder = CreateRecorder();
+    HWND stranger = CreateRecorder(L"HookTestStranger");
     REQUIRE(recorder != nullptr);
+    REQUIRE(stranger != nullptr);
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
     Received.clear();
 
-    library.hookProc(-1, 'Q', 0x00100001);
+    library.hookProc(-1, VK_SHIFT, 0x002A0001);
     PumpFor(50);
     CHECK(Received.empty());
 
-    library.hookProc(HC_ACTION, 'Q', 0x00100001);
-    library.hookProc(HC_NOREMOVE, 'Q', (LPARAM)0xC0100001);
-    REQUIRE(Received.size() == 2);
-    CHECK(Received[0].wParam == 'Q');
-    CHECK(Received[0].lParam == 0x00100001);
-    CHECK(Received[1].wParam == 'Q');
-    CHECK((DWORD)Received[1].lParam == 0xC0100001u);
+    // Scan code, repeat count and the extended bit stay here; another key goes nameless.
+    library.hookProc(HC_ACTION, VK_RSHIFT, 0x01360001);
+    library.hookProc(HC_ACTION, 'Q', 0x01100001);
+    library.hookProc(HC_ACTION, 'Q', (LPARAM)0xC1100001);
+    library.hookProc(HC_NOREMOVE, VK_SHIFT, (LPARAM)0xC02A0001);
+    REQUIRE(Received.size() == 3);
+    CHECK(Received[0].wParam == VK_SHIFT);
+    CHECK(Received[0].lParam == 0);
+    CHECK(Received[1].wParam == 0);
+    CHECK(Received[1].lParam == 0);
+    CHECK(Received[2].wParam == VK_SHIFT);
+    CHECK((DWORD)Received[2].lParam == 0xC0000000u);
 
+    // A section rewritten to name another window or a message outside WM_APP sends nothing.
     CHECK(library.unHook() == 1);
+    struct Target { HWND window; UINT message; };
+    for (Target target : {Target{stranger, TestMessage}, Target{recorder, WM_COMMAND}, Target{recorder, WM_USER + 77},
+                          Target{recorder, 0xC000}}) {
+        REQUIRE(library.setHook(target.window, target.message) == 1);
+        Received.clear();
+        library.hookProc(HC_ACTION, VK_MENU, 0x20380001);
+        library.hookProc(HC_ACTION, VK_MENU, (LPARAM)0xE0380001);
+        PumpFor(20);
+        CHECK(Received.empty());
+        CHECK(library.unHook() == 1);
+    }
+    DestroyWindow(stranger);
     DestroyWindow(recorder);
     FreeLibrary(library.module);
 }
 
-TEST_CASE("keys typed into another process arrive as the target message, bit 31 set on release")
+TEST_CASE("typed into another process: modifiers arrive bare, other keys nameless and only near a modifier, plain text not at all")
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_typing", &library));
@@ -225,44 +258,55 @@ TEST_CASE("keys typed into another process arrive as the target message, bit 31 
 
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
     Received.clear();
-    KeyDown('A');
-    KeyUp('A');
-    KeyDown(VK_SHIFT);
-    KeyUp(VK_SHIFT);
-    auto countOf = [](WPARAM vk) {
+    auto countOf = [](WPARAM vk, DWORD flags) {
         int count = 0;
         for (const Forwarded &event : Received)
-            count += event.wParam == vk;
+            count += event.wParam == vk && (DWORD)event.lParam == flags;
         return count;
     };
-    WaitUntil([&] { return countOf('A') >= 2 && countOf(VK_SHIFT) >= 2; }, 5000);
+    // 1,000 letters and digits with no modifier near; the Shift tap after them marks their end.
+    for (int n = 0; n < 1000; n++)
+        TapKey((WORD)(n % 3 == 0 ? '0' + n % 10 : 'A' + n % 26));
+    TapKey(VK_SHIFT);
+    REQUIRE(WaitUntil([&] { return countOf(VK_SHIFT, 0xC0000000u) == 1; }, 20000));
+    CHECK(Received.size() == 2);
+    CHECK(countOf(VK_SHIFT, 0) == 1);
+
+    // A password typed after the double-click time, with Shift for its capitals and its "!":
+    // Shift and the keys under it and just after it arrive, none of them by name.
+    PumpFor(GetDoubleClickTime() + 400);
+    Received.clear();
+    KeyDown(VK_SHIFT);
+    TapKey('P');
+    KeyUp(VK_SHIFT);
+    for (WORD vk : {'A', '5', '5', 'W', 'O', 'R', 'D'})
+        TapKey(vk);
+    KeyDown(VK_SHIFT);
+    TapKey('1');
+    KeyUp(VK_SHIFT);
+    TapKey(VK_CONTROL);
+    REQUIRE(WaitUntil([&] { return countOf(VK_CONTROL, 0xC0000000u) == 1; }, 5000));
     CHECK(library.unHook() == 1);
     PostMessageW(target, WM_CLOSE, 0, 0);
     EndChild(&child);
     DestroyWindow(recorder);
     FreeLibrary(library.module);
 
-    // One message per key event, in the order typed.
-    std::vector<Forwarded> keys;
-    for (const Forwarded &event : Received)
-        if (event.wParam == 'A' || event.wParam == VK_SHIFT)
-            keys.push_back(event);
-    REQUIRE(keys.size() == 4);
-    const WPARAM typed[4] = {'A', 'A', VK_SHIFT, VK_SHIFT};
-    for (size_t i = 0; i < 4; i++) {
-        CAPTURE(i);
-        CHECK(keys[i].wParam == typed[i]);
-        CHECK(((keys[i].lParam & 0x80000000) != 0) == (i % 2 == 1));  // press, then release
-    }
-    // Scan code and repeat count come through unchanged.
-    CHECK(((keys[0].lParam >> 16) & 0xFF) == (LPARAM)MapVirtualKeyW('A', 0));
-    CHECK((keys[0].lParam & 0xFFFF) == 1);
-    // Sent from the typing process's thread without waiting for the answer.
-    for (const Forwarded &event : keys)
+    for (const Forwarded &event : Received) {
+        CAPTURE(event.wParam);
+        CAPTURE(event.lParam);
+        CHECK(ForwardedBare(event));
+        // Sent from the typing process's thread without waiting for the answer.
         CHECK((event.sendKind & (ISMEX_NOTIFY | ISMEX_REPLIED)) == ISMEX_NOTIFY);
+    }
+    // Shift twice and Ctrl, pressed and released; the presses of P, A, 5, 5, W, O, R, D and 1.
+    CHECK(countOf(VK_SHIFT, 0) == 2);
+    CHECK(countOf(VK_SHIFT, 0xC0000000u) == 2);
+    CHECK(countOf(0, 0) == 9);
+    CHECK(Received.size() == 15);
 }
 
-TEST_CASE("the paste's keys reach the application and the hook, in order and all of them")
+TEST_CASE("the paste's keys reach the application whole, and the hook as a chord")
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_paste_keys", &library));
@@ -279,13 +323,8 @@ TEST_CASE("the paste's keys reach the application and the hook, in order and all
     SendCtrlV();  // tavo's own records
     SendTab();
     TapKey('K');
-    auto countOf = [](WPARAM vk) {
-        int count = 0;
-        for (const Forwarded &event : Received)
-            count += event.wParam == vk;
-        return count;
-    };
-    WaitUntil([&] { return countOf('K') >= 2; }, 5000);
+    WaitUntil([&] { return Received.size() >= 5; }, 5000);
+    PumpFor(100);
     CHECK(library.unHook() == 1);
     PostMessageW(target, WM_CLOSE, 0, 0);
     DWORD exitCode = WaitExit(child, 5000);
@@ -293,12 +332,12 @@ TEST_CASE("the paste's keys reach the application and the hook, in order and all
     DestroyWindow(recorder);
     FreeLibrary(library.module);
 
-    // The hook forwarded every event in the order sent.
-    std::vector<WPARAM> order;
+    // In the order sent: Ctrl, the nameless V under it, Ctrl's release, then the Tab and the K
+    // pressed just after it. The trigger sees a chord: no tap.
+    std::vector<std::pair<WPARAM, DWORD>> order;
     for (const Forwarded &event : Received)
-        if (event.wParam == VK_CONTROL || event.wParam == 'V' || event.wParam == 'K' || event.wParam == VK_TAB)
-            order.push_back(event.wParam);
-    CHECK(order == std::vector<WPARAM>{VK_CONTROL, 'V', 'V', VK_CONTROL, VK_TAB, VK_TAB, 'K', 'K'});
+        order.push_back({event.wParam, (DWORD)event.lParam});
+    CHECK(order == std::vector<std::pair<WPARAM, DWORD>>{{VK_CONTROL, 0}, {0, 0}, {VK_CONTROL, 0xC0000000u}, {0, 0}, {0, 0}});
     // The hook swallows nothing: the application saw every key pressed and released.
     CHECK(TypingTargetKeys(exitCode, VK_TAB) == 2);
     CHECK(TypingTargetKeys(exitCode, VK_CONTROL) == 2);
@@ -311,18 +350,19 @@ TEST_CASE("a target that does not answer holds no key event")
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_hung", &library));
     PROCESS_INFORMATION child = {};
-    HWND target = StartTargetChild("hung_target", "20", L"HookTestHung", &child);
+    HWND target = StartTargetChild("hung_target", "20", L"tavoClass", &child);
     REQUIRE(target != nullptr);
 
     REQUIRE(library.setHook(target, TestMessage) == 1);
     DWORD start = GetTickCount();
     for (int k = 0; k < 3; k++) {
+        library.hookProc(HC_ACTION, VK_SHIFT, 0x002A0001);
         library.hookProc(HC_ACTION, 'H', 0x00230001);
-        library.hookProc(HC_ACTION, 'H', (LPARAM)0xC0230001);
+        library.hookProc(HC_ACTION, VK_SHIFT, (LPARAM)0xC02A0001);
     }
     DWORD spent = GetTickCount() - start;
     CHECK(library.unHook() == 1);
-    printf("hook: 6 key events spent %lu ms on a target that does not answer\n", spent);
+    printf("hook: 9 key events spent %lu ms on a target that does not answer\n", spent);
     // A waiting send costs a second per event here (the old bound); handing the event over costs
     // microseconds. The margin is for a loaded machine, not for any wait.
     CHECK(spent < 500);
@@ -374,9 +414,9 @@ TEST_CASE("events for a busy target wait in its queue and reach it in order once
 
     REQUIRE(library.setHook(busy.window, TestMessage) == 1);
     DWORD start = GetTickCount();
+    library.hookProc(HC_ACTION, VK_CONTROL, 0x001D0001);
     library.hookProc(HC_ACTION, 'B', 0x00300001);
-    library.hookProc(HC_ACTION, 'B', (LPARAM)0xC0300001);
-    library.hookProc(HC_NOREMOVE, 'C', 0x002E0001);
+    library.hookProc(HC_NOREMOVE, VK_CONTROL, (LPARAM)0xC01D0001);
     DWORD spent = GetTickCount() - start;
     CHECK(spent < 500);
     CHECK(Received.empty());
@@ -389,11 +429,12 @@ TEST_CASE("events for a busy target wait in its queue and reach it in order once
     CloseHandle(busy.release);
 
     REQUIRE(Received.size() == 3);
-    CHECK(Received[0].wParam == 'B');
-    CHECK(Received[0].lParam == 0x00300001);
-    CHECK(Received[1].wParam == 'B');
-    CHECK((DWORD)Received[1].lParam == 0xC0300001u);
-    CHECK(Received[2].wParam == 'C');
+    CHECK(Received[0].wParam == VK_CONTROL);
+    CHECK(Received[0].lParam == 0);
+    CHECK(Received[1].wParam == 0);
+    CHECK(Received[1].lParam == 0);
+    CHECK(Received[2].wParam == VK_CONTROL);
+    CHECK((DWORD)Received[2].lParam == 0xC0000000u);
     for (const Forwarded &event : Received)
         CHECK((event.sendKind & (ISMEX_NOTIFY | ISMEX_REPLIED)) == ISMEX_NOTIFY);
 }
