@@ -1,6 +1,6 @@
 // The keyboard hook with the real tavo.exe: this program plays the user at a form of its own.
-// Typing never waits for tavo, every double-tap mode opens the menu, and the keys of a paste are
-// never taken for the user's taps.
+// Typing never waits for tavo, every double-tap mode opens the menu, chords and the keys of a
+// paste are never taken for the user's taps.
 #include <doctest/doctest.h>
 #include <cstdio>
 #include <functional>
@@ -156,5 +156,110 @@ TEST_CASE("E2E: in Ctrl mode, one real Ctrl tap right after a paste opens nothin
         CheckCtrlTapAfterPaste(s, {VK_UP, VK_RIGHT, VK_RETURN}, [&] {
             return FieldText(s.form.field1) == L"user" && FieldText(s.form.field2) == L"pass";
         });
+    }
+}
+
+namespace {
+
+// A left click at the middle of the window, sent as a user's.
+void ClickAt(HWND window)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    INPUT inputs[2] = {};
+    inputs[0].type = inputs[1].type = INPUT_MOUSE;
+    inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
+// The key held while another is tapped, as a typist's chord.
+void PlayChord(WORD held, WORD vk)
+{
+    KeyDown(held);
+    PumpFor(20);
+    TapKey(vk);
+    PumpFor(20);
+    KeyUp(held);
+    PumpFor(60);
+}
+
+}  // namespace
+
+TEST_CASE("E2E: in every mode, chords typed quickly open no menu and type nothing extra; a real double tap still does")
+{
+    const DWORD quiet = GetDoubleClickTime() + 300;
+    SUBCASE("Shift mode: Shift+A, Shift+B; taps with another window between; Shift+click twice")
+    {
+        HookRun s;
+        REQUIRE(s.Start(L"hook_e2e_chords_shift", 0));
+        PlayChord(VK_SHIFT, 'A');
+        PlayChord(VK_SHIFT, 'B');
+        CHECK_FALSE(MenuShowsWithin(quiet));
+        CHECK(FieldText(s.form.field1) == L"AB");
+
+        // Tapped in one window, then in another that came to the front: two taps for two windows.
+        TestForm other = {};
+        REQUIRE(CreateTestForm(&other));
+        REQUIRE(FocusTestField(s.form, 1));
+        DWORD first = GetTickCount();
+        PlayTap(VK_SHIFT);
+        REQUIRE(BringToForeground(other.window, 1000));
+        PlayTap(VK_SHIFT);
+        DWORD between = GetTickCount() - first;
+        CHECK_FALSE(MenuShowsWithin(quiet));
+        DestroyTestForm(&other);
+        REQUIRE(between < GetDoubleClickTime());
+
+        // Shift+click extends a selection; twice in a row it is no double tap.
+        REQUIRE(FocusTestField(s.form, 1));
+        for (int n = 0; n < 2; n++) {
+            KeyDown(VK_SHIFT);
+            PumpFor(20);
+            ClickAt(s.form.field1);
+            PumpFor(60);
+            KeyUp(VK_SHIFT);
+            PumpFor(30);
+        }
+        CHECK_FALSE(MenuShowsWithin(quiet));
+
+        REQUIRE(FocusTestField(s.form, 2));
+        CHECK(DoubleTapAnswered(VK_SHIFT, {VK_DOWN, VK_RETURN}));
+        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"newest copy"; }, 5000));
+        CHECK(FieldText(s.form.field1) == L"AB");
+    }
+    SUBCASE("Ctrl mode: Ctrl+A, Ctrl+C; Ctrl+Shift")
+    {
+        HookRun s;
+        REQUIRE(s.Start(L"hook_e2e_chords_ctrl", 1));
+        TapKey('X');
+        PumpFor(GetDoubleClickTime());
+        PlayChord(VK_CONTROL, 'A');
+        PlayChord(VK_CONTROL, 'C');
+        CHECK_FALSE(MenuShowsWithin(quiet));
+        PlayChord(VK_CONTROL, VK_SHIFT);
+        PlayChord(VK_SHIFT, VK_CONTROL);
+        PlayTap(VK_CONTROL);
+        CHECK_FALSE(MenuShowsWithin(quiet));
+        CHECK(FieldText(s.form.field1) == L"x");
+
+        REQUIRE(FocusTestField(s.form, 2));
+        CHECK(DoubleTapAnswered(VK_CONTROL, {VK_DOWN, VK_RETURN}));
+        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"newest copy"; }, 5000));
+        CHECK(FieldText(s.form.field1) == L"x");
+    }
+    SUBCASE("Alt mode: Alt+Tab twice, the Tab seen as it is under Wine")
+    {
+        HookRun s;
+        REQUIRE(s.Start(L"hook_e2e_chords_alt", 2));
+        PlayChord(VK_MENU, VK_TAB);
+        PlayChord(VK_MENU, VK_TAB);
+        CHECK_FALSE(MenuShowsWithin(quiet));
+        CHECK(FieldText(s.form.field1) == L"");
+
+        REQUIRE(FocusTestField(s.form, 1));
+        CHECK(DoubleTapAnswered(VK_MENU, {VK_DOWN, VK_RETURN}));
+        CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"newest copy"; }, 5000));
     }
 }

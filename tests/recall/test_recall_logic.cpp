@@ -286,7 +286,8 @@ TEST_CASE("only a deliberate double tap opens the menu: chords, other keys, a ne
         {"Shift in an unknown mode", -1, "SsSs", "----", false},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.what);
+        std::string what = row.what;
+        CAPTURE(what);
         TapCounterState state = {};
         CHECK(PlayTaps(&state, row.mode, row.script) == row.arms);
         CHECK((DecideDoubleTap(&state, 0) == DOUBLETAP_OPEN) == row.opens);
