@@ -114,8 +114,21 @@ static void WatchMouse(HWND window, BOOL watch)
         g_watchingMouse = watch;
 }
 
+// A release lost where the hook cannot see it (the secure desktop of Ctrl+Alt+Del) would leave a
+// modifier held here for good and spoil every tap: at a trigger press, the keyboard has the last word.
+static void ForgetModifiersReleased(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags)
+{
+    if (state->HeldModifiers == 0 || vk != (WPARAM)TriggerKeyOfMode(menuKeyMode) || ((DWORD)flags & 0x80000000u) != 0)
+        return;
+    const int keys[3] = {VK_SHIFT, VK_CONTROL, VK_MENU};
+    for (int k = 0; k < 3; k++)
+        if (keys[k] != (int)vk && (state->HeldModifiers & HeldBitOf(keys[k])) != 0 && GetAsyncKeyState(keys[k]) >= 0)
+            state->HeldModifiers &= ~HeldBitOf(keys[k]);
+}
+
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
 {
+    ForgetModifiersReleased(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam);
     int arm = CountTap(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam, GetForegroundWindow());
     WatchMouse(window, TapWantsMouse(&g_tapCounter));
     if (arm == TAP_ARM_FIRST)
