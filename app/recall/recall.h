@@ -33,7 +33,8 @@ void OnChangeCbChain(HWND window, WPARAM wParam, LPARAM lParam);
 void OnClipboardChainTimer(HWND window);
 
 // Trigger detection.
-// A key event forwarded by the hook: wParam virtual key, lParam keystroke flags.
+// A key event forwarded by the hook: Shift, Ctrl or Alt with bits 30 and 31 of the keystroke
+// flags, or 0 for the press of another key.
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam);
 // WM_INPUT: the mouse, watched only while the trigger key is held.
 void OnRawMouseInput(HWND window, LPARAM lParam);
