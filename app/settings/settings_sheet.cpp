@@ -37,14 +37,16 @@ BYTE ModsToHotkeyFlags(UINT mods)
     return flags;
 }
 
-void CenterWindow(HWND reference, HWND window)
+void PlaceSheetWhereUserWorks(HWND sheet)
 {
-    RECT outer, inner;
-    GetWindowRect(reference, &outer);
-    GetWindowRect(window, &inner);
-    int x = outer.left + ((outer.right - outer.left) - (inner.right - inner.left)) / 2;
-    int y = outer.top + ((outer.bottom - outer.top) - (inner.bottom - inner.top)) / 2;
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    RECT areas[WORK_AREAS_MAX], current;
+    int count = GetWorkAreas(areas, WORK_AREAS_MAX);
+    GetWindowRect(sheet, &current);
+    SIZE size = {current.right - current.left, current.bottom - current.top};
+    POINT mouse = {0, 0};
+    GetCursorPos(&mouse);
+    RECT place = ChooseWindowPlace(nullptr, size, mouse, areas, count);
+    SetWindowPos(sheet, nullptr, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
 static void InitSpin(HWND page, int spinId, int low, int high, int value)
@@ -62,7 +64,7 @@ static int SpinPosition(HWND page, int spinId)
 
 static BOOL OnMenuPageInit(HWND page)
 {
-    CenterWindow(GetDesktopWindow(), GetParent(page));
+    PlaceSheetWhereUserWorks(GetParent(page));
     g_settingsSheet = GetParent(page);
     const IniData &settings = *g_sheetSettings;
     InitSpin(page, IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX, settings.pasteWaitMs);
