@@ -13,6 +13,8 @@ INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 // Moves the sheet, centred, onto the work area of the mouse's monitor: where the user works.
 void PlaceSheetWhereUserWorks(HWND sheet);
+// Grows the sheet until every control of the page lies inside the page area.
+void FitSheetToPage(HWND sheet, HWND page);
 
 // The hotkey control and RegisterHotKey name the same modifiers with different bits.
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags);  // HOTKEYF_* to MOD_*; HOTKEYF_EXT is dropped
