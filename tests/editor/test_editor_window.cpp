@@ -870,6 +870,17 @@ TEST_CHILD(scaled_layout)
     DestroyWindow(editor);
     PumpFor(50);
 
+    NOTIFYICONDATAW tray;
+    FillTrayIconData(&tray, editor);
+    ICONINFO icon = {};
+    BITMAP picture = {};
+    if (GetIconInfo(tray.hIcon, &icon)) {
+        GetObjectW(icon.hbmColor, sizeof(picture), &picture);
+        DeleteObject(icon.hbmColor);
+        DeleteObject(icon.hbmMask);
+    }
+    fprintf(FiguresFile, "trayIcon %ld\n", picture.bmWidth);
+
     IniData copy = g_ini;
     SetTimer(nullptr, 0, 100, InspectSheet);
     ShowSettingsSheet(nullptr, &copy);
@@ -936,6 +947,7 @@ TEST_CASE("at 96, 144 and 192 DPI the editor scales its pictures and sizes, and 
         CHECK(f["itemHeight"] == m.treeItemHeight);
         CHECK(f["treeWidth"] == MulDiv(200, dpi, 96));
         CHECK(f["gap"] == m.splitterGap);
+        CHECK(f["trayIcon"] == MulDiv(16, dpi, 96));
         CHECK(f["sheetClipped"] == 0);
         CHECK(f["sheetOverlaps"] == 0);
         CHECK(f["sheetControls"] == 16);
