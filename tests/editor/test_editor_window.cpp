@@ -870,6 +870,20 @@ TEST_CHILD(scaled_layout)
     DestroyWindow(editor);
     PumpFor(50);
 
+    // A placement stored at 100 % opens scaled and is stored back as it was.
+    g_ini.editorPlacement.length = sizeof(WINDOWPLACEMENT);
+    g_ini.editorPlacement.showCmd = SW_SHOW;
+    g_ini.editorPlacement.rcNormalPosition = {40, 30, 560, 390};
+    editor = OpenEditorWindow(nullptr);
+    if (!editor)
+        return 1;
+    RECT opened;
+    GetWindowRect(editor, &opened);
+    fprintf(FiguresFile, "placedLeft %ld\nplacedWidth %ld\n", opened.left, opened.right - opened.left);
+    DestroyWindow(editor);
+    const RECT &back = g_ini.editorPlacement.rcNormalPosition;
+    fprintf(FiguresFile, "storedBack %d\n", back.left == 40 && back.top == 30 && back.right == 560 && back.bottom == 390);
+
     NOTIFYICONDATAW tray;
     FillTrayIconData(&tray, editor);
     ICONINFO icon = {};
@@ -948,6 +962,9 @@ TEST_CASE("at 96, 144 and 192 DPI the editor scales its pictures and sizes, and 
         CHECK(f["treeWidth"] == MulDiv(200, dpi, 96));
         CHECK(f["gap"] == m.splitterGap);
         CHECK(f["trayIcon"] == MulDiv(16, dpi, 96));
+        CHECK(f["placedLeft"] == MulDiv(40, dpi, 96));
+        CHECK(f["placedWidth"] == MulDiv(520, dpi, 96));
+        CHECK(f["storedBack"] == 1);
         CHECK(f["sheetClipped"] == 0);
         CHECK(f["sheetOverlaps"] == 0);
         CHECK(f["sheetControls"] == 16);
