@@ -43,6 +43,7 @@ struct EditorState {
     int dpi = 96;                       // the DPI the editor is laid out for: its monitor's
     HIMAGELIST toolbarImages = nullptr; // the toolbar's pictures at that DPI
     HFONT font = nullptr;               // the text pane's font at that DPI
+    HFONT treeFont = nullptr;           // the tree's font at that DPI
 };
 extern EditorState g_editor;
 

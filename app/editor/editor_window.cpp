@@ -233,6 +233,22 @@ static HFONT CreateEditorFont(const EditorMetrics &metrics)
     return CreateFontIndirectW(&font);
 }
 
+typedef BOOL(WINAPI *SystemParametersInfoForDpiFunction)(UINT, UINT, void *, UINT, UINT);
+
+// The tree keeps the system's font for icon titles, at the editor's DPI rather than the system's.
+static HFONT CreateTreeFont(int dpi)
+{
+    static SystemParametersInfoForDpiFunction parametersForDpi = (SystemParametersInfoForDpiFunction)(void *)GetProcAddress(
+        GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi");
+    LOGFONTW font = {};
+    if (!parametersForDpi || !parametersForDpi(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0, dpi)) {
+        if (!SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0))
+            return nullptr;
+        font.lfHeight = MulDiv(font.lfHeight, dpi, SystemDpi());
+    }
+    return CreateFontIndirectW(&font);
+}
+
 void ApplyEditorDpi(HWND window)
 {
     EditorMetrics metrics;
@@ -245,6 +261,15 @@ void ApplyEditorDpi(HWND window)
             ImageList_Destroy(g_editor.imageList);
         g_editor.imageList = treeImages;
     }
+    HFONT treeFont = CreateTreeFont(g_editor.dpi);
+    if (treeFont) {
+        if (g_editor.tree)
+            SendMessageW(g_editor.tree, WM_SETFONT, (WPARAM)treeFont, TRUE);
+        if (g_editor.treeFont)
+            DeleteObject(g_editor.treeFont);
+        g_editor.treeFont = treeFont;
+    }
+    // After the font, which makes the tree work out a height of its own.
     if (g_editor.tree)
         SendMessageW(g_editor.tree, TVM_SETITEMHEIGHT, metrics.treeItemHeight, 0);
     HIMAGELIST toolbarImages = CreateToolbarImageList(metrics);
@@ -539,6 +564,9 @@ static void OnEditorDestroy(HWND window)
     if (g_editor.font)
         DeleteObject(g_editor.font);
     g_editor.font = nullptr;
+    if (g_editor.treeFont)
+        DeleteObject(g_editor.treeFont);
+    g_editor.treeFont = nullptr;
     g_editor.splitterDragging = 0;
     g_editor.treeDragging = 0;
     g_editor.dragItem = nullptr;

@@ -663,6 +663,9 @@ TEST_CASE("WM_DPICHANGED: the editor takes the suggested rectangle and lays itse
     REQUIRE(OpenTestEditor());
     HWND window = g_editor.window;
     int start = g_editor.dpi;
+    LOGFONTW startFont = {};
+    GetObjectW((HFONT)SendMessageW(g_editor.tree, WM_GETFONT, 0, 0), sizeof(startFont), &startFont);
+    REQUIRE(startFont.lfHeight != 0);
     const struct {
         int dpi;
         RECT suggested;
@@ -696,6 +699,8 @@ TEST_CASE("WM_DPICHANGED: the editor takes the suggested rectangle and lays itse
         LOGFONTW font = {};
         GetObjectW((HFONT)SendMessageW(g_editor.textEdit, WM_GETFONT, 0, 0), sizeof(font), &font);
         CHECK(font.lfHeight == m.fontHeight);
+        GetObjectW((HFONT)SendMessageW(g_editor.tree, WM_GETFONT, 0, 0), sizeof(font), &font);
+        CHECK(abs(font.lfHeight - MulDiv(startFont.lfHeight, step.dpi, start)) <= 1);
     }
     CloseTestEditor();
 }
