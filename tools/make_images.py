@@ -7,7 +7,8 @@ An art file:
     hotspot X Y            (cursors only)
     sizes N N ...          (icons and cursors: every size to write, square)
     cell WxH               (bitmaps: one picture of a strip)
-    scales P P ...         (bitmaps: strips at these percentages besides 100, as <name>_<P>.bmp)
+    scales P P ...         (bitmaps: strips at these percentages besides 100, as <name>_<P>.bmp;
+                            a further image of that strip's size is taken as drawn)
     image WxH              (one or more; each followed by H rows of W characters)
 
 A size that is not drawn is made from the largest drawn image that fits into it a whole number
@@ -223,7 +224,11 @@ def convert(path, outdir):
         for percent in options['scales']:
             if options['cell'] is None:
                 raise ArtError('%s: scales need a cell' % path)
-            write(outdir, '%s_%d' % (name, percent), 'bmp', bitmap(scaled_strip(images[0], options['cell'], percent)))
+            cw, ch = options['cell']
+            size = ((cw * percent + 50) // 100 * (images[0]['w'] // cw), (ch * percent + 50) // 100)
+            drawn = [img for img in images[1:] if (img['w'], img['h']) == size]
+            strip = drawn[0] if drawn else scaled_strip(images[0], options['cell'], percent)
+            write(outdir, '%s_%d' % (name, percent), 'bmp', bitmap(strip))
         return
     anchored = kind == 'cursor'
     if options['sizes']:
