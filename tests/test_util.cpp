@@ -522,3 +522,141 @@ bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATI
     line.push_back(0);
     return CreateProcessA(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process) != FALSE;
 }
+
+// ---- Caret targets ----
+
+const POINT CaretTargetClientPoint = {40, 30};
+const POINT CaretTargetAccessibleOffset = {60, 50};
+DWORD CaretTargetHangMs = 5000;
+DWORD CaretTargetAskedTick;
+
+// The accessible caret of a window: accLocation and accState answer, the rest is not implemented.
+struct TestCaret : public IAccessible {
+    HWND window;
+    LONG state;
+    STDMETHODIMP QueryInterface(REFIID riid, void **object) override
+    {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(IAccessible)) {
+            *object = static_cast<IAccessible *>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // static: lives as long as the test
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT *count) override { *count = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *, EXCEPINFO *, UINT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accParent(IDispatch **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accChildCount(long *count) override { *count = 0; return S_OK; }
+    STDMETHODIMP get_accChild(VARIANT, IDispatch **) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accName(VARIANT, BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accValue(VARIANT, BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accDescription(VARIANT, BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accRole(VARIANT, VARIANT *role) override
+    {
+        role->vt = VT_I4;
+        role->lVal = ROLE_SYSTEM_CARET;
+        return S_OK;
+    }
+    STDMETHODIMP get_accState(VARIANT, VARIANT *value) override
+    {
+        value->vt = VT_I4;
+        value->lVal = state;
+        return S_OK;
+    }
+    STDMETHODIMP get_accHelp(VARIANT, BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accHelpTopic(BSTR *, VARIANT, long *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accKeyboardShortcut(VARIANT, BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accFocus(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accSelection(VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP get_accDefaultAction(VARIANT, BSTR *) override { return E_NOTIMPL; }
+    STDMETHODIMP accSelect(long, VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP accLocation(long *left, long *top, long *width, long *height, VARIANT) override
+    {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        *left = rect.left + CaretTargetAccessibleOffset.x;
+        *top = rect.top + CaretTargetAccessibleOffset.y;
+        *width = 1;
+        *height = 18;
+        return S_OK;
+    }
+    STDMETHODIMP accNavigate(long, VARIANT, VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP accHitTest(long, long, VARIANT *) override { return E_NOTIMPL; }
+    STDMETHODIMP accDoDefaultAction(VARIANT) override { return E_NOTIMPL; }
+    STDMETHODIMP put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
+};
+
+static TestCaret VisibleCaret;
+static TestCaret InvisibleCaret;
+
+static LRESULT CALLBACK CaretTargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CaretTargetKind kind = (CaretTargetKind)GetWindowLongPtrW(window, GWLP_USERDATA);
+    switch (message) {
+    case WM_SETFOCUS:
+        if (kind == CARET_TARGET_SYSTEM) {
+            CreateCaret(window, nullptr, 2, 16);
+            SetCaretPos(CaretTargetClientPoint.x, CaretTargetClientPoint.y);
+            ShowCaret(window);
+        }
+        return 0;
+    case WM_KILLFOCUS:
+        if (kind == CARET_TARGET_SYSTEM)
+            DestroyCaret();
+        return 0;
+    case WM_GETOBJECT:
+        if ((LONG)lParam != (LONG)OBJID_CARET)
+            break;
+        CaretTargetAskedTick = GetTickCount();
+        if (kind == CARET_TARGET_HUNG) {
+            Sleep(CaretTargetHangMs);
+            return 0;
+        }
+        if (kind == CARET_TARGET_ACCESSIBLE || kind == CARET_TARGET_INVISIBLE) {
+            TestCaret *caret = kind == CARET_TARGET_ACCESSIBLE ? &VisibleCaret : &InvisibleCaret;
+            caret->window = window;
+            caret->state = kind == CARET_TARGET_INVISIBLE ? STATE_SYSTEM_INVISIBLE : 0;
+            return LresultFromObject(__uuidof(IAccessible), wParam, caret);
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateCaretTarget(CaretTargetKind kind, int x, int y)
+{
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = CaretTargetProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+        wc.hCursor = LoadCursorW(nullptr, (LPCWSTR)IDC_IBEAM);
+        wc.lpszClassName = L"tavoTestCaretTargetClass";
+        registered = RegisterClassW(&wc) != 0;
+    }
+    HWND window = CreateWindowExW(0, L"tavoTestCaretTargetClass", L"caret target", WS_POPUP | WS_BORDER,
+                                  x, y, 300, 120, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (window) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, (LONG_PTR)kind);
+        ShowWindow(window, SW_SHOW);
+        PumpFor(30);
+    }
+    return window;
+}
+
+bool FocusWindowNow(HWND window, DWORD timeoutMs)
+{
+    return WaitUntil([&] {
+        if (GetForegroundWindow() != window)
+            SetForegroundWindow(window);
+        if (GetFocus() != window)
+            SetFocus(window);
+        return GetForegroundWindow() == window && GetFocus() == window;
+    }, timeoutMs);
+}

@@ -2,6 +2,7 @@
 // an independent reader of the encrypted files, and the real tavo.exe started in a folder.
 #pragma once
 #include <windows.h>
+#include <oleacc.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -130,3 +131,22 @@ inline const char *BuildArchitecture()
 {
     return sizeof(void *) == 8 ? "x64" : "x86";
 }
+
+// A window that plays an application's text field whose caret is found in one of the ways the
+// program tries, 300 x 120 at (x, y), in this process. The accessible caret is an object of the
+// test's own, answered to WM_GETOBJECT/OBJID_CARET (this thread must be in a COM apartment and
+// pump messages while it is asked).
+enum CaretTargetKind {
+    CARET_TARGET_SYSTEM,      // a system caret at CaretTargetClientPoint in its client area
+    CARET_TARGET_ACCESSIBLE,  // no system caret; an accessible caret at CaretTargetAccessibleOffset
+    CARET_TARGET_INVISIBLE,   // no system caret; an accessible caret marked invisible
+    CARET_TARGET_NONE,        // neither
+    CARET_TARGET_HUNG,        // does not answer WM_GETOBJECT for CaretTargetHangMs
+};
+extern const POINT CaretTargetClientPoint;
+extern const POINT CaretTargetAccessibleOffset;  // from the window's top-left, screen pixels
+extern DWORD CaretTargetHangMs;
+extern DWORD CaretTargetAskedTick;  // GetTickCount when a WM_GETOBJECT for the caret last arrived
+HWND CreateCaretTarget(CaretTargetKind kind, int x, int y);
+// Foreground and focus on the window; true when both hold.
+bool FocusWindowNow(HWND window, DWORD timeoutMs = 3000);

@@ -5,7 +5,17 @@ An art file:
     # comments and blank lines are ignored
     kind icon | cursor | bitmap
     hotspot X Y            (cursors only)
+    sizes N N ...          (icons and cursors: every size to write, square)
+    cell WxH               (bitmaps: one picture of a strip)
+    scales P P ...         (bitmaps: strips at these percentages besides 100, as <name>_<P>.bmp;
+                            a further image of that strip's size is taken as drawn)
     image WxH              (one or more; each followed by H rows of W characters)
+
+A size that is not drawn is made from the largest drawn image that fits into it a whole number
+of times: enlarged by that number, pixel for pixel, and centred in the size (a cursor stays at
+the top left, its hotspot with it). A strip at P % has cells of P % of the cell, rounded; each
+picture is enlarged and centred alike, on the colour of its cell's top-left pixel. Pixel art
+never gets uneven pixels this way; where padding leaves a picture too small, draw that size.
 
 Characters of a row, the 16 colours of the standard Windows palette:
     K black    R maroon   G green    Y olive    B navy   M purple  C teal    s silver
@@ -37,6 +47,7 @@ class ArtError(Exception):
 
 def parse(path):
     kind, hotspot, images = None, (0, 0), []
+    options = {'sizes': [], 'scales': [], 'cell': None}
     rows_left, current = 0, None
     with open(path, encoding='utf-8') as f:
         for number, raw in enumerate(f, 1):
@@ -59,6 +70,10 @@ def parse(path):
                 kind = words[1]
             elif words[0] == 'hotspot':
                 hotspot = (int(words[1]), int(words[2]))
+            elif words[0] in ('sizes', 'scales'):
+                options[words[0]] = [int(v) for v in words[1:]]
+            elif words[0] == 'cell':
+                options['cell'] = tuple(int(v) for v in words[1].lower().split('x'))
             elif words[0] == 'image':
                 w, h = (int(v) for v in words[1].lower().split('x'))
                 current = {'w': w, 'h': h, 'rows': []}
@@ -70,7 +85,52 @@ def parse(path):
         raise ArtError('%s: image ends %d rows early' % (path, rows_left))
     if kind not in ('icon', 'cursor', 'bitmap') or not images:
         raise ArtError('%s: needs a kind and at least one image' % path)
-    return kind, hotspot, images
+    return kind, hotspot, images, options
+
+
+def enlarge(rows, factor):
+    return [''.join(ch * factor for ch in row) for row in rows for _ in range(factor)]
+
+
+def fit(images, size, anchored, fill='.'):
+    """The image of that square size: drawn, or made from the best drawn one. Returns (image, factor, offset)."""
+    for img in images:
+        if img['w'] == size and img['h'] == size:
+            return img, 1, 0
+    best = None
+    for img in images:
+        factor = size // max(img['w'], img['h'])
+        if factor >= 1 and (best is None or img['w'] * factor > best[0]['w'] * best[1]):
+            best = (img, factor)
+    if best is None:
+        raise ArtError('no drawn image fits into %dx%d' % (size, size))
+    img, factor = best
+    rows = enlarge(img['rows'], factor)
+    inner = img['w'] * factor
+    offset = 0 if anchored else (size - inner) // 2
+    out = [fill * size for _ in range(size)]
+    for y, row in enumerate(rows):
+        out[offset + y] = fill * offset + row + fill * (size - offset - inner)
+    return {'w': size, 'h': size, 'rows': out}, factor, offset
+
+
+def scaled_strip(img, cell, percent):
+    cw, ch = cell
+    if img['w'] % cw or img['h'] != ch:
+        raise ArtError('the strip is not a row of %dx%d cells' % cell)
+    nw, nh = (cw * percent + 50) // 100, (ch * percent + 50) // 100
+    factor = max(1, min(nw // cw, nh // ch))
+    rows = [''] * nh
+    for k in range(img['w'] // cw):
+        picture = [row[k * cw:(k + 1) * cw] for row in img['rows']]
+        fill = picture[0][0]
+        big = enlarge(picture, factor)
+        left, top = (nw - cw * factor) // 2, (nh - ch * factor) // 2
+        for y in range(nh):
+            inside = top <= y < top + ch * factor
+            middle = big[y - top] if inside else fill * (cw * factor)
+            rows[y] += fill * left + middle + fill * (nw - left - cw * factor)
+    return {'w': len(rows[0]), 'h': nh, 'rows': rows}
 
 
 def mask_rows(img):
@@ -125,7 +185,8 @@ def directory(kind, hotspot, images, blobs):
         if kind == 'icon':
             out += struct.pack('<BBBBHHII', w, h, 0, 0, 1, 32, len(blob), offset)
         else:
-            out += struct.pack('<BBBBHHII', w, h, 2, 0, hotspot[0], hotspot[1], len(blob), offset)
+            spot = img.get('hotspot', hotspot)
+            out += struct.pack('<BBBBHHII', w, h, 2, 0, spot[0], spot[1], len(blob), offset)
         offset += len(blob)
     return out + b''.join(blobs)
 
@@ -148,19 +209,35 @@ def bitmap(img):
     return head + info + palette + pixels
 
 
-def convert(path, outdir):
-    kind, hotspot, images = parse(path)
-    name = os.path.splitext(os.path.basename(path))[0]
-    if kind == 'bitmap':
-        data, ext = bitmap(images[0]), 'bmp'
-    elif kind == 'icon':
-        data, ext = directory(kind, hotspot, images, [icon_image(i) for i in images]), 'ico'
-    else:
-        data, ext = directory(kind, hotspot, images, [cursor_image(i) for i in images]), 'cur'
+def write(outdir, name, ext, data):
     target = os.path.join(outdir, '%s.%s' % (name, ext))
     with open(target, 'wb') as f:
         f.write(data)
     return target
+
+
+def convert(path, outdir):
+    kind, hotspot, images, options = parse(path)
+    name = os.path.splitext(os.path.basename(path))[0]
+    if kind == 'bitmap':
+        write(outdir, name, 'bmp', bitmap(images[0]))
+        for percent in options['scales']:
+            if options['cell'] is None:
+                raise ArtError('%s: scales need a cell' % path)
+            cw, ch = options['cell']
+            size = ((cw * percent + 50) // 100 * (images[0]['w'] // cw), (ch * percent + 50) // 100)
+            drawn = [img for img in images[1:] if (img['w'], img['h']) == size]
+            strip = drawn[0] if drawn else scaled_strip(images[0], options['cell'], percent)
+            write(outdir, '%s_%d' % (name, percent), 'bmp', bitmap(strip))
+        return
+    anchored = kind == 'cursor'
+    if options['sizes']:
+        made = [fit(images, size, anchored) for size in options['sizes']]
+        images = [dict(m[0], hotspot=(hotspot[0] * m[1], hotspot[1] * m[1])) for m in made]
+    if kind == 'icon':
+        write(outdir, name, 'ico', directory(kind, hotspot, images, [icon_image(i) for i in images]))
+    else:
+        write(outdir, name, 'cur', directory(kind, hotspot, images, [cursor_image(i) for i in images]))
 
 
 def main(argv):

@@ -40,8 +40,28 @@ struct EditorState {
     HTREEITEM dragItem = nullptr;       // the entry being dragged
     EditorClipboardRecord clipboard = {-1, nullptr, nullptr};
     HWND hub = nullptr;                 // told with WM_EDITOR_CLOSED when the editor has closed
+    int dpi = 96;                       // the DPI the editor is laid out for: its monitor's
+    HIMAGELIST toolbarImages = nullptr; // the toolbar's pictures at that DPI
+    HFONT font = nullptr;               // the text pane's font at that DPI
+    HFONT treeFont = nullptr;           // the tree's font at that DPI
 };
 extern EditorState g_editor;
+
+// The editor's pixel sizes at one DPI.
+struct EditorMetrics {
+    int iconSize;           // tree icons, square: one of the sizes the icons are drawn at
+    int toolbarScale;       // percent of the toolbar strip that is loaded: 100, 125, 150 or 200
+    int toolbarImageWidth;  // one toolbar picture of that strip
+    int toolbarImageHeight;
+    int treeItemHeight;
+    int splitterGap;        // between the tree and the text pane
+    int fontHeight;         // the text pane font's lfHeight (negative: the character height)
+};
+void EditorMetricsForDpi(int dpi, EditorMetrics *metrics);
+// The DPI of the window's monitor (the system's before Windows 10).
+int WindowDpi(HWND window);
+// Pictures, font and sizes for g_editor.dpi, then the layout: at creation and on WM_DPICHANGED.
+void ApplyEditorDpi(HWND window);
 
 // Window, layout and splitter.
 void LayoutEditor(HWND window);

@@ -1,14 +1,17 @@
 // The data editor window: a tree of both lists on the left, the selected entry's text on the
-// right, a 4-pixel splitter gap between them, a toolbar and a menu bar on top. This file owns
-// the window, its children, the layout, the splitter and the remembered placement; the tree's
-// content and every command live in editor_tree.cpp.
+// right, a splitter gap between them, a toolbar and a menu bar on top. This file owns the
+// window, its children, the layout for its monitor's DPI, the splitter and the remembered
+// placement; the tree's content and every command live in editor_tree.cpp.
 #include "editor/editor_internal.h"
 #include "res/resource.h"
 #include "state/ini_data.h"
+#include "state/screen_place.h"
 
 EditorState g_editor;
 
-#define SPLITTER_GAP 4
+#define SPLITTER_GAP 4  // at 96 DPI
+#define TOOLBAR_IMAGE_WIDTH 30
+#define TOOLBAR_IMAGE_HEIGHT 16
 #define TOOLBAR_BUTTONS 10
 #define TOOLBAR_IMAGES 7
 
@@ -52,12 +55,89 @@ BOOL RegisterEditorClasses(HINSTANCE instance)
     return RegisterClassOf(instance, EDITOR_PANE_CLASS, TextPaneProc, nullptr, IDC_ARROW, COLOR_WINDOW, nullptr);
 }
 
+// The sizes the tree icons are drawn at, and the scales of the toolbar strip.
+static const int IconSizes[] = {16, 20, 24, 32, 40, 48, 64};
+static const int ToolbarScales[] = {100, 125, 150, 200};
+static const int ToolbarBitmaps[] = {IDB_TOOLBAR, IDB_TOOLBAR_125, IDB_TOOLBAR_150, IDB_TOOLBAR_200};
+
+void EditorMetricsForDpi(int dpi, EditorMetrics *metrics)
+{
+    if (dpi <= 0)
+        dpi = BASE_DPI;
+    // The largest drawn size that the scale reaches: drawn pictures are never stretched.
+    int wanted = ScaleToDpi(16, dpi);
+    metrics->iconSize = IconSizes[0];
+    for (int size : IconSizes)
+        if (size <= wanted)
+            metrics->iconSize = size;
+    int percent = MulDiv(dpi, 100, BASE_DPI);
+    metrics->toolbarScale = ToolbarScales[0];
+    for (int scale : ToolbarScales)
+        if (scale <= percent)
+            metrics->toolbarScale = scale;
+    metrics->toolbarImageWidth = MulDiv(TOOLBAR_IMAGE_WIDTH, metrics->toolbarScale, 100);
+    metrics->toolbarImageHeight = MulDiv(TOOLBAR_IMAGE_HEIGHT, metrics->toolbarScale, 100);
+    metrics->fontHeight = -MulDiv(8, dpi, 72);
+    int line = metrics->iconSize > -metrics->fontHeight ? metrics->iconSize : -metrics->fontHeight;
+    // Even: the tree view rounds an odd height down.
+    metrics->treeItemHeight = (line + ScaleToDpi(2, dpi) + 1) & ~1;
+    metrics->splitterGap = ScaleToDpi(SPLITTER_GAP, dpi);
+}
+
+typedef UINT(WINAPI *GetDpiForWindowFunction)(HWND);
+
+static int SystemDpi()
+{
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : BASE_DPI;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : BASE_DPI;
+}
+
+int WindowDpi(HWND window)
+{
+    static GetDpiForWindowFunction getDpiForWindow =
+        (GetDpiForWindowFunction)(void *)GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+    int dpi = getDpiForWindow && window ? (int)getDpiForWindow(window) : 0;
+    return dpi > 0 ? dpi : SystemDpi();
+}
+
 static void ShowEditorError(UINT textId)
 {
     WCHAR text[128];
     if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 128) <= 0)
         text[0] = 0;
     MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONERROR);
+}
+
+// The saved place while it is on a monitor, else centred on the mouse's monitor. The placement is
+// kept in pixels at 100 % of the system scale, as the builds that ran unaware of it stored it.
+static void PlaceEditorWhereUserWorks(HWND window)
+{
+    RECT areas[WORK_AREAS_MAX], current;
+    int count = GetWorkAreas(areas, WORK_AREAS_MAX);
+    POINT mouse = {0, 0};
+    GetCursorPos(&mouse);
+    WINDOWPLACEMENT placement = g_ini.editorPlacement;
+    placement.length = sizeof(placement);
+    BOOL saved = placement.showCmd != 0;
+    if (saved)
+        placement.rcNormalPosition = ScaleRect(placement.rcNormalPosition, BASE_DPI, SystemDpi());
+    GetWindowRect(window, &current);
+    SIZE size = {current.right - current.left, current.bottom - current.top};
+    RECT place = ChooseWindowPlace(saved ? &placement.rcNormalPosition : nullptr, size, mouse, areas, count);
+    if (!saved) {
+        placement.showCmd = SW_SHOW;
+    } else if (!EqualRect(&place, &placement.rcNormalPosition)) {
+        // Its monitor is gone: the saved size, on the mouse's monitor.
+        SIZE savedSize = {placement.rcNormalPosition.right - placement.rcNormalPosition.left,
+                          placement.rcNormalPosition.bottom - placement.rcNormalPosition.top};
+        place = ChooseWindowPlace(nullptr, savedSize, mouse, areas, count);
+    }
+    placement.flags = 0;
+    placement.rcNormalPosition = place;
+    SetWindowPlacement(window, &placement);
 }
 
 HWND OpenEditorWindow(HWND hub)
@@ -77,21 +157,16 @@ HWND OpenEditorWindow(HWND hub)
         ShowEditorError(IDS_EDITOR_NOT_CREATED);
         return nullptr;
     }
-    if (g_ini.editorPlacement.showCmd == 0) {
-        ShowWindow(window, SW_SHOW);
-    } else {
-        WINDOWPLACEMENT placement = g_ini.editorPlacement;
-        placement.length = sizeof(placement);
-        SetWindowPlacement(window, &placement);
-    }
+    PlaceEditorWhereUserWorks(window);
     UpdateWindow(window);
     return window;
 }
 
 static void CreateEditorToolbar(HWND window)
 {
-    g_editor.toolbar = CreateToolbarEx(window, WS_CHILD | CCS_TOP, IDC_EDITOR_TOOLBAR, TOOLBAR_IMAGES, GetModuleHandleW(nullptr),
-                                    IDB_TOOLBAR, ToolbarButtons, TOOLBAR_BUTTONS, 30, 16, 0, 0, sizeof(TBBUTTON));
+    // The pictures come as an image list for the DPI (ApplyEditorDpi), not as a bitmap of one size.
+    g_editor.toolbar = CreateToolbarEx(window, WS_CHILD | CCS_TOP, IDC_EDITOR_TOOLBAR, 0, nullptr, 0, ToolbarButtons,
+                                       TOOLBAR_BUTTONS, 0, 0, 0, 0, sizeof(TBBUTTON));
     if (!g_editor.toolbar)
         return;
     SetWindowLongW(g_editor.toolbar, GWL_STYLE, GetWindowLongW(g_editor.toolbar, GWL_STYLE) | TBSTYLE_FLAT);
@@ -114,33 +189,131 @@ static void CreateEditorToolbar(HWND window)
     ShowWindow(g_editor.toolbar, SW_SHOW);
 }
 
-static void CreateTreeImageList()
+static HIMAGELIST CreateTreeImageList(int size)
 {
-    g_editor.imageList = ImageList_Create(16, 16, ILC_COLOR16 | ILC_MASK, 0, 0);
-    if (!g_editor.imageList)
-        return;
-    ImageList_SetBkColor(g_editor.imageList, GetSysColor(COLOR_WINDOW));
+    HIMAGELIST images = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 3, 0);
+    if (!images)
+        return nullptr;
+    ImageList_SetBkColor(images, GetSysColor(COLOR_WINDOW));
     static const int icons[3] = {IDI_ENTRY, IDI_FOLDER, IDI_FOLDER};
     for (int i = 0; i < 3; i++) {
-        HICON icon = (HICON)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(icons[i]), IMAGE_ICON, 16, 16, 0);
+        HICON icon = (HICON)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(icons[i]), IMAGE_ICON, size, size, 0);
         if (icon) {
-            ImageList_AddIcon(g_editor.imageList, icon);
+            ImageList_AddIcon(images, icon);
             DestroyIcon(icon);
         }
     }
+    return images;
+}
+
+// The strip of that scale; silver, the button face it was drawn on, becomes transparent.
+static HIMAGELIST CreateToolbarImageList(const EditorMetrics &metrics)
+{
+    int strip = 0;
+    for (int k = 0; k < (int)ARRAYSIZE(ToolbarScales); k++)
+        if (ToolbarScales[k] == metrics.toolbarScale)
+            strip = ToolbarBitmaps[k];
+    HBITMAP bitmap = (HBITMAP)LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(strip), IMAGE_BITMAP, 0, 0, 0);
+    if (!bitmap)
+        return nullptr;
+    HIMAGELIST images = ImageList_Create(metrics.toolbarImageWidth, metrics.toolbarImageHeight, ILC_COLOR24 | ILC_MASK,
+                                         TOOLBAR_IMAGES, 0);
+    if (images)
+        ImageList_AddMasked(images, bitmap, RGB(0xC0, 0xC0, 0xC0));
+    DeleteObject(bitmap);
+    return images;
+}
+
+static HFONT CreateEditorFont(const EditorMetrics &metrics)
+{
+    LOGFONTW font = {};
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+    font.lfHeight = metrics.fontHeight;
+    font.lfWidth = 0;
+    return CreateFontIndirectW(&font);
+}
+
+typedef BOOL(WINAPI *SystemParametersInfoForDpiFunction)(UINT, UINT, void *, UINT, UINT);
+
+// The tree keeps the system's font for icon titles, at the editor's DPI rather than the system's.
+static HFONT CreateTreeFont(int dpi)
+{
+    static SystemParametersInfoForDpiFunction parametersForDpi = (SystemParametersInfoForDpiFunction)(void *)GetProcAddress(
+        GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi");
+    LOGFONTW font = {};
+    if (!parametersForDpi || !parametersForDpi(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0, dpi)) {
+        if (!SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof(font), &font, 0))
+            return nullptr;
+        font.lfHeight = MulDiv(font.lfHeight, dpi, SystemDpi());
+    }
+    return CreateFontIndirectW(&font);
+}
+
+void ApplyEditorDpi(HWND window)
+{
+    EditorMetrics metrics;
+    EditorMetricsForDpi(g_editor.dpi, &metrics);
+    HIMAGELIST treeImages = CreateTreeImageList(metrics.iconSize);
+    if (treeImages) {
+        if (g_editor.tree)
+            SendMessageW(g_editor.tree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)treeImages);
+        if (g_editor.imageList)
+            ImageList_Destroy(g_editor.imageList);
+        g_editor.imageList = treeImages;
+    }
+    HFONT treeFont = CreateTreeFont(g_editor.dpi);
+    if (treeFont) {
+        if (g_editor.tree)
+            SendMessageW(g_editor.tree, WM_SETFONT, (WPARAM)treeFont, TRUE);
+        if (g_editor.treeFont)
+            DeleteObject(g_editor.treeFont);
+        g_editor.treeFont = treeFont;
+    }
+    // After the font, which makes the tree work out a height of its own.
+    if (g_editor.tree)
+        SendMessageW(g_editor.tree, TVM_SETITEMHEIGHT, metrics.treeItemHeight, 0);
+    HIMAGELIST toolbarImages = CreateToolbarImageList(metrics);
+    if (toolbarImages && g_editor.toolbar) {
+        SendMessageW(g_editor.toolbar, TB_SETIMAGELIST, 0, (LPARAM)toolbarImages);
+        SendMessageW(g_editor.toolbar, TB_SETBUTTONSIZE, 0,
+                     MAKELPARAM(metrics.toolbarImageWidth + ScaleToDpi(7, g_editor.dpi),
+                                metrics.toolbarImageHeight + ScaleToDpi(7, g_editor.dpi)));
+        SendMessageW(g_editor.toolbar, TB_AUTOSIZE, 0, 0);
+    }
+    if (g_editor.toolbarImages)
+        ImageList_Destroy(g_editor.toolbarImages);
+    g_editor.toolbarImages = toolbarImages;
+    HFONT font = CreateEditorFont(metrics);
+    if (font) {
+        if (g_editor.textEdit)
+            SendMessageW(g_editor.textEdit, WM_SETFONT, (WPARAM)font, TRUE);
+        if (g_editor.font)
+            DeleteObject(g_editor.font);
+        g_editor.font = font;
+    }
+    LayoutEditor(window);
+}
+
+// Moved to a monitor of another scale: the suggested rectangle, then everything at the new DPI.
+static void OnEditorDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    g_editor.dpi = HIWORD(wParam);
+    const RECT *suggested = (const RECT *)lParam;
+    if (suggested)
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyEditorDpi(window);
 }
 
 static LRESULT OnEditorCreate(HWND window)
 {
     g_editor.window = window;
+    g_editor.dpi = WindowDpi(window);
     CreateEditorToolbar(window);
-    CreateTreeImageList();
     g_editor.tree = CreateWindowExW(WS_EX_CLIENTEDGE, WC_TREEVIEWW, nullptr,
                                  WS_CHILD | WS_VISIBLE | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT |
                                      TVS_EDITLABELS | TVS_SHOWSELALWAYS,
                                  0, 0, 0, 0, window, (HMENU)IDC_EDITOR_TREE, GetModuleHandleW(nullptr), nullptr);
-    if (g_editor.tree)
-        SendMessageW(g_editor.tree, TVM_SETIMAGELIST, TVSIL_NORMAL, (LPARAM)g_editor.imageList);
     g_editor.pane = CreateWindowExW(0, EDITOR_PANE_CLASS, nullptr, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 0, 0, window,
                                (HMENU)IDC_EDITOR_PANE, GetModuleHandleW(nullptr), nullptr);
     g_editor.textEdit = g_editor.pane ? GetDlgItem(g_editor.pane, IDC_EDITOR_TEXT) : nullptr;
@@ -148,7 +321,7 @@ static LRESULT OnEditorCreate(HWND window)
     WatchStoreForEditor(TRUE);
     SetFocus(g_editor.tree);
     UpdateEditorCommands(nullptr);
-    LayoutEditor(window);
+    ApplyEditorDpi(window);
     g_editor.clipboard.kind = -1;
     return 0;
 }
@@ -167,15 +340,16 @@ void LayoutEditor(HWND window)
         top = bar.bottom - bar.top;
     }
     // A width from a damaged ini.dat is clamped at load; the pane never gets a negative width.
-    int treeWidth = g_ini.treeWidth;
-    int paneWidth = width - treeWidth - SPLITTER_GAP;
+    int treeWidth = ScaleToDpi(g_ini.treeWidth, g_editor.dpi);
+    int gap = ScaleToDpi(SPLITTER_GAP, g_editor.dpi);
+    int paneWidth = width - treeWidth - gap;
     if (paneWidth < 0)
         paneWidth = 0;
     HDWP batch = BeginDeferWindowPos(2);
     if (batch && g_editor.tree)
         batch = DeferWindowPos(batch, g_editor.tree, nullptr, 0, top, treeWidth, height - top, SWP_SHOWWINDOW);
     if (batch && g_editor.pane)
-        batch = DeferWindowPos(batch, g_editor.pane, nullptr, treeWidth + SPLITTER_GAP, top, paneWidth, height - top,
+        batch = DeferWindowPos(batch, g_editor.pane, nullptr, treeWidth + gap, top, paneWidth, height - top,
                                SWP_SHOWWINDOW);
     if (batch)
         EndDeferWindowPos(batch);
@@ -271,7 +445,7 @@ static void EndSplitterDrag(HWND window)
     int width = g_editor.splitterOutline[0].left - GetSystemMetrics(SM_CXFRAME);
     ReleaseSplitterOutline();
     ReleaseCapture();
-    g_ini.treeWidth = width;
+    g_ini.treeWidth = ScaleToStored(width, g_editor.dpi);
     LayoutEditor(window);
 }
 
@@ -326,6 +500,7 @@ void RecordEditorPlacement(HWND window)
     // The next opening never starts minimised.
     if (IsIconic(window))
         placement.showCmd = SW_SHOW;
+    placement.rcNormalPosition = ScaleRect(placement.rcNormalPosition, SystemDpi(), BASE_DPI);
     g_ini.editorPlacement = placement;
 }
 
@@ -383,6 +558,15 @@ static void OnEditorDestroy(HWND window)
     if (g_editor.imageList)
         ImageList_Destroy(g_editor.imageList);
     g_editor.imageList = nullptr;
+    if (g_editor.toolbarImages)
+        ImageList_Destroy(g_editor.toolbarImages);
+    g_editor.toolbarImages = nullptr;
+    if (g_editor.font)
+        DeleteObject(g_editor.font);
+    g_editor.font = nullptr;
+    if (g_editor.treeFont)
+        DeleteObject(g_editor.treeFont);
+    g_editor.treeFont = nullptr;
     g_editor.splitterDragging = 0;
     g_editor.treeDragging = 0;
     g_editor.dragItem = nullptr;
@@ -426,6 +610,9 @@ LRESULT CALLBACK EditorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_EDITOR_SYNC:
         SyncEditorTree();
         return 0;
+    case WM_DPICHANGED:
+        OnEditorDpiChanged(window, wParam, lParam);
+        return 0;
     case WM_MOUSEMOVE:
         OnEditorMouseMove(window);
         return 0;
@@ -456,7 +643,6 @@ static LRESULT OnTextPaneCreate(HWND window)
                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 0, 0, 0,
                                 0, window, (HMENU)IDC_EDITOR_TEXT, GetModuleHandleW(nullptr), nullptr);
     if (edit) {
-        SendMessageW(edit, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), FALSE);
         g_editor.textEditPrevProc = (WNDPROC)GetWindowLongPtrW(edit, GWLP_WNDPROC);
         SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)TextEditProc);
     }

@@ -215,6 +215,19 @@ static BOOL AttachToThread(DWORD thread, BOOL attach)
     return thread && thread != self && AttachThreadInput(self, thread, attach);
 }
 
+POINT KeepPointOnMonitor(POINT point, const RECT *monitor)
+{
+    if (point.x < monitor->left)
+        point.x = monitor->left;
+    if (point.x >= monitor->right)
+        point.x = monitor->right - 1;
+    if (point.y < monitor->top)
+        point.y = monitor->top;
+    if (point.y >= monitor->bottom)
+        point.y = monitor->bottom - 1;
+    return point;
+}
+
 void TakeFocusSnapshot(FocusSnapshotRecord *snapshot)
 {
     snapshot->foregroundWindow = GetForegroundWindow();
@@ -222,18 +235,26 @@ void TakeFocusSnapshot(FocusSnapshotRecord *snapshot)
     // Attached, the focus and the caret of the other thread become readable.
     BOOL attached = AttachToThread(thread, TRUE);
     snapshot->focusWindow = GetFocus();
-    POINT caret = {0, 0};
-    if (GetCaretPos(&caret) && (caret.x > 0 || caret.y > 0)) {
-        snapshot->menuPoint = caret;
-        ClientToScreen(snapshot->focusWindow, &snapshot->menuPoint);
-    } else {
-        GetCursorPos(&snapshot->menuPoint);
-    }
+    BOOL found = FindSystemCaret(thread, snapshot->focusWindow, &snapshot->menuPoint);
     if (attached)
         AttachToThread(thread, FALSE);
+    // Asked detached: the target may hang, and this thread must not hold its input meanwhile.
+    BOOL answered = TRUE;
+    if (!found)
+        found = FindAccessibleCaret(snapshot->focusWindow, &snapshot->menuPoint, &answered);
+    snapshot->targetHung = !answered;
+    if (!found) {
+        GetCursorPos(&snapshot->menuPoint);
+        return;
+    }
+    // A caret partly off the screen still opens the menu on its own monitor.
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromPoint(snapshot->menuPoint, MONITOR_DEFAULTTONEAREST), &monitor))
+        snapshot->menuPoint = KeepPointOnMonitor(snapshot->menuPoint, &monitor.rcMonitor);
 }
 
-void ForceForeground(HWND window)
+void ForceForeground(HWND window, BOOL attach)
 {
     DWORD foregroundThread = GetWindowThreadProcessId(GetForegroundWindow(), nullptr);
     DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
@@ -241,7 +262,9 @@ void ForceForeground(HWND window)
     // One of the two threads is this one whenever the program calls this.
     DWORD other = windowThread == self ? foregroundThread : foregroundThread == self ? windowThread : 0;
     BOOL attached = FALSE;
-    if (other)
+    if (!attach)
+        other = 0;
+    else if (other)
         attached = AttachToThread(other, TRUE);
     else if (foregroundThread && windowThread && foregroundThread != windowThread)
         attached = AttachThreadInput(windowThread, foregroundThread, TRUE);
@@ -262,10 +285,10 @@ void ForceForeground(HWND window)
 void RestoreFocus(const FocusSnapshotRecord *snapshot)
 {
     if (snapshot->foregroundWindow) {
-        ForceForeground(snapshot->foregroundWindow);
+        ForceForeground(snapshot->foregroundWindow, !snapshot->targetHung);
         SendMessageBounded(snapshot->foregroundWindow, WM_NCACTIVATE, TRUE, 0);
     }
-    if (snapshot->focusWindow) {
+    if (snapshot->focusWindow && !snapshot->targetHung) {
         DWORD thread = GetWindowThreadProcessId(snapshot->foregroundWindow, nullptr);
         BOOL attached = AttachToThread(thread, TRUE);
         if (GetFocus() != snapshot->focusWindow)
@@ -313,7 +336,7 @@ void ShowPopupMenu(HWND owner)
     g_pasteStopRequested = FALSE;
     g_busyFlag = 1;
     TakeFocusSnapshot(&g_focusSnapshot);
-    ForceForeground(owner);
+    ForceForeground(owner, !g_focusSnapshot.targetHung);
     HMENU root = BuildPopupMenu();
     int chosen = 0;
     if (root)

@@ -46,6 +46,7 @@ struct FocusSnapshotRecord {
     HWND foregroundWindow;
     HWND focusWindow;
     POINT menuPoint;
+    BOOL targetHung;  // the focus window did not answer in time: nothing attaches to its thread
 };
 extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
 void ShowPopupMenu(HWND owner);

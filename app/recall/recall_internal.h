@@ -94,7 +94,24 @@ void FreeMenuLayout(MenuLayout *layout);
 HMENU CreateMenuFromLayout(const MenuLayout *layout);  // null when the root cannot be created
 
 void TakeFocusSnapshot(FocusSnapshotRecord *snapshot);
-void ForceForeground(HWND window);
+// The point moved onto the monitor's rectangle (right and bottom edges excluded).
+POINT KeepPointOnMonitor(POINT point, const RECT *monitor);
+
+// ---- The caret of the focused application (physical screen pixels) ----
+
+// The system caret of the thread: GetGUIThreadInfo while it blinks, else GetCaretPos (the caller
+// is attached to the thread) when it is not in the top-left corner.
+BOOL FindSystemCaret(DWORD thread, HWND focusWindow, POINT *point);
+// The caret that the focus window answers through accessibility (OBJID_CARET), its top-left;
+// waits at most g_caretQueryWaitMs for a target that may hang; *answered is FALSE when it did not
+// answer within that time.
+BOOL FindAccessibleCaret(HWND focusWindow, POINT *point, BOOL *answered);
+extern DWORD g_caretQueryWaitMs;
+// An accessible caret with this location size and state is one: visible, with a height.
+BOOL AccessibleCaretUsable(LONG width, LONG height, LONG state);
+// attach: the foreground thread is taken to answer; a hung one would hold this thread in the
+// activation messages that attached threads send each other.
+void ForceForeground(HWND window, BOOL attach);
 void RestoreFocus(const FocusSnapshotRecord *snapshot);
 
 // ---- Paste injection ----

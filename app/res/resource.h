@@ -13,6 +13,10 @@
 #define IDM_TRAY             104
 #define IDM_EDITOR           105
 #define IDB_TOOLBAR          106
+// The toolbar strip at 125, 150 and 200 % (106 is the strip at 100 %).
+#define IDB_TOOLBAR_125      120
+#define IDB_TOOLBAR_150      121
+#define IDB_TOOLBAR_200      122
 #define IDD_PAGE_MENU        107
 #define IDD_PAGE_OTHER       108
 #define IDC_DRAG_NODROP      109

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 #include "state/ini_data.h"
+#include "state/screen_place.h"
 
 // The modal sheet over a copy of the settings. TRUE when the user chose OK: *settings then holds
 // what the sheet took (the hotkey fields zeroed when no key was typed). FALSE on Cancel, and at
@@ -10,7 +11,10 @@
 BOOL ShowSettingsSheet(HWND parent, IniData *settings);
 INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-void CenterWindow(HWND reference, HWND window);
+// Moves the sheet, centred, onto the work area of the mouse's monitor: where the user works.
+void PlaceSheetWhereUserWorks(HWND sheet);
+// Grows the sheet until every control of the page lies inside the page area.
+void FitSheetToPage(HWND sheet, HWND page);
 
 // The hotkey control and RegisterHotKey name the same modifiers with different bits.
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags);  // HOTKEYF_* to MOD_*; HOTKEYF_EXT is dropped

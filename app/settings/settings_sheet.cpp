@@ -37,15 +37,60 @@ BYTE ModsToHotkeyFlags(UINT mods)
     return flags;
 }
 
-void CenterWindow(HWND reference, HWND window)
+void PlaceSheetWhereUserWorks(HWND sheet)
 {
-    RECT outer, inner;
-    GetWindowRect(reference, &outer);
-    GetWindowRect(window, &inner);
-    int x = outer.left + ((outer.right - outer.left) - (inner.right - inner.left)) / 2;
-    int y = outer.top + ((outer.bottom - outer.top) - (inner.bottom - inner.top)) / 2;
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    RECT areas[WORK_AREAS_MAX], current;
+    int count = GetWorkAreas(areas, WORK_AREAS_MAX);
+    GetWindowRect(sheet, &current);
+    SIZE size = {current.right - current.left, current.bottom - current.top};
+    POINT mouse = {0, 0};
+    GetCursorPos(&mouse);
+    RECT place = ChooseWindowPlace(nullptr, size, mouse, areas, count);
+    SetWindowPos(sheet, nullptr, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
 }
+
+// The sheet sizes its page area in the dialog units of its own font; the page lays out its
+// controls in the page's font. Where the two differ (under Wine, and at some display scales) the
+// page's controls would be cut off: the sheet grows by what the page needs, its buttons move with
+// its bottom-right corner.
+void FitSheetToPage(HWND sheet, HWND page)
+{
+    RECT client, margin = {0, 0, 7, 7};
+    GetClientRect(page, &client);
+    MapDialogRect(page, &margin);
+    LONG right = 0, bottom = 0;
+    for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, page, (POINT *)&rect, 2);
+        right = rect.right > right ? rect.right : right;
+        bottom = rect.bottom > bottom ? rect.bottom : bottom;
+    }
+    int dx = right + margin.right - client.right, dy = bottom + margin.bottom - client.bottom;
+    dx = dx > 0 ? dx : 0;
+    dy = dy > 0 ? dy : 0;
+    if (!dx && !dy)
+        return;
+    HWND tab = (HWND)SendMessageW(sheet, PSM_GETTABCONTROL, 0, 0);
+    for (HWND child = GetWindow(sheet, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, sheet, (POINT *)&rect, 2);
+        WCHAR name[16] = L"";
+        GetClassNameW(child, name, 16);
+        if (child == tab || lstrcmpW(name, L"#32770") == 0)  // the tabs and the pages grow
+            SetWindowPos(child, nullptr, 0, 0, rect.right - rect.left + dx, rect.bottom - rect.top + dy,
+                         SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        else  // the buttons move
+            SetWindowPos(child, nullptr, rect.left + dx, rect.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT frame;
+    GetWindowRect(sheet, &frame);
+    SetWindowPos(sheet, nullptr, 0, 0, frame.right - frame.left + dx, frame.bottom - frame.top + dy,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+#define WM_FIT_SHEET (WM_APP + 30)  // posted by the page's init: the sheet has placed it by then
 
 static void InitSpin(HWND page, int spinId, int low, int high, int value)
 {
@@ -62,8 +107,8 @@ static int SpinPosition(HWND page, int spinId)
 
 static BOOL OnMenuPageInit(HWND page)
 {
-    CenterWindow(GetDesktopWindow(), GetParent(page));
     g_settingsSheet = GetParent(page);
+    PostMessageW(page, WM_FIT_SHEET, 0, 0);
     const IniData &settings = *g_sheetSettings;
     InitSpin(page, IDC_PASTE_WAIT_SPIN, PASTE_WAIT_MIN, PASTE_WAIT_MAX, settings.pasteWaitMs);
     InitSpin(page, IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX, settings.menuItemChars);
@@ -143,6 +188,10 @@ INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         return TRUE;
     case WM_NOTIFY:
         return OnMenuPageNotify(page, (const NMHDR *)lParam);
+    case WM_FIT_SHEET:
+        FitSheetToPage(GetParent(page), page);
+        PlaceSheetWhereUserWorks(GetParent(page));
+        return TRUE;
     }
     return FALSE;
 }

@@ -31,6 +31,25 @@ static UINT g_taskbarCreatedMessage;
 
 static const WCHAR MainClassName[] = L"tavoClass";
 
+typedef HRESULT(WINAPI *LoadIconMetricFunction)(HINSTANCE, PCWSTR, int, HICON *);
+
+// The notification area's own size at the display scale: LoadIconMetric picks the drawn size (or
+// scales one down) where the common controls have it, else the small-icon metric. Loaded once:
+// the icon lives as long as the program.
+static HICON LoadTrayIcon()
+{
+    static HICON icon;
+    if (icon)
+        return icon;
+    HMODULE controls = GetModuleHandleW(L"comctl32.dll");
+    LoadIconMetricFunction loadIconMetric =
+        controls ? (LoadIconMetricFunction)(void *)GetProcAddress(controls, "LoadIconMetric") : nullptr;
+    if (!loadIconMetric || FAILED(loadIconMetric(g_appInstance, MAKEINTRESOURCEW(IDI_APP), 0 /* LIM_SMALL */, &icon)))
+        icon = (HICON)LoadImageW(g_appInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                 GetSystemMetrics(SM_CYSMICON), 0);
+    return icon;
+}
+
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
 {
     ZeroMemory(data, sizeof(*data));
@@ -39,7 +58,7 @@ void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
     data->uID = TRAY_ICON_ID;
     data->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data->uCallbackMessage = WM_TRAYICON;
-    data->hIcon = (HICON)LoadImageW(g_appInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 16, 16, LR_SHARED);
+    data->hIcon = LoadTrayIcon();
     lstrcpynW(data->szTip, AppTitle, 64);
 }
 

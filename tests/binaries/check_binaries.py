@@ -4,10 +4,12 @@
 usage: check_binaries.py OBJDUMP ARCH tavo.exe tavohook.dll      (ARCH: x86 or x64)
 """
 import re
+import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 
-SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll',
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll', 'oleacc.dll',
                'oleaut32.dll', 'comctl32.dll', 'comdlg32.dll', 'msvcrt.dll', 'shlwapi.dll', 'uuid.dll'}
 HOOK_DLLS = {'kernel32.dll', 'user32.dll'}
 
@@ -84,6 +86,79 @@ def exports(text):
     return base, rvas, names
 
 
+RT_MANIFEST = 24
+# Windows 7, 8, 8.1, and 10 with 11.
+SUPPORTED_OS = {'{35138b9a-5d96-4fbd-8e2d-a2440225f93a}', '{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}',
+                '{1f676c76-80e1-4239-95bb-83d0f6d0da78}', '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'}
+
+
+def resource_data(path, type_id, name_id):
+    """The bytes of the resource of that numeric type and name (first language), or None."""
+    data = open(path, 'rb').read()
+    pe = struct.unpack_from('<I', data, 0x3c)[0]
+    sections, optional_size = struct.unpack_from('<H12xH', data, pe + 6)
+    table = pe + 24 + optional_size
+    rsrc = None
+    for k in range(sections):
+        name, _, rva, raw_size, raw = struct.unpack_from('<8sIIII', data, table + 40 * k)
+        if name.rstrip(b'\0') == b'.rsrc':
+            rsrc = (rva, raw)
+    if rsrc is None:
+        return None
+
+    def entries(offset):
+        named, numbered = struct.unpack_from('<12xHH', data, rsrc[1] + offset)
+        for k in range(named + numbered):
+            ident, target = struct.unpack_from('<II', data, rsrc[1] + offset + 16 + 8 * k)
+            yield ident, target
+
+    def child(offset, wanted):
+        for ident, target in entries(offset):
+            if (wanted is None or ident == wanted) and target & 0x80000000:
+                return target & 0x7fffffff
+            if wanted is None:
+                return target
+        return None
+
+    names = child(0, type_id)
+    languages = child(names, name_id) if names is not None else None
+    leaf = child(languages, None) if languages is not None else None
+    if leaf is None:
+        return None
+    rva, size = struct.unpack_from('<II', data, rsrc[1] + leaf)
+    return data[rsrc[1] + rva - rsrc[0]:rsrc[1] + rva - rsrc[0] + size]
+
+
+def check_manifest(path, arch):
+    raw = resource_data(path, RT_MANIFEST, 1)
+    if not check(raw is not None, '%s has no manifest resource 1' % path):
+        return
+    try:
+        root = ET.fromstring(raw)
+    except ET.ParseError as error:
+        check(False, 'the manifest does not parse: %s' % error)
+        return
+    asm1, asm3 = '{urn:schemas-microsoft-com:asm.v1}', '{urn:schemas-microsoft-com:asm.v3}'
+    compat = '{urn:schemas-microsoft-com:compatibility.v1}'
+    found = {e.get('Id', '').lower() for e in root.iter(compat + 'supportedOS')}
+    check(found == SUPPORTED_OS, 'supportedOS entries are %s, not Windows 7 to 11' % sorted(found))
+    settings = {}
+    for e in root.iter():
+        if e.tag.endswith('}dpiAware') or e.tag.endswith('}dpiAwareness'):
+            settings[e.tag] = (e.text or '').strip()
+    check(settings.get('{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware', '').lower() == 'true/pm',
+          'dpiAware is not true/pm: %s' % settings)
+    awareness = settings.get('{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness', '')
+    check([a.strip().lower() for a in awareness.split(',')] == ['permonitorv2', 'permonitor'],
+          'dpiAwareness is not "PerMonitorV2, PerMonitor": %r' % awareness)
+    check(any(e.tag == asm3 + 'windowsSettings' for e in root.iter()), 'no asm.v3 windowsSettings')
+    controls = [e for e in root.iter(asm1 + 'assemblyIdentity') if e.get('name') == 'Microsoft.Windows.Common-Controls']
+    want = 'x86' if arch == 'x86' else 'amd64'
+    check(len(controls) == 1 and controls[0].get('version') == '6.0.0.0' and
+          controls[0].get('processorArchitecture') in (want, '*'),
+          'the manifest does not ask for Common Controls 6 for %s' % want)
+
+
 def main(argv):
     if len(argv) != 5 or argv[2] not in ARCHES:
         print(__doc__, file=sys.stderr)
@@ -134,6 +209,9 @@ def main(argv):
     dll_imports = imports(dll_text, expect['pointer'])
     for name in dll_imports:
         check(name in HOOK_DLLS, 'tavohook.dll imports %s; it must carry no runtime' % name)
+
+    # The manifest: per-monitor DPI awareness, the supported systems, Common Controls 6.
+    check_manifest(exe, arch)
 
     for f in failures:
         print('FAIL: %s' % f)

@@ -6,7 +6,10 @@
 #include "shell/shell.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
+#include "settings/settings.h"
+#include "state/screen_place.h"
 #include "test_util.h"
+#include <map>
 
 static std::string ClassOf(HWND window)
 {
@@ -105,7 +108,7 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     const DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
     CHECK(((DWORD)GetWindowLongW(g_editor.textEdit, GWL_STYLE) & editStyle) == editStyle);
     CHECK((GetWindowLongW(g_editor.textEdit, GWL_STYLE) & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0);
-    CHECK((HFONT)SendMessageW(g_editor.textEdit, WM_GETFONT, 0, 0) == (HFONT)GetStockObject(DEFAULT_GUI_FONT));
+    CHECK((HFONT)SendMessageW(g_editor.textEdit, WM_GETFONT, 0, 0) == g_editor.font);
 
     // Layout: the tree under the toolbar with treeWidth, the pane 4 pixels further.
     RECT client, bar, tree, pane;
@@ -609,4 +612,366 @@ TEST_CASE("before a save with the editor open, a rename in progress ends with th
     CHECK(g_ini.editorPlacement.rcNormalPosition.right - g_ini.editorPlacement.rcNormalPosition.left == 540);
     CHECK(IsWindow(g_editor.window));  // the editor stays open
     CloseTestEditor();
+}
+
+TEST_CASE("the editor's sizes at each DPI, and a tree width that goes round unchanged")
+{
+    const struct {
+        int dpi, icon, toolbarScale, toolbarWidth, toolbarHeight, itemHeight, gap, fontHeight;
+    } rows[] = {
+        {96, 16, 100, 30, 16, 18, 4, -11},
+        {120, 20, 125, 38, 20, 24, 5, -13},
+        {144, 24, 150, 45, 24, 28, 6, -16},
+        {168, 24, 150, 45, 24, 28, 7, -19},
+        {192, 32, 200, 60, 32, 36, 8, -21},
+        {288, 48, 200, 60, 32, 54, 12, -32},
+    };
+    for (const auto &row : rows) {
+        CAPTURE(row.dpi);
+        EditorMetrics m;
+        EditorMetricsForDpi(row.dpi, &m);
+        CHECK(m.iconSize == row.icon);
+        CHECK(m.toolbarScale == row.toolbarScale);
+        CHECK(m.toolbarImageWidth == row.toolbarWidth);
+        CHECK(m.toolbarImageHeight == row.toolbarHeight);
+        CHECK(m.treeItemHeight == row.itemHeight);
+        CHECK(m.splitterGap == row.gap);
+        CHECK(m.fontHeight == row.fontHeight);
+    }
+    // Stored at 100 %: a width set at any scale and stored comes back as it was set, and a stored
+    // width used and stored again stays the same number.
+    for (int dpi : {96, 120, 144, 168, 192, 288}) {
+        for (int stored = 10; stored <= 1000; stored++) {
+            CAPTURE(dpi);
+            CAPTURE(stored);
+            REQUIRE(ScaleToStored(ScaleToDpi(stored, dpi), dpi) == stored);
+        }
+    }
+}
+
+static RECT ClientRectOf(HWND child)
+{
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, GetParent(child), (POINT *)&rect, 2);
+    return rect;
+}
+
+TEST_CASE("WM_DPICHANGED: the editor takes the suggested rectangle and lays itself out again")
+{
+    ResetEditorState();
+    REQUIRE(OpenTestEditor());
+    HWND window = g_editor.window;
+    int start = g_editor.dpi;
+    LOGFONTW startFont = {};
+    GetObjectW((HFONT)SendMessageW(g_editor.tree, WM_GETFONT, 0, 0), sizeof(startFont), &startFont);
+    REQUIRE(startFont.lfHeight != 0);
+    const struct {
+        int dpi;
+        RECT suggested;
+    } steps[] = {{144, {50, 40, 950, 640}}, {192, {60, 50, 1260, 850}}, {start, {70, 60, 670, 460}}};
+    for (const auto &step : steps) {
+        CAPTURE(step.dpi);
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(step.dpi, step.dpi), (LPARAM)&step.suggested);
+        RECT now;
+        GetWindowRect(window, &now);
+        CHECK(EqualRect(&now, &step.suggested));
+        EditorMetrics m;
+        EditorMetricsForDpi(step.dpi, &m);
+        int cx = 0, cy = 0;
+        REQUIRE(ImageList_GetIconSize(TreeView_GetImageList(g_editor.tree, TVSIL_NORMAL), &cx, &cy));
+        CHECK(cx == m.iconSize);
+        CHECK(cy == m.iconSize);
+        CHECK(ImageList_GetImageCount(TreeView_GetImageList(g_editor.tree, TVSIL_NORMAL)) == 3);
+        HIMAGELIST bar = (HIMAGELIST)SendMessageW(g_editor.toolbar, TB_GETIMAGELIST, 0, 0);
+        REQUIRE(bar);
+        REQUIRE(ImageList_GetIconSize(bar, &cx, &cy));
+        CHECK(cx == m.toolbarImageWidth);
+        CHECK(cy == m.toolbarImageHeight);
+        CHECK(ImageList_GetImageCount(bar) == 7);
+        DWORD button = (DWORD)SendMessageW(g_editor.toolbar, TB_GETBUTTONSIZE, 0, 0);
+        CHECK(LOWORD(button) >= m.toolbarImageWidth);
+        CHECK(HIWORD(button) >= m.toolbarImageHeight);
+        CHECK(SendMessageW(g_editor.tree, TVM_GETITEMHEIGHT, 0, 0) == m.treeItemHeight);
+        RECT tree = ClientRectOf(g_editor.tree), pane = ClientRectOf(g_editor.pane);
+        CHECK(tree.right - tree.left == MulDiv(200, step.dpi, 96));
+        CHECK(pane.left - tree.right == m.splitterGap);
+        LOGFONTW font = {};
+        GetObjectW((HFONT)SendMessageW(g_editor.textEdit, WM_GETFONT, 0, 0), sizeof(font), &font);
+        CHECK(font.lfHeight == m.fontHeight);
+        GetObjectW((HFONT)SendMessageW(g_editor.tree, WM_GETFONT, 0, 0), sizeof(font), &font);
+        CHECK(abs(font.lfHeight - MulDiv(startFont.lfHeight, step.dpi, start)) <= 1);
+    }
+    CloseTestEditor();
+}
+
+// ---- The editor and the settings sheet at the prefix's DPI, in a process started at that DPI ----
+
+// "name value" lines, read back as a map.
+static std::map<std::string, int> ReadFigures(const std::wstring &path)
+{
+    std::map<std::string, int> figures;
+    Bytes bytes = ReadFileBytes(path);
+    std::string text(bytes.begin(), bytes.end());
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        size_t space = line.find(' ');
+        if (space != std::string::npos)
+            figures[line.substr(0, space)] = atoi(line.c_str() + space + 1);
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return figures;
+}
+
+static FILE *FiguresFile;
+static int SheetClipped = -1, SheetOverlaps = -1, SheetControls = 0;
+static std::string ScreenshotFolder;
+
+static bool InsideRect(const RECT &inner, const RECT &outer)
+{
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right && inner.bottom <= outer.bottom;
+}
+
+// Every control of the page inside the page, the page inside the sheet, each text within its
+// control, no two controls over each other (a spin over its own edit's border excepted).
+static void MeasureSheetPage(HWND sheet)
+{
+    HWND page = (HWND)SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0);
+    RECT sheetClient, area;
+    GetClientRect(sheet, &sheetClient);
+    MapWindowPoints(sheet, nullptr, (POINT *)&sheetClient, 2);
+    GetClientRect(page, &area);
+    MapWindowPoints(page, nullptr, (POINT *)&area, 2);
+    SheetClipped = InsideRect(area, sheetClient) ? 0 : 1;
+    fprintf(FiguresFile, "page %ld,%ld,%ld,%ld sheet %ld,%ld,%ld,%ld\n", area.left, area.top, area.right, area.bottom, sheetClient.left, sheetClient.top, sheetClient.right, sheetClient.bottom);
+    SheetOverlaps = 0;
+    std::vector<HWND> controls;
+    for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect;
+        GetWindowRect(child, &rect);
+        if (!InsideRect(rect, area)) {
+            SheetClipped++;
+            fprintf(FiguresFile, "outside%d %ld,%ld,%ld,%ld of %ld,%ld,%ld,%ld\n", GetDlgCtrlID(child), rect.left, rect.top, rect.right, rect.bottom, area.left, area.top, area.right, area.bottom);
+        }
+        WCHAR text[128] = L"", name[32] = L"";
+        GetWindowTextW(child, text, 128);
+        GetClassNameW(child, name, 32);
+        if (lstrcmpiW(name, L"Static") == 0 && text[0]) {
+            HDC dc = GetDC(child);
+            HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(child, WM_GETFONT, 0, 0));
+            SIZE extent;
+            GetTextExtentPoint32W(dc, text, lstrlenW(text), &extent);
+            SelectObject(dc, old);
+            ReleaseDC(child, dc);
+            RECT client;
+            GetClientRect(child, &client);
+            if (extent.cx > client.right || extent.cy > client.bottom) {
+                SheetClipped++;
+                fprintf(FiguresFile, "textcut%d %ld,%ld in %ld,%ld\n", GetDlgCtrlID(child), extent.cx, extent.cy, client.right, client.bottom);
+            }
+        }
+        if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX && lstrcmpiW(name, L"Button") == 0)
+            continue;  // the frame around the others
+        controls.push_back(child);
+    }
+    for (size_t i = 0; i < controls.size(); i++)
+        for (size_t j = i + 1; j < controls.size(); j++) {
+            if ((HWND)SendMessageW(controls[j], UDM_GETBUDDY, 0, 0) == controls[i] ||
+                (HWND)SendMessageW(controls[i], UDM_GETBUDDY, 0, 0) == controls[j])
+                continue;
+            RECT a, b, common;
+            GetWindowRect(controls[i], &a);
+            GetWindowRect(controls[j], &b);
+            if (IntersectRect(&common, &a, &b))
+                SheetOverlaps++;
+        }
+    SheetControls = (int)controls.size();
+}
+
+// The window as it is on the screen, as a .bmp file.
+static void SaveWindowPicture(HWND window, const std::string &path)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    DWORD stride = ((width * 3 + 3) & ~3), size = stride * height;
+    BITMAPFILEHEADER head = {0x4D42, (DWORD)(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
+                             sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    info.bmiHeader.biSizeImage = size;
+    FILE *file = fopen(path.c_str(), "wb");
+    if (file) {
+        fwrite(&head, sizeof(head), 1, file);
+        fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, file);
+        fwrite(bits, 1, size, file);
+        fclose(file);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}
+
+static void CALLBACK InspectSheet(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    if (!g_settingsSheet || !IsWindowVisible(g_settingsSheet))
+        return;
+    KillTimer(nullptr, timer);
+    MeasureSheetPage(g_settingsSheet);
+    if (!ScreenshotFolder.empty()) {
+        RedrawWindow(g_settingsSheet, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        PumpFor(200);
+        SaveWindowPicture(g_settingsSheet, ScreenshotFolder + "\\settings-sheet.bmp");
+    }
+    PostMessageW(g_settingsSheet, WM_COMMAND, IDCANCEL, 0);
+}
+
+// argv: the figures file, and optionally a folder for pictures of both windows.
+TEST_CHILD(scaled_layout)
+{
+    if (argc < 1 || !(FiguresFile = fopen(argv[0], "w")))
+        return 1;
+    ScreenshotFolder = argc >= 2 ? argv[1] : "";
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
+    InitCommonControlsEx(&controls);
+    RegisterEditorClasses(GetModuleHandleW(nullptr));
+    SetDefaultIniData(&g_ini);
+    g_ini.treeWidth = 200;
+    ItemStore::Insert(History, L"", L"コピーした文章");
+    ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
+    HWND editor = OpenEditorWindow(nullptr);
+    if (!editor)
+        return 1;
+    SetWindowPos(editor, nullptr, 40, 40, MulDiv(520, g_editor.dpi, 96), MulDiv(360, g_editor.dpi, 96), SWP_NOZORDER);
+    TreeView_Expand(g_editor.tree, TreeView_GetRoot(g_editor.tree), TVE_EXPAND);
+    TreeView_Expand(g_editor.tree, TreeView_GetNextSibling(g_editor.tree, TreeView_GetRoot(g_editor.tree)), TVE_EXPAND);
+    PumpFor(300);
+    int cx = 0, cy = 0;
+    fprintf(FiguresFile, "dpi %d\n", g_editor.dpi);
+    ImageList_GetIconSize(TreeView_GetImageList(g_editor.tree, TVSIL_NORMAL), &cx, &cy);
+    fprintf(FiguresFile, "icon %d\n", cx);
+    ImageList_GetIconSize((HIMAGELIST)SendMessageW(g_editor.toolbar, TB_GETIMAGELIST, 0, 0), &cx, &cy);
+    fprintf(FiguresFile, "toolbarImage %d\n", cy);
+    DWORD button = (DWORD)SendMessageW(g_editor.toolbar, TB_GETBUTTONSIZE, 0, 0);
+    fprintf(FiguresFile, "buttonHeight %d\n", HIWORD(button));
+    fprintf(FiguresFile, "itemHeight %d\n", (int)SendMessageW(g_editor.tree, TVM_GETITEMHEIGHT, 0, 0));
+    RECT tree = ClientRectOf(g_editor.tree), pane = ClientRectOf(g_editor.pane);
+    fprintf(FiguresFile, "treeWidth %d\ngap %d\n", (int)(tree.right - tree.left), (int)(pane.left - tree.right));
+    if (!ScreenshotFolder.empty()) {
+        SetForegroundWindow(editor);
+        TreeView_SelectItem(g_editor.tree, TreeView_GetChild(g_editor.tree, TreeView_GetNextSibling(g_editor.tree, TreeView_GetRoot(g_editor.tree))));
+        PumpFor(300);
+        SaveWindowPicture(editor, ScreenshotFolder + "\\editor.bmp");
+    }
+    DestroyWindow(editor);
+    PumpFor(50);
+
+    // A placement stored at 100 % opens scaled and is stored back as it was.
+    g_ini.editorPlacement.length = sizeof(WINDOWPLACEMENT);
+    g_ini.editorPlacement.showCmd = SW_SHOW;
+    g_ini.editorPlacement.rcNormalPosition = {40, 30, 560, 390};
+    editor = OpenEditorWindow(nullptr);
+    if (!editor)
+        return 1;
+    RECT opened;
+    GetWindowRect(editor, &opened);
+    fprintf(FiguresFile, "placedLeft %ld\nplacedWidth %ld\n", opened.left, opened.right - opened.left);
+    DestroyWindow(editor);
+    const RECT &back = g_ini.editorPlacement.rcNormalPosition;
+    fprintf(FiguresFile, "storedBack %d\n", back.left == 40 && back.top == 30 && back.right == 560 && back.bottom == 390);
+
+    NOTIFYICONDATAW tray;
+    FillTrayIconData(&tray, editor);
+    ICONINFO icon = {};
+    BITMAP picture = {};
+    if (GetIconInfo(tray.hIcon, &icon)) {
+        GetObjectW(icon.hbmColor, sizeof(picture), &picture);
+        DeleteObject(icon.hbmColor);
+        DeleteObject(icon.hbmMask);
+    }
+    fprintf(FiguresFile, "trayIcon %ld\n", picture.bmWidth);
+
+    IniData copy = g_ini;
+    SetTimer(nullptr, 0, 100, InspectSheet);
+    ShowSettingsSheet(nullptr, &copy);
+    fprintf(FiguresFile, "sheetClipped %d\nsheetOverlaps %d\nsheetControls %d\n", SheetClipped, SheetOverlaps, SheetControls);
+    fclose(FiguresFile);
+    return 0;
+}
+
+// The prefix's DPI while it lives; the value it had (or its absence) comes back afterwards.
+struct PrefixDpi {
+    HKEY key = nullptr;
+    DWORD saved = 0;
+    bool had = false;
+    PrefixDpi()
+    {
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
+                        nullptr);
+        DWORD size = sizeof(saved), type = 0;
+        had = key && RegQueryValueExW(key, L"LogPixels", nullptr, &type, (BYTE *)&saved, &size) == ERROR_SUCCESS &&
+              type == REG_DWORD;
+    }
+    bool Set(DWORD dpi)
+    {
+        return key && RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE *)&dpi, sizeof(dpi)) == ERROR_SUCCESS;
+    }
+    ~PrefixDpi()
+    {
+        if (!key)
+            return;
+        if (had)
+            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, (const BYTE *)&saved, sizeof(saved));
+        else
+            RegDeleteValueW(key, L"LogPixels");
+        RegCloseKey(key);
+    }
+};
+
+TEST_CASE("at 96, 144 and 192 DPI the editor scales its pictures and sizes, and nothing of the settings sheet is cut off")
+{
+    std::wstring dir = MakeScratchDir(L"scaled_layout");
+    // TAVO_SCREENSHOTS names a folder: the run at 144 DPI leaves pictures of both windows there.
+    char pictures[MAX_PATH] = "";
+    GetEnvironmentVariableA("TAVO_SCREENSHOTS", pictures, MAX_PATH);
+    PrefixDpi prefix;
+    for (int dpi : {96, 144, 192}) {
+        CAPTURE(dpi);
+        REQUIRE(prefix.Set(dpi));
+        std::wstring file = dir + L"figures" + std::to_wstring(dpi) + L".txt";
+        std::string args = "\"" + U8(file) + "\"";
+        if (pictures[0] && dpi == 144)
+            args += std::string(" \"") + pictures + "\"";
+        PROCESS_INFORMATION child = {};
+        REQUIRE(StartTestChild("scaled_layout", args, &child));
+        CHECK(WaitExit(child, 30000) == 0);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        std::map<std::string, int> f = ReadFigures(file);
+        EditorMetrics m;
+        EditorMetricsForDpi(dpi, &m);
+        CHECK(f["dpi"] == dpi);
+        CHECK(f["icon"] == m.iconSize);
+        CHECK(f["toolbarImage"] == m.toolbarImageHeight);
+        CHECK(f["buttonHeight"] >= m.toolbarImageHeight);
+        CHECK(f["itemHeight"] == m.treeItemHeight);
+        CHECK(f["treeWidth"] == MulDiv(200, dpi, 96));
+        CHECK(f["gap"] == m.splitterGap);
+        CHECK(f["trayIcon"] == MulDiv(16, dpi, 96));
+        CHECK(f["placedLeft"] == MulDiv(40, dpi, 96));
+        CHECK(f["placedWidth"] == MulDiv(520, dpi, 96));
+        CHECK(f["storedBack"] == 1);
+        CHECK(f["sheetClipped"] == 0);
+        CHECK(f["sheetOverlaps"] == 0);
+        CHECK(f["sheetControls"] == 16);
+    }
 }

@@ -537,7 +537,7 @@ TEST_CASE("a hung window after the hub in the chain, or behind the menu, never h
     }
     SUBCASE("giving the foreground back to a hung window")
     {
-        FocusSnapshotRecord snapshot = {hung.window, nullptr, {0, 0}};
+        FocusSnapshotRecord snapshot = {hung.window, nullptr, {0, 0}, FALSE};
         RestoreFocus(&snapshot);
     }
     // Each send waits at most 1 s; the hung thread would hold them for 20 s.

@@ -315,3 +315,55 @@ TEST_CASE("E2E: a 64 MiB clipboard text is not captured; tavo lives, takes the n
     std::vector<PasteRecord> saved = s.Stop();
     CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"ordinary copy"});
 }
+
+TEST_CASE("E2E: the menu opens at the system caret, at the accessible caret, else at the mouse pointer")
+{
+    REQUIRE(SUCCEEDED(CoInitialize(nullptr)));  // the accessible caret is served from this thread
+    TavoRun s;
+    REQUIRE(s.Start(L"e2e_caret", TestIni(0), &SeedEntries));
+    const POINT mouse = {900, 700};
+    struct Case {
+        CaretTargetKind kind;
+        bool atMouse;
+    };
+    const Case cases[] = {
+        {CARET_TARGET_SYSTEM, false},
+        {CARET_TARGET_ACCESSIBLE, false},
+        {CARET_TARGET_INVISIBLE, true},
+        {CARET_TARGET_NONE, true},
+        {CARET_TARGET_HUNG, true},
+    };
+    for (const Case &c : cases) {
+        CAPTURE((int)c.kind);
+        HWND target = CreateCaretTarget(c.kind, 200, 300);
+        REQUIRE(target);
+        REQUIRE(FocusWindowNow(target));
+        SetCursorPos(mouse.x, mouse.y);
+        POINT expected = mouse;
+        if (c.kind == CARET_TARGET_SYSTEM) {
+            expected = CaretTargetClientPoint;
+            ClientToScreen(target, &expected);
+        } else if (c.kind == CARET_TARGET_ACCESSIBLE) {
+            RECT rect;
+            GetWindowRect(target, &rect);
+            expected = {rect.left + CaretTargetAccessibleOffset.x, rect.top + CaretTargetAccessibleOffset.y};
+        }
+        CaretTargetAskedTick = 0;
+        MenuPlayer player;
+        StartMenuPlayer(&player, {VK_ESCAPE});
+        PlayDoubleTap(VK_SHIFT);
+        CHECK(FinishMenuPlayer(&player));
+        CHECK(abs(player.menuRect.left - expected.x) <= 4);
+        CHECK(abs(player.menuRect.top - expected.y) <= 4);
+        if (c.kind == CARET_TARGET_HUNG) {
+            // The target was asked and hung; the menu came all the same, long before it answered.
+            REQUIRE(CaretTargetAskedTick != 0);
+            CHECK(player.seenTick - CaretTargetAskedTick < 2000);
+        }
+        WaitUntil([] { return VisibleMenuWindow() == nullptr; }, 3000);
+        DestroyWindow(target);
+        PumpFor(GetDoubleClickTime() + 100);
+    }
+    s.Stop();
+    CoUninitialize();
+}

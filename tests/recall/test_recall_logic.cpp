@@ -529,3 +529,42 @@ TEST_CASE("the clipboard after a registered paste, and who counts as the target 
         CHECK_FALSE(ReaderIsTarget(7, 42));
     }
 }
+
+TEST_CASE("an accessible caret counts when visible and with a height; the menu point stays on its monitor")
+{
+    const struct {
+        LONG width, height, state;
+        BOOL usable;
+    } carets[] = {
+        {1, 18, 0, TRUE},
+        {0, 18, 0, TRUE},  // a caret drawn as a line of no width
+        {1, 18, STATE_SYSTEM_INVISIBLE, FALSE},
+        {1, 18, STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_FOCUSABLE, FALSE},
+        {0, 0, 0, FALSE},  // what Chromium answers with no text field focused
+        {1, 0, 0, FALSE},
+        {-1, 18, 0, FALSE},
+    };
+    for (const auto &c : carets) {
+        CAPTURE(c.width);
+        CAPTURE(c.height);
+        CAPTURE(c.state);
+        CHECK(AccessibleCaretUsable(c.width, c.height, c.state) == c.usable);
+    }
+    const RECT second = {1920, -200, 3840, 880};  // a monitor right of the primary, higher up
+    const struct {
+        POINT in, out;
+    } points[] = {
+        {{2000, 100}, {2000, 100}},
+        {{1920, -200}, {1920, -200}},
+        {{3840, 880}, {3839, 879}},
+        {{1900, -300}, {1920, -200}},
+        {{5000, 500}, {3839, 500}},
+    };
+    for (const auto &p : points) {
+        POINT kept = KeepPointOnMonitor(p.in, &second);
+        CAPTURE(p.in.x);
+        CAPTURE(p.in.y);
+        CHECK(kept.x == p.out.x);
+        CHECK(kept.y == p.out.y);
+    }
+}

@@ -240,25 +240,58 @@ TEST_CASE("the hotkey control's flags and RegisterHotKey's modifiers convert bot
     }
 }
 
-TEST_CASE("CenterWindow puts a window in the middle of another, rounding toward zero, and shows it")
+static bool SameRect(const RECT &a, const RECT &b)
 {
-    HWND reference = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 10, 20, 101, 100, nullptr, nullptr, nullptr, nullptr);
-    HWND small = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 500, 500, 30, 31, nullptr, nullptr, nullptr, nullptr);
-    HWND large = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 500, 500, 151, 200, nullptr, nullptr, nullptr, nullptr);
-    CenterWindow(reference, small);
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST_CASE("where a window opens: its saved place while that is on a monitor, else centred on the mouse's monitor")
+{
+    // Two monitors: the primary with a task bar at the bottom, a second one to its left, higher up.
+    const RECT monitors[2] = {{0, 0, 1920, 1040}, {-1280, -300, 0, 724}};
+    const SIZE size = {600, 400};
+    const RECT savedOnSecond = {-1000, 0, -400, 400};
+    const RECT savedPartlyOnPrimary = {1800, 900, 2400, 1300};
+    const RECT savedGone = {2500, 100, 3100, 500};  // on a monitor that is no longer attached
+    const struct {
+        const RECT *saved;
+        POINT mouse;
+        int monitorCount;
+        RECT expected;
+    } cases[] = {
+        {nullptr, {100, 100}, 2, {660, 320, 1260, 720}},
+        {nullptr, {-600, 0}, 2, {-940, 12, -340, 412}},
+        {nullptr, {-1500, 0}, 2, {-940, 12, -340, 412}},   // left of every monitor: the nearest
+        {nullptr, {5000, 5000}, 2, {660, 320, 1260, 720}},
+        {&savedOnSecond, {100, 100}, 2, savedOnSecond},
+        {&savedPartlyOnPrimary, {-600, 0}, 2, savedPartlyOnPrimary},
+        {&savedGone, {-600, 0}, 2, {-940, 12, -340, 412}},
+        {&savedGone, {100, 100}, 0, savedGone},
+    };
+    for (const auto &c : cases) {
+        CAPTURE(c.mouse.x);
+        CAPTURE(c.mouse.y);
+        CAPTURE(c.saved != nullptr);
+        RECT place = ChooseWindowPlace(c.saved, size, c.mouse, monitors, c.monitorCount);
+        CHECK(SameRect(place, c.expected));
+    }
+    // A window larger than the work area is cut to it.
+    const RECT small = {0, 0, 800, 560};
+    RECT place = ChooseWindowPlace(nullptr, SIZE{1000, 700}, POINT{10, 10}, &small, 1);
+    CHECK(SameRect(place, small));
+
+    // The sheet itself goes to the mouse's monitor, the only one here.
+    HWND sheet = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 5, 5, 300, 200, nullptr, nullptr, nullptr, nullptr);
+    RECT areas[WORK_AREAS_MAX];
+    REQUIRE(GetWorkAreas(areas, WORK_AREAS_MAX) >= 1);
+    SetCursorPos(areas[0].left + 10, areas[0].top + 10);
+    PlaceSheetWhereUserWorks(sheet);
     RECT rect;
-    GetWindowRect(small, &rect);
-    CHECK(rect.left == 10 + 35);  // (101 - 30) / 2
-    CHECK(rect.top == 20 + 34);   // (100 - 31) / 2
-    CHECK(rect.right - rect.left == 30);
-    CHECK(IsWindowVisible(small));
-    CenterWindow(reference, large);
-    GetWindowRect(large, &rect);
-    CHECK(rect.left == 10 - 25);  // -50 / 2
-    CHECK(rect.top == 20 - 50);
-    DestroyWindow(large);
-    DestroyWindow(small);
-    DestroyWindow(reference);
+    GetWindowRect(sheet, &rect);
+    CHECK(rect.left == areas[0].left + (areas[0].right - areas[0].left - 300) / 2);
+    CHECK(rect.top == areas[0].top + (areas[0].bottom - areas[0].top - 200) / 2);
+    CHECK(IsWindowVisible(sheet));
+    DestroyWindow(sheet);
 }
 
 TEST_CASE("the sheet opens with the stored values and OK keeps them, registering Alt+F9 again")

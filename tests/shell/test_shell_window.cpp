@@ -70,7 +70,7 @@ TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAY
     REQUIRE(GetIconInfo(data.hIcon, &icon));
     BITMAP bitmap = {};
     GetObjectW(icon.hbmColor, sizeof(bitmap), &bitmap);
-    CHECK(bitmap.bmWidth == 16);
+    CHECK(bitmap.bmWidth == GetSystemMetrics(SM_CXSMICON));  // the scaled runs are the editor tests'
     DeleteObject(icon.hbmColor);
     DeleteObject(icon.hbmMask);
     CHECK(std::wstring(data.szTip) == AppTitle);
