@@ -227,6 +227,35 @@ TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typ
     CHECK(menus[1] == std::vector<std::wstring>{L"0: R&&D #1"});
     // The editor's label is MakeItemLabel's, unescaped.
     CHECK(Label(L"a.php?x=1&y=2", -1, 50) == L"a.php?x=1&y=2");
+
+    // The menu itself: the root at once, a submenu when it opens.
+    MenuLayout layout;
+    REQUIRE(LayOutPopupMenu(1, 50, &layout));
+    MenuHandles handles;
+    HMENU root = CreateMenuFromLayout(&layout, &handles);
+    REQUIRE(root);
+    REQUIRE(handles.count == 3);
+    WCHAR text[MENU_LABEL_CHARS];
+    CHECK(GetMenuItemCount(root) == 4);  // the newest entry, its block, separator, registered data
+    GetMenuStringW(root, 1, text, MENU_LABEL_CHARS, MF_BYPOSITION);
+    CHECK(std::wstring(text) == L"[2 ～ ]");
+    HMENU block = GetSubMenu(root, 1);
+    CHECK(block == handles.menus[1]);
+    CHECK(GetMenuItemCount(block) == 0);
+    CHECK(FillMenuFromLayout(&layout, &handles, block));
+    REQUIRE(GetMenuItemCount(block) == 1);
+    GetMenuStringW(block, 0, text, MENU_LABEL_CHARS, MF_BYPOSITION);
+    CHECK(std::wstring(text) == L"0: a.php?x=1&&y=2");
+    CHECK(GetMenuItemID(block, 0) == 2);
+    CHECK(FillMenuFromLayout(&layout, &handles, block));  // filled once only
+    CHECK(GetMenuItemCount(block) == 1);
+    CHECK(GetMenuItemCount(GetSubMenu(root, 3)) == 0);
+    HMENU other = CreatePopupMenu();
+    CHECK_FALSE(FillMenuFromLayout(&layout, &handles, other));  // the tray menu, say
+    DestroyMenu(other);
+    FreeMenuHandles(&handles);
+    FreeMenuLayout(&layout);
+    DestroyMenu(root);
 }
 
 TEST_CASE("a character typed in the open menu: its prefix chooses, \"L\" opens the registered data, the rest finds")
