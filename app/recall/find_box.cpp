@@ -52,7 +52,7 @@ static void SelectRow(int row)
     SendMessageW(g_findBox.list, LVM_ENSUREVISIBLE, (WPARAM)row, FALSE);
 }
 
-// Tells the list how many rows there are now; the first match is selected as it arrives.
+// Tells the list how many rows there are now.
 static void ShowResults(BOOL restarted)
 {
     int rows = ShowsNoMatch() ? 1 : g_findBox.search.resultCount;
@@ -63,6 +63,12 @@ static void ShowResults(BOOL restarted)
     if (restarted)
         InvalidateRect(g_findBox.list, nullptr, TRUE);
     g_findBox.shownCount = rows;
+    if (restarted) {
+        LVITEMW none = {};
+        none.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        SendMessageW(g_findBox.list, LVM_SETITEMSTATE, (WPARAM)-1, (LPARAM)&none);
+    }
+    // The first match is selected as it arrives, and again after each new keystroke.
     if (g_findBox.search.resultCount > 0 && SelectedRow() < 0)
         SelectRow(0);
 }
@@ -72,6 +78,9 @@ static void RestartSearch()
     WCHAR typed[FIND_QUERY_CHARS];
     GetWindowTextW(g_findBox.edit, typed, ARRAYSIZE(typed));
     StartFindSearch(&g_findBox.search, typed);
+    // The first slice at once: the list never shows empty between two keystrokes, and on a
+    // store of ordinary size the search is complete before the list repaints.
+    ContinueFindSearch(&g_findBox.search, FIND_SLICE_MS);
     g_findBox.shownCount = -1;
     ShowResults(TRUE);
 }

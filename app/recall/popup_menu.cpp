@@ -372,12 +372,13 @@ BOOL OnPopupMenuOpening(HMENU menu)
     return FillMenuFromLayout(&g_openLayout, &g_openMenus, menu);
 }
 
-static BOOL IsOpenPopupMenu(HMENU menu)
+// The index of the menu in the open layout, or -1 when it is none of the popup menu's.
+static int OpenMenuIndex(HMENU menu)
 {
     for (int k = 0; menu && k < g_openMenus.count; k++)
         if (g_openMenus.menus[k] == menu)
-            return TRUE;
-    return FALSE;
+            return k;
+    return -1;
 }
 
 static void AskFindBox(WCHAR firstChar)
@@ -388,19 +389,23 @@ static void AskFindBox(WCHAR firstChar)
 
 BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result)
 {
-    HMENU menu = (HMENU)lParam;
-    if (!IsOpenPopupMenu(menu))
+    int menu = OpenMenuIndex((HMENU)lParam);
+    if (menu < 0)
         return FALSE;
-    WCHAR labels[LABEL_PREFIX_COUNT + 4][4];  // the prefixes are in the first three characters
-    const WCHAR *pointers[LABEL_PREFIX_COUNT + 4];
-    int count = GetMenuItemCount(menu);
-    if (count > (int)ARRAYSIZE(pointers))
-        count = ARRAYSIZE(pointers);
-    for (int k = 0; k < count; k++)
-        pointers[k] = GetMenuStringW(menu, k, labels[k], ARRAYSIZE(labels[k]), MF_BYPOSITION) > 0 ? labels[k] : nullptr;
+    *result = MAKELRESULT(0, MNC_IGNORE);
+    // The open menu's labels in the order of its items, as FillMenu made them.
+    const WCHAR **labels = (const WCHAR **)HeapAlloc(GetProcessHeap(), 0, (g_openLayout.count + 1) * sizeof(WCHAR *));
+    if (!labels)
+        return TRUE;
+    int count = 0;
+    for (int k = 0; k < g_openLayout.count; k++) {
+        const MenuLayoutItem *item = &g_openLayout.items[k];
+        if (item->menu == menu)
+            labels[count++] = item->type == MENU_ITEM_SEPARATOR ? nullptr : item->label;
+    }
     int index = -1;
     WCHAR ch = LOWORD(wParam);
-    switch (DecideMenuChar(ch, pointers, count, &index)) {
+    switch (DecideMenuChar(ch, labels, count, &index)) {
     case MENU_CHAR_CHOOSE:
         *result = MAKELRESULT(index, MNC_EXECUTE);
         break;
@@ -408,10 +413,8 @@ BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result)
         AskFindBox(ch == L' ' ? 0 : ch);
         *result = MAKELRESULT(0, MNC_CLOSE);
         break;
-    default:
-        *result = MAKELRESULT(0, MNC_IGNORE);
-        break;
     }
+    HeapFree(GetProcessHeap(), 0, labels);
     return TRUE;
 }
 
