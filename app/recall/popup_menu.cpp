@@ -166,15 +166,64 @@ void EscapeMenuLabel(WCHAR *dest, const WCHAR *label)
     dest[out] = 0;
 }
 
+void InitMenuHandles(MenuHandles *handles)
+{
+    ZeroMemory(handles, sizeof(*handles));
+}
+
+// Removes the items only: RemoveMenu leaves a submenu alone, and every submenu is one of ours.
+static void EmptyMenu(HMENU menu)
+{
+    for (int k = GetMenuItemCount(menu) - 1; k >= 0; k--)
+        RemoveMenu(menu, k, MF_BYPOSITION);
+}
+
+void ReleaseLayoutMenus(MenuHandles *handles)
+{
+    for (int k = 0; k < handles->count; k++)
+        if (handles->filled[k])
+            EmptyMenu(handles->menus[k]);
+    handles->count = 0;
+}
+
 void FreeMenuHandles(MenuHandles *handles)
 {
+    ReleaseLayoutMenus(handles);
+    for (int k = 0; k < handles->room; k++)
+        DestroyMenu(handles->menus[k]);
     if (handles->menus)
         HeapFree(GetProcessHeap(), 0, handles->menus);
     if (handles->filled)
         HeapFree(GetProcessHeap(), 0, handles->filled);
-    handles->menus = nullptr;
-    handles->filled = nullptr;
-    handles->count = 0;
+    InitMenuHandles(handles);
+}
+
+// Makes the menus that the layout needs beyond those kept; FALSE when it cannot.
+static BOOL MakeMenusFor(MenuHandles *handles, int count)
+{
+    if (count <= handles->room)
+        return TRUE;
+    HANDLE heap = GetProcessHeap();
+    HMENU *menus = (HMENU *)HeapAlloc(heap, HEAP_ZERO_MEMORY, count * sizeof(HMENU));
+    BOOL *filled = (BOOL *)HeapAlloc(heap, HEAP_ZERO_MEMORY, count * sizeof(BOOL));
+    if (!menus || !filled) {
+        if (menus)
+            HeapFree(heap, 0, menus);
+        if (filled)
+            HeapFree(heap, 0, filled);
+        return FALSE;
+    }
+    if (handles->room)
+        CopyMemory(menus, handles->menus, handles->room * sizeof(HMENU));
+    if (handles->menus)
+        HeapFree(heap, 0, handles->menus);
+    if (handles->filled)
+        HeapFree(heap, 0, handles->filled);
+    handles->menus = menus;
+    handles->filled = filled;
+    while (handles->room < count && (handles->menus[handles->room] = CreatePopupMenu()) != nullptr)
+        handles->room++;
+    return handles->room == count;
 }
 
 // Appends the items of one menu of the layout; a submenu item gets its menu, still empty.
@@ -197,7 +246,6 @@ static void FillMenu(const MenuLayout *layout, MenuHandles *handles, int index)
             info.wID = (UINT)item->id;
             break;
         case MENU_ITEM_SUBMENU:
-            handles->menus[item->submenu] = CreatePopupMenu();
             info.fMask = MIIM_SUBMENU | MIIM_TYPE;
             info.hSubMenu = handles->menus[item->submenu];
             break;
@@ -214,30 +262,18 @@ static void FillMenu(const MenuLayout *layout, MenuHandles *handles, int index)
         }
         if (InsertMenuItemW(parent, position, TRUE, &info))
             position++;
-        else if (item->type == MENU_ITEM_SUBMENU && handles->menus[item->submenu]) {
-            DestroyMenu(handles->menus[item->submenu]);  // not attached: nobody else would free it
-            handles->menus[item->submenu] = nullptr;
-        }
     }
 }
 
 HMENU CreateMenuFromLayout(const MenuLayout *layout, MenuHandles *handles)
 {
+    ReleaseLayoutMenus(handles);
+    if (layout->menuCount < 1 || !MakeMenusFor(handles, layout->menuCount))
+        return nullptr;
     handles->count = layout->menuCount;
-    handles->menus = nullptr;
-    handles->filled = nullptr;
-    if (layout->menuCount < 1)
-        return nullptr;
-    handles->menus = (HMENU *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, layout->menuCount * sizeof(HMENU));
-    handles->filled = (BOOL *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, layout->menuCount * sizeof(BOOL));
-    if (!handles->menus || !handles->filled) {
-        FreeMenuHandles(handles);
-        return nullptr;
-    }
-    HMENU root = handles->menus[0] = CreatePopupMenu();
-    if (root)
-        FillMenu(layout, handles, 0);
-    return root;
+    ZeroMemory(handles->filled, handles->count * sizeof(BOOL));
+    FillMenu(layout, handles, 0);
+    return handles->menus[0];
 }
 
 BOOL FillMenuFromLayout(const MenuLayout *layout, MenuHandles *handles, HMENU menu)
@@ -344,7 +380,8 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot)
         SetForegroundWindow(snapshot->foregroundWindow);
 }
 
-// The menu on the screen: its layout stays until it closes, for the submenus that open later.
+// The menu on the screen: its layout stays until it closes, for the submenus that open later;
+// its menus stay, empty, for the next time.
 static MenuLayout g_openLayout;
 static MenuHandles g_openMenus;
 // A character typed in the menu asked for the find box; the character (0 for Space).
@@ -359,11 +396,10 @@ static HMENU BuildPopupMenu()
     return root;
 }
 
-static void FreePopupMenu(HMENU root)
+// The menus are kept, empty, for the next time; they go with the process.
+static void FreePopupMenu()
 {
-    if (root)
-        DestroyMenu(root);
-    FreeMenuHandles(&g_openMenus);
+    ReleaseLayoutMenus(&g_openMenus);
     FreeMenuLayout(&g_openLayout);
 }
 
@@ -466,7 +502,7 @@ void ShowPopupMenu(HWND owner)
             UnhookWindowsHookEx(filter);
     }
     PostMessageW(owner, WM_NULL, 0, 0);
-    FreePopupMenu(root);
+    FreePopupMenu();
     if (!chosen && g_findAsked && !g_pasteStopRequested)
         chosen = RunFindBox(owner, g_focusSnapshot.menuPoint, g_findFirstChar);
     if (GetForegroundWindow() == owner)

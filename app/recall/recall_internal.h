@@ -97,17 +97,23 @@ void FreeMenuLayout(MenuLayout *layout);
 void EscapeMenuLabel(WCHAR *dest, const WCHAR *label);  // dest: MENU_LABEL_CHARS
 
 // The menus of a layout: the root is filled when it is made, each submenu when it opens
-// (WM_INITMENUPOPUP), so that a menu of thousands of entries opens at once.
+// (WM_INITMENUPOPUP), so that a menu of thousands of entries opens at once. The empty menus are
+// kept from one opening to the next: under Wine making or destroying a menu is a round trip to
+// the window server, and the blocks of 5,000 entries are 500 menus.
 struct MenuHandles {
-    HMENU *menus;  // one per menu of the layout, [0] the root; null until made
+    HMENU *menus;  // [0] the root; the first `count` serve the open layout, all are empty otherwise
     BOOL *filled;
-    int count;
+    int count;     // menus of the open layout; 0 while none is open
+    int room;      // menus made so far
 };
-// The root with its items and its submenus still empty; null when it cannot be made. The
-// submenus go with the root (DestroyMenu); FreeMenuHandles releases the arrays.
+void InitMenuHandles(MenuHandles *handles);
+// The root with its items and its submenus still empty; null when the menus cannot be had.
 HMENU CreateMenuFromLayout(const MenuLayout *layout, MenuHandles *handles);
 // Fills the menu when it is one of the layout's and still empty; FALSE when it is none of them.
 BOOL FillMenuFromLayout(const MenuLayout *layout, MenuHandles *handles, HMENU menu);
+// Empties the layout's menus and keeps them for the next one.
+void ReleaseLayoutMenus(MenuHandles *handles);
+// Empties and destroys them all.
 void FreeMenuHandles(MenuHandles *handles);
 
 // What a character typed in the open menu does (WM_MENUCHAR); labels are those of the open

@@ -232,6 +232,7 @@ TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typ
     MenuLayout layout;
     REQUIRE(LayOutPopupMenu(1, 50, &layout));
     MenuHandles handles;
+    InitMenuHandles(&handles);
     HMENU root = CreateMenuFromLayout(&layout, &handles);
     REQUIRE(root);
     REQUIRE(handles.count == 3);
@@ -253,9 +254,22 @@ TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typ
     HMENU other = CreatePopupMenu();
     CHECK_FALSE(FillMenuFromLayout(&layout, &handles, other));  // the tray menu, say
     DestroyMenu(other);
+
+    // Closed, the menus are kept empty; the next menu is made in them, its blocks empty again.
+    ReleaseLayoutMenus(&handles);
+    CHECK_FALSE(FillMenuFromLayout(&layout, &handles, block));
+    CHECK(GetMenuItemCount(root) == 0);
+    CHECK(GetMenuItemCount(block) == 0);
+    CHECK(CreateMenuFromLayout(&layout, &handles) == root);
+    CHECK(GetMenuItemCount(root) == 4);
+    CHECK(GetSubMenu(root, 1) == block);
+    CHECK(GetMenuItemCount(block) == 0);
+    CHECK(FillMenuFromLayout(&layout, &handles, block));
+    CHECK(GetMenuItemCount(block) == 1);
     FreeMenuHandles(&handles);
+    CHECK_FALSE(IsMenu(root));
+    CHECK_FALSE(IsMenu(block));
     FreeMenuLayout(&layout);
-    DestroyMenu(root);
 }
 
 TEST_CASE("a character typed in the open menu: its prefix chooses, \"L\" opens the registered data, the rest finds")
