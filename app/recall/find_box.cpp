@@ -167,6 +167,12 @@ static INT_PTR CALLBACK FindBoxProc(HWND window, UINT message, WPARAM wParam, LP
 // commits a composition chooses nothing.
 static BOOL HandleFindKey(const MSG *msg)
 {
+    if (msg->message == WM_CHAR && msg->hwnd == g_findBox.list) {
+        // Typing goes on in the field after a click in the list.
+        SetFocus(g_findBox.edit);
+        SendMessageW(g_findBox.edit, WM_CHAR, msg->wParam, msg->lParam);
+        return TRUE;
+    }
     if (msg->message != WM_KEYDOWN || (msg->hwnd != g_findBox.edit && msg->hwnd != g_findBox.list))
         return FALSE;
     switch (msg->wParam) {

@@ -446,7 +446,8 @@ BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result)
         *result = MAKELRESULT(index, MNC_EXECUTE);
         break;
     case MENU_CHAR_FIND:
-        AskFindBox(ch == L' ' ? 0 : ch);
+        // With the IME on, Space may come as the ideographic space: either opens the box empty.
+        AskFindBox(ch == L' ' || ch == 0x3000 ? 0 : ch);
         *result = MAKELRESULT(0, MNC_CLOSE);
         break;
     }
