@@ -171,6 +171,20 @@ TEST_CASE("E2E: typing in the menu: a prefix chooses; other keys open the find b
     TapKey(VK_RETURN);
     CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"guipass"; }, 6000));
     CHECK(FieldText(s.form.field1) == L"guiuser");
+
+    // A click elsewhere (the box loses the activation) closes it; nothing is typed.
+    PumpFor(GetDoubleClickTime() + 500);
+    SetWindowTextW(s.form.field1, L"");
+    SetWindowTextW(s.form.field2, L"");
+    REQUIRE(FocusTestField(s.form, 2));
+    REQUIRE(OpenFindBoxWith(s, 'N', &view));
+    CHECK(RowsBecome(s, view, {L"guitar login", L"bank", L"newest copy"}));
+    REQUIRE(FocusTestField(s.form, 1));
+    CHECK(WaitUntil([&] { return !IsWindowVisible(view.box); }, 3000));
+    PumpFor(500);
+    CHECK(GetFocus() == s.form.field1);
+    CHECK(FieldText(s.form.field1) == L"");
+    CHECK(FieldText(s.form.field2) == L"");
     std::vector<PasteRecord> saved = s.Stop();
     CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"a.php?x=1&y=2", L"newest copy", L"guide to the city"});
 }

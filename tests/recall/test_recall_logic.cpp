@@ -294,6 +294,7 @@ TEST_CASE("a character typed in the open menu: its prefix chooses, \"L\" opens t
         {root, 5, L' ', MENU_CHAR_FIND, -1},
         {root, 5, L'[', MENU_CHAR_FIND, -1},
         {root, 5, 0x30AC, MENU_CHAR_FIND, -1},  // ガ
+        {root, 5, 0x3000, MENU_CHAR_FIND, -1},  // the IME's Space
         {root, 5, L'\t', MENU_CHAR_IGNORE, -1},
         {root, 5, 0x1B, MENU_CHAR_IGNORE, -1},
         {root, 5, 0x7F, MENU_CHAR_IGNORE, -1},
