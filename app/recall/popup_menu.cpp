@@ -448,6 +448,8 @@ BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result)
     case MENU_CHAR_FIND:
         // With the IME on, Space may come as the ideographic space: either opens the box empty.
         AskFindBox(ch == L' ' || ch == 0x3000 ? 0 : ch);
+        // MNC_CLOSE may close only the open submenu; the whole menu goes.
+        EndMenu();
         *result = MAKELRESULT(0, MNC_CLOSE);
         break;
     }
