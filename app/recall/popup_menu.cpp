@@ -113,7 +113,9 @@ static int LayOutList(MenuLayout *layout, ItemKind kind, int kindMenu, int wrapC
         }
         MenuLayoutItem *item = AddLayoutItem(layout, MENU_ITEM_ENTRY, blocks == 0 ? kindMenu : block);
         item->id = it->first;
-        MakeItemLabel(item->label, kind == History ? it->second.text : it->second.name, placed % wrapCount, itemChars);
+        WCHAR label[ITEM_LABEL_CHARS];
+        MakeItemLabel(label, kind == History ? it->second.text : it->second.name, placed % wrapCount, itemChars);
+        EscapeMenuLabel(item->label, label);
         placed++;
     }
     return placed;
@@ -153,19 +155,86 @@ void FreeMenuLayout(MenuLayout *layout)
     layout->menuCount = 0;
 }
 
-HMENU CreateMenuFromLayout(const MenuLayout *layout)
+void EscapeMenuLabel(WCHAR *dest, const WCHAR *label)
 {
-    if (layout->menuCount < 1)
-        return nullptr;
-    HMENU *menus = (HMENU *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, layout->menuCount * sizeof(HMENU));
-    int *itemCounts = (int *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, layout->menuCount * sizeof(int));
-    HMENU root = nullptr;
-    if (menus && itemCounts)
-        root = menus[0] = CreatePopupMenu();
-    for (int k = 0; root && k < layout->count; k++) {
+    int out = 0;
+    for (int k = 0; label[k] && k < ITEM_LABEL_CHARS - 1; k++) {
+        if (label[k] == L'&')
+            dest[out++] = L'&';
+        dest[out++] = label[k];
+    }
+    dest[out] = 0;
+}
+
+void InitMenuHandles(MenuHandles *handles)
+{
+    ZeroMemory(handles, sizeof(*handles));
+}
+
+// Removes the items only: RemoveMenu leaves a submenu alone, and every submenu is one of ours.
+static void EmptyMenu(HMENU menu)
+{
+    for (int k = GetMenuItemCount(menu) - 1; k >= 0; k--)
+        RemoveMenu(menu, k, MF_BYPOSITION);
+}
+
+void ReleaseLayoutMenus(MenuHandles *handles)
+{
+    for (int k = 0; k < handles->count; k++)
+        if (handles->filled[k])
+            EmptyMenu(handles->menus[k]);
+    handles->count = 0;
+}
+
+void FreeMenuHandles(MenuHandles *handles)
+{
+    ReleaseLayoutMenus(handles);
+    for (int k = 0; k < handles->room; k++)
+        DestroyMenu(handles->menus[k]);
+    if (handles->menus)
+        HeapFree(GetProcessHeap(), 0, handles->menus);
+    if (handles->filled)
+        HeapFree(GetProcessHeap(), 0, handles->filled);
+    InitMenuHandles(handles);
+}
+
+// Makes the menus that the layout needs beyond those kept; FALSE when it cannot.
+static BOOL MakeMenusFor(MenuHandles *handles, int count)
+{
+    if (count <= handles->room)
+        return TRUE;
+    HANDLE heap = GetProcessHeap();
+    HMENU *menus = (HMENU *)HeapAlloc(heap, HEAP_ZERO_MEMORY, count * sizeof(HMENU));
+    BOOL *filled = (BOOL *)HeapAlloc(heap, HEAP_ZERO_MEMORY, count * sizeof(BOOL));
+    if (!menus || !filled) {
+        if (menus)
+            HeapFree(heap, 0, menus);
+        if (filled)
+            HeapFree(heap, 0, filled);
+        return FALSE;
+    }
+    if (handles->room)
+        CopyMemory(menus, handles->menus, handles->room * sizeof(HMENU));
+    if (handles->menus)
+        HeapFree(heap, 0, handles->menus);
+    if (handles->filled)
+        HeapFree(heap, 0, handles->filled);
+    handles->menus = menus;
+    handles->filled = filled;
+    while (handles->room < count && (handles->menus[handles->room] = CreatePopupMenu()) != nullptr)
+        handles->room++;
+    return handles->room == count;
+}
+
+// Appends the items of one menu of the layout; a submenu item gets its menu, still empty.
+static void FillMenu(const MenuLayout *layout, MenuHandles *handles, int index)
+{
+    HMENU parent = handles->menus[index];
+    handles->filled[index] = TRUE;
+    int position = 0;
+    for (int k = 0; k < layout->count; k++) {
         const MenuLayoutItem *item = &layout->items[k];
-        HMENU parent = menus[item->menu];
-        if (!parent)
+        if (item->menu != index)
             continue;
         MENUITEMINFOW info = {};
         info.cbSize = sizeof(info);
@@ -177,9 +246,8 @@ HMENU CreateMenuFromLayout(const MenuLayout *layout)
             info.wID = (UINT)item->id;
             break;
         case MENU_ITEM_SUBMENU:
-            menus[item->submenu] = CreatePopupMenu();
             info.fMask = MIIM_SUBMENU | MIIM_TYPE;
-            info.hSubMenu = menus[item->submenu];
+            info.hSubMenu = handles->menus[item->submenu];
             break;
         case MENU_ITEM_PLACEHOLDER:
             info.fMask = MIIM_STATE | MIIM_TYPE;
@@ -192,18 +260,51 @@ HMENU CreateMenuFromLayout(const MenuLayout *layout)
             info.dwTypeData = nullptr;
             break;
         }
-        if (InsertMenuItemW(parent, itemCounts[item->menu], TRUE, &info))
-            itemCounts[item->menu]++;
-        else if (item->type == MENU_ITEM_SUBMENU && menus[item->submenu]) {
-            DestroyMenu(menus[item->submenu]);  // not attached: nobody else would free it
-            menus[item->submenu] = nullptr;
+        if (InsertMenuItemW(parent, position, TRUE, &info))
+            position++;
+    }
+}
+
+HMENU CreateMenuFromLayout(const MenuLayout *layout, MenuHandles *handles)
+{
+    ReleaseLayoutMenus(handles);
+    if (layout->menuCount < 1 || !MakeMenusFor(handles, layout->menuCount))
+        return nullptr;
+    handles->count = layout->menuCount;
+    ZeroMemory(handles->filled, handles->count * sizeof(BOOL));
+    FillMenu(layout, handles, 0);
+    return handles->menus[0];
+}
+
+BOOL FillMenuFromLayout(const MenuLayout *layout, MenuHandles *handles, HMENU menu)
+{
+    for (int index = 0; menu && index < handles->count; index++) {
+        if (handles->menus[index] != menu)
+            continue;
+        if (!handles->filled[index])
+            FillMenu(layout, handles, index);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int DecideMenuChar(WCHAR ch, const WCHAR *const *labels, int count, int *index)
+{
+    *index = -1;
+    if (ch < 0x20 || (ch >= 0x7F && ch <= 0x9F))
+        return MENU_CHAR_IGNORE;
+    WCHAR key = ch >= L'A' && ch <= L'Z' ? ch + 0x20 : ch;
+    for (int k = 0; k < count; k++) {
+        const WCHAR *label = labels[k];
+        if (!label || !label[0] || label[1] != L':' || label[2] != L' ')
+            continue;
+        WCHAR prefix = label[0] >= L'A' && label[0] <= L'Z' ? label[0] + 0x20 : label[0];
+        if (prefix == key && key != L' ') {
+            *index = k;
+            return MENU_CHAR_CHOOSE;
         }
     }
-    if (menus)
-        HeapFree(GetProcessHeap(), 0, menus);
-    if (itemCounts)
-        HeapFree(GetProcessHeap(), 0, itemCounts);
-    return root;
+    return MENU_CHAR_FIND;
 }
 
 // Windows shares the input state of two attached threads both ways. Wine gives the attaching
@@ -302,14 +403,94 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot)
         SetForegroundWindow(snapshot->foregroundWindow);
 }
 
+// The menu on the screen: its layout stays until it closes, for the submenus that open later;
+// its menus stay, empty, for the next time.
+static MenuLayout g_openLayout;
+static MenuHandles g_openMenus;
+// A character typed in the menu asked for the find box; the character (0 for Space).
+static BOOL g_findAsked;
+static WCHAR g_findFirstChar;
+
 static HMENU BuildPopupMenu()
 {
-    MenuLayout layout;
     HMENU root = nullptr;
-    if (LayOutPopupMenu(g_ini.menuWrapCount, g_ini.menuItemChars, &layout))
-        root = CreateMenuFromLayout(&layout);
-    FreeMenuLayout(&layout);
+    if (LayOutPopupMenu(g_ini.menuWrapCount, g_ini.menuItemChars, &g_openLayout))
+        root = CreateMenuFromLayout(&g_openLayout, &g_openMenus);
     return root;
+}
+
+// The menus are kept, empty, for the next time; they go with the process.
+static void FreePopupMenu()
+{
+    ReleaseLayoutMenus(&g_openMenus);
+    FreeMenuLayout(&g_openLayout);
+}
+
+BOOL OnPopupMenuOpening(HMENU menu)
+{
+    return FillMenuFromLayout(&g_openLayout, &g_openMenus, menu);
+}
+
+// The index of the menu in the open layout, or -1 when it is none of the popup menu's.
+static int OpenMenuIndex(HMENU menu)
+{
+    for (int k = 0; menu && k < g_openMenus.count; k++)
+        if (g_openMenus.menus[k] == menu)
+            return k;
+    return -1;
+}
+
+static void AskFindBox(WCHAR firstChar)
+{
+    g_findAsked = TRUE;
+    g_findFirstChar = firstChar;
+}
+
+BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result)
+{
+    int menu = OpenMenuIndex((HMENU)lParam);
+    if (menu < 0)
+        return FALSE;
+    *result = MAKELRESULT(0, MNC_IGNORE);
+    // The open menu's labels in the order of its items, as FillMenu made them.
+    const WCHAR **labels = (const WCHAR **)HeapAlloc(GetProcessHeap(), 0, (g_openLayout.count + 1) * sizeof(WCHAR *));
+    if (!labels)
+        return TRUE;
+    int count = 0;
+    for (int k = 0; k < g_openLayout.count; k++) {
+        const MenuLayoutItem *item = &g_openLayout.items[k];
+        if (item->menu == menu)
+            labels[count++] = item->type == MENU_ITEM_SEPARATOR ? nullptr : item->label;
+    }
+    int index = -1;
+    WCHAR ch = LOWORD(wParam);
+    switch (DecideMenuChar(ch, labels, count, &index)) {
+    case MENU_CHAR_CHOOSE:
+        *result = MAKELRESULT(index, MNC_EXECUTE);
+        break;
+    case MENU_CHAR_FIND:
+        // With the IME on, Space may come as the ideographic space: either opens the box empty.
+        AskFindBox(ch == L' ' || ch == 0x3000 ? 0 : ch);
+        // MNC_CLOSE may close only the open submenu; the whole menu goes.
+        EndMenu();
+        *result = MAKELRESULT(0, MNC_CLOSE);
+        break;
+    }
+    HeapFree(GetProcessHeap(), 0, labels);
+    return TRUE;
+}
+
+// The platform's menu takes Space as Enter (Wine chooses the selected item, or closes the menu
+// when none is): Space is caught before the menu sees it, so that it opens the find box everywhere.
+static LRESULT CALLBACK MenuSpaceFilter(int code, WPARAM wParam, LPARAM lParam)
+{
+    MSG *msg = (MSG *)lParam;
+    if (code == MSGF_MENU && msg && msg->message == WM_CHAR && msg->wParam == L' ') {
+        AskFindBox(0);
+        EndMenu();
+        return TRUE;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 static BOOL g_popupRunning;  // ShowPopupMenu is on the stack
@@ -339,11 +520,17 @@ void ShowPopupMenu(HWND owner)
     ForceForeground(owner, !g_focusSnapshot.targetHung);
     HMENU root = BuildPopupMenu();
     int chosen = 0;
-    if (root)
+    g_findAsked = FALSE;
+    if (root) {
+        HHOOK filter = SetWindowsHookExW(WH_MSGFILTER, MenuSpaceFilter, nullptr, GetCurrentThreadId());
         chosen = (int)TrackPopupMenu(root, TPM_RETURNCMD, g_focusSnapshot.menuPoint.x, g_focusSnapshot.menuPoint.y, 0, owner, nullptr);
+        if (filter)
+            UnhookWindowsHookEx(filter);
+    }
     PostMessageW(owner, WM_NULL, 0, 0);
-    if (root)
-        DestroyMenu(root);
+    FreePopupMenu();
+    if (!chosen && g_findAsked && !g_pasteStopRequested)
+        chosen = RunFindBox(owner, g_focusSnapshot.menuPoint, g_findFirstChar);
     if (GetForegroundWindow() == owner)
         RestoreFocus(&g_focusSnapshot);
     if (!g_pasteStopRequested)  // an exit asked while the menu was open pastes nothing

@@ -55,5 +55,11 @@ BOOL PopupOperationRunning();
 // Exit was asked: a running popup menu closes and a paste stops typing.
 void EndPopupOperation();
 
+// The popup menu's keys and submenus, routed by the hub: a block submenu is filled when it opens;
+// a typed character chooses by prefix or opens the find box. FALSE when the menu is not the
+// popup menu's (the tray menu's, say), and the message is the hub's own.
+BOOL OnPopupMenuOpening(HMENU menu);
+BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result);
+
 // Paste injection.
 void PasteChosenEntry(HWND owner, int identifier);

@@ -22,6 +22,7 @@
 #define IDC_DRAG_NODROP      109
 #define IDC_DRAG_MOVE        110
 #define IDC_DRAG_COPY        111
+#define IDD_FIND             112
 
 // Tray menu commands.
 #define IDM_EXIT             40001
@@ -63,12 +64,18 @@
 #define IDS_UNREADABLE_KEPT       3012  // %s twice
 #define IDS_EDITOR_ALREADY_OPEN   3013
 #define IDS_EDITOR_NOT_CREATED    3014
+#define IDS_FIND_TITLE            3015
+#define IDS_FIND_NO_MATCH         3016
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005
 #define IDC_EDITOR_TEXT      2006
 #define IDC_EDITOR_TOOLBAR   2007
 #define IDC_EDITOR_PANE      2008
+
+// Find box controls.
+#define IDC_FIND_EDIT        2101
+#define IDC_FIND_LIST        2102
 
 // Settings page controls.
 #define IDC_PASTE_WAIT       1001

@@ -261,7 +261,10 @@ void UpdateTrayMenuStates(HMENU menu)
 
 static LRESULT OnInitMenuPopup(HMENU menu)
 {
-    // The popup menu of the recall also opens with this window as owner; it runs with g_busyFlag set.
+    // The popup menu of the recall also opens with this window as owner and fills its blocks as
+    // they open; it runs with g_busyFlag set.
+    if (OnPopupMenuOpening(menu))
+        return 0;
     if (g_busyFlag != 1)
         UpdateTrayMenuStates(menu);
     return 0;
@@ -428,6 +431,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case WM_INITMENUPOPUP:
         return OnInitMenuPopup((HMENU)wParam);
+    case WM_MENUCHAR: {
+        LRESULT result = 0;
+        if (OnPopupMenuChar(wParam, lParam, &result))
+            return result;
+        break;
+    }
     case WM_DRAWCLIPBOARD:
         return OnDrawClipboardMessage(window, wParam, lParam);
     case WM_CHANGECBCHAIN:

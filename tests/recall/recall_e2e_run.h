@@ -27,3 +27,16 @@ void PlayTap(WORD vk);
 void PlayDoubleTap(WORD vk);
 // After a tap sequence: a menu seen within the time, or none.
 bool MenuOpensWithin(DWORD ms);
+
+// The find box of a running tavo.exe, read from this process.
+struct FindBoxView {
+    HWND box = nullptr;
+    HWND edit = nullptr;
+    HWND list = nullptr;
+};
+// Waits for the box (its title from the string table) to be visible; false after the time.
+bool WaitForFindBox(const TavoRun &s, FindBoxView *view, DWORD ms);
+std::wstring FindBoxText(const FindBoxView &view);
+// The rows as the list shows them, read through tavo's own memory (the list is owner-data).
+std::vector<std::wstring> FindBoxRows(const TavoRun &s, const FindBoxView &view);
+int FindBoxSelection(const FindBoxView &view);  // -1 for none

@@ -29,6 +29,13 @@ static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CHANGECBCHAIN: OnChangeCbChain(window, wParam, lParam); return 0;
     case WM_HOOKKEY: OnHookKey(window, wParam, lParam); return 0;
     case WM_HOTKEY: OnHotKey(window, wParam); return 0;
+    case WM_INITMENUPOPUP: OnPopupMenuOpening((HMENU)wParam); return 0;
+    case WM_MENUCHAR: {
+        LRESULT result = 0;
+        if (OnPopupMenuChar(wParam, lParam, &result))
+            return result;
+        break;
+    }
     case WM_TIMER:
         if (wParam == TIMER_DOUBLETAP)
             OnDoubleTapTimer(window);

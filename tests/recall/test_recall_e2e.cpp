@@ -4,6 +4,7 @@
 #include <doctest/doctest.h>
 #include <functional>
 #include "recall_e2e_run.h"
+#include "res/resource.h"
 #include "state/ini_data.h"
 #include "test_util.h"
 
@@ -78,6 +79,114 @@ TEST_CASE("E2E: double tap of Shift, Down, Enter pastes the newest copy into fie
     PumpFor(200);
     std::vector<PasteRecord> saved = s.Stop();
     CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"newest copy", L"older copy"});
+}
+
+static const std::vector<PasteRecord> FindEntries = {
+    {0, L"", L"guide to the city"},
+    {1, L"bank", L"gui secret"},
+    {1, L"guitar login", L"guiuser\r\nguipass"},
+    {0, L"", L"a.php?x=1&y=2"},
+    {0, L"", L"newest copy"},
+};
+
+static std::wstring NoMatchText()
+{
+    WCHAR text[64];
+    return LoadStringW(GetModuleHandleW(nullptr), IDS_FIND_NO_MATCH, text, 64) > 0 ? text : L"<missing>";
+}
+
+// Opens the menu with a double tap of Shift and types one character in it; the find box opens.
+static bool OpenFindBoxWith(const TavoRun &s, WORD key, FindBoxView *view)
+{
+    MenuPlayer player;
+    StartMenuPlayer(&player, {key});
+    PlayDoubleTap(VK_SHIFT);
+    bool opened = WaitForFindBox(s, view, 5000);
+    CHECK(FinishMenuPlayer(&player));
+    return opened;
+}
+
+static bool RowsBecome(const TavoRun &s, const FindBoxView &view, const std::vector<std::wstring> &rows)
+{
+    return WaitUntil([&] { return FindBoxRows(s, view) == rows; }, 3000);
+}
+
+TEST_CASE("E2E: typing in the menu: a prefix chooses; other keys open the find box, which types the chosen entry")
+{
+    TavoRun s;
+    IniData ini = TestIni(0);
+    ini.pasteWaitMs = 60;
+    ini.menuWrapCount = 2;  // the root ends in a block and "L: 登録データ"
+    REQUIRE(s.Start(L"e2e_find", ini, &FindEntries));
+    MenuPlayer player;
+    // "L" opens the registered data, where "1" is the prefix of the second entry.
+    PasteIntoField1(s, &player, {'L', '1'}, DoubleTapOf(VK_SHIFT), L"gui secret");
+    PumpFor(GetDoubleClickTime() + 100);
+    SetWindowTextW(s.form.field1, L"");
+    REQUIRE(FocusTestField(s.form, 1));
+
+    // "y" is no access key of "1: a.php?x=1&y=2" in the root: it opens the box. Esc types
+    // nothing and gives the focus back to the field.
+    FindBoxView view;
+    REQUIRE(OpenFindBoxWith(s, 'Y', &view));
+    CHECK(FindBoxText(view) == L"y");
+    TypeText(L"=2");
+    CHECK(RowsBecome(s, view, {L"a.php?x=1&y=2"}));
+    TapKey(VK_ESCAPE);
+    CHECK(WaitUntil([&] { return !IsWindowVisible(view.box); }, 3000));
+    CHECK(WaitUntil([&] { return GetForegroundWindow() == s.form.window && GetFocus() == s.form.field1; }, 3000));
+    PumpFor(500);
+    CHECK(FieldText(s.form.field1) == L"");
+    CHECK(FieldText(s.form.field2) == L"");
+    PumpFor(GetDoubleClickTime());
+
+    // A letter opens the box with it typed; more letters narrow the list: registered names
+    // first, then copies, and never a registered text.
+    REQUIRE(OpenFindBoxWith(s, 'G', &view));
+    CHECK(FindBoxText(view) == L"g");
+    TapKey('U');
+    TapKey('I');
+    CHECK(RowsBecome(s, view, {L"guitar login", L"guide to the city"}));
+    TypeText(L" ｚｚ");
+    CHECK(RowsBecome(s, view, {NoMatchText()}));
+    for (int k = 0; k < 3; k++)
+        TapKey(VK_BACK);
+    CHECK(RowsBecome(s, view, {L"guitar login", L"guide to the city"}));
+    CHECK(FindBoxSelection(view) == 0);
+    TapKey(VK_DOWN);
+    CHECK(WaitUntil([&] { return FindBoxSelection(view) == 1; }, 2000));
+    CHECK(FindBoxText(view) == L"gui");  // the caret stayed in the field
+    TapKey(VK_RETURN);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field1) == L"guide to the city"; }, 5000));
+    CHECK(FieldText(s.form.field2) == L"");
+
+    // Space opens the box empty; a registered entry chosen there fills both fields with a Tab.
+    PumpFor(GetDoubleClickTime() + 100);
+    SetWindowTextW(s.form.field1, L"");
+    REQUIRE(FocusTestField(s.form, 1));
+    REQUIRE(OpenFindBoxWith(s, VK_SPACE, &view));
+    CHECK(FindBoxText(view) == L"");
+    TypeText(L"ＧＵＩＴＡＲ");
+    CHECK(RowsBecome(s, view, {L"guitar login"}));
+    TapKey(VK_RETURN);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"guipass"; }, 6000));
+    CHECK(FieldText(s.form.field1) == L"guiuser");
+
+    // A click elsewhere (the box loses the activation) closes it; nothing is typed.
+    PumpFor(GetDoubleClickTime() + 500);
+    SetWindowTextW(s.form.field1, L"");
+    SetWindowTextW(s.form.field2, L"");
+    REQUIRE(FocusTestField(s.form, 2));
+    REQUIRE(OpenFindBoxWith(s, 'N', &view));
+    CHECK(RowsBecome(s, view, {L"guitar login", L"bank", L"newest copy"}));
+    REQUIRE(FocusTestField(s.form, 1));
+    CHECK(WaitUntil([&] { return !IsWindowVisible(view.box); }, 3000));
+    PumpFor(500);
+    CHECK(GetFocus() == s.form.field1);
+    CHECK(FieldText(s.form.field1) == L"");
+    CHECK(FieldText(s.form.field2) == L"");
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"a.php?x=1&y=2", L"newest copy", L"guide to the city"});
 }
 
 // Records every clipboard change with the markers it carried.

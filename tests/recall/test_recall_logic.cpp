@@ -2,6 +2,7 @@
 // counting, the line splitting of a registered paste, the capture rules and the key records.
 #include <doctest/doctest.h>
 #include <cstring>
+#include "recall/find_match.h"
 #include "recall_test_util.h"
 
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
@@ -213,6 +214,233 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
         CHECK(menus[0][0] == L"grey: (コピー履歴なし)");
         CHECK(menus[1].empty());
     }
+}
+
+TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typed and is no access key")
+{
+    ResetRecallForTests();
+    ItemStore::Insert(Registered, L"R&D", L"t");
+    ItemStore::Insert(History, nullptr, L"a.php?x=1&y=2");
+    ItemStore::Insert(History, nullptr, std::wstring(50, L'&').c_str());
+    std::vector<std::vector<std::wstring>> menus = LayOut(10, 50);
+    CHECK(menus[0][0] == L"0: " + std::wstring(100, L'&') + L" #3");
+    CHECK(menus[0][1] == L"1: a.php?x=1&&y=2 #2");
+    CHECK(menus[1] == std::vector<std::wstring>{L"0: R&&D #1"});
+    // The editor's label is MakeItemLabel's, unescaped.
+    CHECK(Label(L"a.php?x=1&y=2", -1, 50) == L"a.php?x=1&y=2");
+
+    // The menu itself: the root at once, a submenu when it opens.
+    MenuLayout layout;
+    REQUIRE(LayOutPopupMenu(1, 50, &layout));
+    MenuHandles handles;
+    InitMenuHandles(&handles);
+    HMENU root = CreateMenuFromLayout(&layout, &handles);
+    REQUIRE(root);
+    REQUIRE(handles.count == 3);
+    WCHAR text[MENU_LABEL_CHARS];
+    CHECK(GetMenuItemCount(root) == 4);  // the newest entry, its block, separator, registered data
+    GetMenuStringW(root, 1, text, MENU_LABEL_CHARS, MF_BYPOSITION);
+    CHECK(std::wstring(text) == L"[2 ～ ]");
+    HMENU block = GetSubMenu(root, 1);
+    CHECK(block == handles.menus[1]);
+    CHECK(GetMenuItemCount(block) == 0);
+    CHECK(FillMenuFromLayout(&layout, &handles, block));
+    REQUIRE(GetMenuItemCount(block) == 1);
+    GetMenuStringW(block, 0, text, MENU_LABEL_CHARS, MF_BYPOSITION);
+    CHECK(std::wstring(text) == L"0: a.php?x=1&&y=2");
+    CHECK(GetMenuItemID(block, 0) == 2);
+    CHECK(FillMenuFromLayout(&layout, &handles, block));  // filled once only
+    CHECK(GetMenuItemCount(block) == 1);
+    CHECK(GetMenuItemCount(GetSubMenu(root, 3)) == 0);
+    HMENU other = CreatePopupMenu();
+    CHECK_FALSE(FillMenuFromLayout(&layout, &handles, other));  // the tray menu, say
+    DestroyMenu(other);
+
+    // Closed, the menus are kept empty; the next menu is made in them, its blocks empty again.
+    ReleaseLayoutMenus(&handles);
+    CHECK_FALSE(FillMenuFromLayout(&layout, &handles, block));
+    CHECK(GetMenuItemCount(root) == 0);
+    CHECK(GetMenuItemCount(block) == 0);
+    CHECK(CreateMenuFromLayout(&layout, &handles) == root);
+    CHECK(GetMenuItemCount(root) == 4);
+    CHECK(GetSubMenu(root, 1) == block);
+    CHECK(GetMenuItemCount(block) == 0);
+    CHECK(FillMenuFromLayout(&layout, &handles, block));
+    CHECK(GetMenuItemCount(block) == 1);
+    FreeMenuHandles(&handles);
+    CHECK_FALSE(IsMenu(root));
+    CHECK_FALSE(IsMenu(block));
+    FreeMenuLayout(&layout);
+}
+
+TEST_CASE("a character typed in the open menu: its prefix chooses, \"L\" opens the registered data, the rest finds")
+{
+    const WCHAR *root[] = {L"0: first", L"1: a&&b", L"[11 ～ ] ", nullptr, L"L: 登録データ"};
+    const WCHAR *wide[] = {L"k: x", L"l: entry l", L"m: y", nullptr, L"L: 登録データ"};
+    struct Case {
+        const WCHAR *const *labels;
+        int count;
+        WCHAR ch;
+        int decision;
+        int index;
+    } cases[] = {
+        {root, 5, L'1', MENU_CHAR_CHOOSE, 1},
+        {root, 5, L'0', MENU_CHAR_CHOOSE, 0},
+        {root, 5, L'l', MENU_CHAR_CHOOSE, 4},   // no entry uses "l": the registered data
+        {root, 5, L'L', MENU_CHAR_CHOOSE, 4},
+        {wide, 5, L'L', MENU_CHAR_CHOOSE, 1},   // an entry uses "l": it wins
+        {wide, 5, L'K', MENU_CHAR_CHOOSE, 0},   // case does not count
+        {root, 5, L'2', MENU_CHAR_FIND, -1},    // no such prefix here
+        {root, 5, L'b', MENU_CHAR_FIND, -1},    // no access key from the "&"
+        {root, 5, L' ', MENU_CHAR_FIND, -1},
+        {root, 5, L'[', MENU_CHAR_FIND, -1},
+        {root, 5, 0x30AC, MENU_CHAR_FIND, -1},  // ガ
+        {root, 5, 0x3000, MENU_CHAR_FIND, -1},  // the IME's Space
+        {root, 5, L'\t', MENU_CHAR_IGNORE, -1},
+        {root, 5, 0x1B, MENU_CHAR_IGNORE, -1},
+        {root, 5, 0x7F, MENU_CHAR_IGNORE, -1},
+        {root, 0, L'1', MENU_CHAR_FIND, -1},
+    };
+    for (const Case &c : cases) {
+        int index = 99;
+        CAPTURE((int)c.ch);
+        CHECK(DecideMenuChar(c.ch, c.labels, c.count, &index) == c.decision);
+        CHECK(index == c.index);
+    }
+}
+
+// The words of a query as the matching sees them.
+static std::vector<std::wstring> WordsOf(const WCHAR *typed)
+{
+    FindQuery query;
+    ParseFindQuery(typed, &query);
+    std::vector<std::wstring> words;
+    for (int w = 0; w < query.wordCount; w++)
+        words.push_back(std::wstring(query.folded + query.wordStart[w], query.wordLength[w]));
+    return words;
+}
+
+static bool Matches(const WCHAR *typed, const WCHAR *text)
+{
+    FindQuery query;
+    ParseFindQuery(typed, &query);
+    std::wstring folded(lstrlenW(text) + 1, L'\0');
+    int length = FoldText(text, lstrlenW(text), &folded[0]);
+    return FoldedTextMatches(folded.c_str(), length, &query) != FALSE;
+}
+
+TEST_CASE("find matching: words in any order; case, width and kana folded by the program's own table")
+{
+    struct Case {
+        const WCHAR *typed;
+        const WCHAR *text;
+        bool matches;
+    } cases[] = {
+        {L"", L"anything", true},                          // no words: everything
+        {L"   ", L"anything", true},
+        {L"", L"", true},
+        {L"abc", L"", false},
+        {L"world hello", L"hello, world", true},           // any order
+        {L"hello\x3000world", L"world hello", true},      // the ideographic space separates too
+        {L"hello planet", L"hello, world", false},         // every word must occur
+        {L"ABC", L"xabcx", true},                          // case
+        {L"abc", L"XABCX", true},
+        {L"ＡＢＣ", L"abc", true},                         // full-width letters
+        {L"abc", L"ＡＢＣ", true},
+        {L"１２３", L"tel 123", true},                     // full-width digits
+        {L"ガイド", L"ｶﾞｲﾄﾞ", true},                       // half-width kana with voiced marks
+        {L"ｶﾞｲﾄﾞ", L"がいど", true},                       // and hiragana
+        {L"がいど", L"ガイド", true},
+        {L"ﾊﾟﾝ", L"ぱん", true},                           // semi-voiced
+        {L"ｳﾞ", L"ヴ", true},
+        {L"カイト", L"ガイド", false},                     // a voiced letter is another letter
+        {L"ガ", L"ｶ", false},
+        {L"ÄÖ", L"äö", true},                              // Latin-1 case
+        {L"ПРИВЕТ", L"привет", true},                      // Cyrillic case
+        {L"x=1&y", L"a.php?x=1&y=2", true},
+        {L"line1 line2", L"line1\r\nline2", true},
+        {L"nomatch", L"some text", false},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(std::wstring(c.typed).size());
+        CHECK_MESSAGE(Matches(c.typed, c.text) == c.matches, "typed ", (int)std::wstring(c.typed).size(), " units");
+    }
+    CHECK(WordsOf(L"  Ｇｕｉｄｅ\x3000ｶﾞｲﾄﾞ  x ") == std::vector<std::wstring>{L"guide", L"ガイド", L"x"});
+    CHECK(WordsOf(L"").empty());
+    // The folded text is never longer than the text.
+    WCHAR folded[8];
+    CHECK(FoldText(L"ｶﾞｲﾄﾞ", 5, folded) == 3);
+    CHECK(std::wstring(folded) == L"ガイド");
+    CHECK(FoldChar(0x3000) == L' ');
+}
+
+static std::vector<ItemId> SearchAll(const WCHAR *typed)
+{
+    FindSearch search;
+    InitFindSearch(&search);
+    StartFindSearch(&search, typed);
+    int slices = 0;
+    while (!ContinueFindSearch(&search, 0.0) && slices < 100000)
+        slices++;
+    std::vector<ItemId> found(search.results, search.results + search.resultCount);
+    FreeFindSearch(&search);
+    return found;
+}
+
+TEST_CASE("find search: registered names first, then copies, newest first; a registered text is never searched")
+{
+    ResetRecallForTests();
+    ItemId oldCopy = ItemStore::Insert(History, nullptr, L"guide to the old city");
+    ItemId bank = ItemStore::Insert(Registered, L"bank", L"guide password");
+    ItemId siteGuide = ItemStore::Insert(Registered, L"Site ガイド", L"user\r\npass");
+    ItemId newCopy = ItemStore::Insert(History, nullptr, L"がいど new");
+    ItemId other = ItemStore::Insert(History, nullptr, L"unrelated");
+    CHECK(SearchAll(L"ｶﾞｲﾄﾞ") == std::vector<ItemId>{siteGuide, newCopy});
+    CHECK(SearchAll(L"guide") == std::vector<ItemId>{oldCopy});  // not "bank": only its name counts
+    CHECK(SearchAll(L"password").empty());
+    CHECK(SearchAll(L"") == std::vector<ItemId>{siteGuide, bank, other, newCopy, oldCopy});
+
+    SUBCASE("a change of the store between slices starts the search over")
+    {
+        FindSearch search;
+        InitFindSearch(&search);
+        StartFindSearch(&search, L"");
+        CHECK_FALSE(ContinueFindSearch(&search, 0.0));  // one entry per slice
+        ItemStore::Erase(newCopy);
+        ItemId newest = ItemStore::Insert(History, nullptr, L"newest");
+        while (!ContinueFindSearch(&search, 0.0)) {
+        }
+        CHECK(std::vector<ItemId>(search.results, search.results + search.resultCount) ==
+              std::vector<ItemId>{siteGuide, bank, newest, other, oldCopy});
+        FreeFindSearch(&search);
+    }
+}
+
+TEST_CASE("find box: the selection keys and the labels")
+{
+    struct Case {
+        int current, count;
+        UINT vk;
+        int perPage, expected;
+    } cases[] = {
+        {0, 10, VK_DOWN, 5, 1}, {9, 10, VK_DOWN, 5, 9}, {0, 10, VK_UP, 5, 0}, {4, 10, VK_UP, 5, 3},
+        {0, 10, VK_NEXT, 5, 5}, {8, 10, VK_NEXT, 5, 9}, {7, 10, VK_PRIOR, 5, 2}, {2, 10, VK_PRIOR, 5, 0},
+        {-1, 10, VK_DOWN, 5, 0}, {-1, 10, VK_UP, 5, 0}, {3, 0, VK_DOWN, 5, -1}, {3, 10, VK_DOWN, 0, 4},
+        {3, 10, 'A', 5, 3},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(c.current);
+        CAPTURE(c.vk);
+        CHECK(MoveFindSelection(c.current, c.count, c.vk, c.perPage) == c.expected);
+    }
+    WCHAR label[FIND_LABEL_CHARS];
+    MakeFindLabel(label, L"a\tb\r\nc\nd&e");
+    CHECK(std::wstring(label) == L"a b\x2193" L"c\x2193" L"d&e");
+    std::wstring longText(FIND_LABEL_TAKEN + 1, L'z');
+    MakeFindLabel(label, longText.c_str());
+    CHECK(std::wstring(label) == std::wstring(FIND_LABEL_TAKEN, L'z') + L"...");
+    MakeFindLabel(label, std::wstring(FIND_LABEL_TAKEN, L'z').c_str());
+    CHECK(std::wstring(label) == std::wstring(FIND_LABEL_TAKEN, L'z'));
 }
 
 // Plays a script of forwarded events into a fresh counter: S C A press Shift, Ctrl, Alt and s c a
