@@ -245,7 +245,7 @@ static BOOL CreateFindBox(HWND owner, POINT at, WCHAR firstChar)
     RestartSearch();
     PlaceFindBox(at);
     ShowWindow(g_findBox.box, SW_SHOW);
-    ForceForeground(g_findBox.box);
+    ForceForeground(g_findBox.box, !g_focusSnapshot.targetHung);
     SetFocus(g_findBox.edit);
     SendMessageW(g_findBox.edit, EM_SETSEL, 1, 1);
     return TRUE;
@@ -289,7 +289,7 @@ ItemId RunFindBox(HWND owner, POINT at, WCHAR firstChar)
         // As after the menu: the owner is the foreground again, and the caller gives the focus
         // back; a window the user clicked keeps it.
         if (g_findBox.outcome == FIND_CHOSEN || g_findBox.outcome == FIND_CANCELLED)
-            ForceForeground(owner);
+            ForceForeground(owner, !g_focusSnapshot.targetHung);
         DestroyWindow(g_findBox.box);
     }
     FreeFindSearch(&g_findBox.search);
