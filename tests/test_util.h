@@ -59,6 +59,22 @@ BOOL PutClipboardText(HWND owner, const std::wstring &text);
 std::wstring TakeClipboardText();  // empty when there is none
 void EmptyClipboardNow();
 
+// Another clipboard program on a thread of its own, as clipboard managers are: on every change it
+// opens the clipboard with its own window, records the text unless "Clipboard Viewer Ignore" is
+// there (the one marker that several of them honour), and holds the clipboard open for holdMs.
+struct ClipboardWatcher {
+    DWORD holdMs;
+    HANDLE ready;
+    HANDLE thread;
+    DWORD threadId;
+    volatile LONG reads;
+    CRITICAL_SECTION lock;
+    std::vector<std::wstring> texts;  // under lock
+};
+bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs);
+void StopClipboardWatcher(ClipboardWatcher *watcher);
+std::vector<std::wstring> WatchedTexts(ClipboardWatcher *watcher);
+
 // Synthesized key strokes.
 void KeyDown(WORD vk);
 void KeyUp(WORD vk);
