@@ -425,7 +425,7 @@ static LRESULT CALLBACK WatcherProc(HWND window, UINT message, WPARAM wParam, LP
     ClipboardWatcher *watcher = (ClipboardWatcher *)GetWindowLongPtrW(window, GWLP_USERDATA);
     if (message != WM_CLIPBOARDUPDATE || !watcher || !OpenClipboard(window))
         return DefWindowProcW(window, message, wParam, lParam);
-    if (!IsClipboardFormatAvailable(RegisterClipboardFormatW(L"Clipboard Viewer Ignore"))) {
+    if (!watcher->honoursViewerIgnore || !IsClipboardFormatAvailable(RegisterClipboardFormatW(L"Clipboard Viewer Ignore"))) {
         HANDLE data = GetClipboardData(CF_UNICODETEXT);
         const WCHAR *chars = data ? (const WCHAR *)GlobalLock(data) : nullptr;
         if (chars) {
@@ -460,9 +460,10 @@ static DWORD WINAPI RunClipboardWatcher(void *argument)
     return 0;
 }
 
-bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs)
+bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs, bool honoursViewerIgnore)
 {
     watcher->holdMs = holdMs;
+    watcher->honoursViewerIgnore = honoursViewerIgnore;
     watcher->reads = 0;
     watcher->texts.clear();
     InitializeCriticalSection(&watcher->lock);

@@ -61,9 +61,11 @@ void EmptyClipboardNow();
 
 // Another clipboard program on a thread of its own, as clipboard managers are: on every change it
 // opens the clipboard with its own window, records the text unless "Clipboard Viewer Ignore" is
-// there (the one marker that several of them honour), and holds the clipboard open for holdMs.
+// there (the one marker that several of them honour; some honour none), and holds the clipboard
+// open for holdMs.
 struct ClipboardWatcher {
     DWORD holdMs;
+    bool honoursViewerIgnore;
     HANDLE ready;
     HANDLE thread;
     DWORD threadId;
@@ -71,7 +73,7 @@ struct ClipboardWatcher {
     CRITICAL_SECTION lock;
     std::vector<std::wstring> texts;  // under lock
 };
-bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs);
+bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs, bool honoursViewerIgnore = true);
 void StopClipboardWatcher(ClipboardWatcher *watcher);
 std::vector<std::wstring> WatchedTexts(ClipboardWatcher *watcher);
 
