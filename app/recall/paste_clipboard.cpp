@@ -198,9 +198,11 @@ static void PlaceSavedClipboard(SavedClipboard *saved)
         PlacePrivacyMarkers();
 }
 
+// The line owner window owns the clipboard and nothing changed it since the last line went on,
+// whether or not that line's text is still kept for a request.
 static BOOL StillTavosLine(HWND owner)
 {
-    return g_offeredLine.text != nullptr && GetClipboardOwner() == owner &&
+    return g_offeredLine.sequence != 0 && GetClipboardOwner() == owner &&
            GetClipboardSequenceNumber() == g_offeredLine.sequence;
 }
 
@@ -235,5 +237,6 @@ void FinishPasteClipboard(SavedClipboard *earlier)
     }
     // The line goes with the paste; a later request gets nothing.
     KeepOfferedText(nullptr);
+    g_offeredLine.sequence = 0;
     FreeSavedClipboard(earlier);
 }
