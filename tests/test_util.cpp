@@ -423,8 +423,15 @@ HWND VisibleMenuWindow()
 static LRESULT CALLBACK WatcherProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     ClipboardWatcher *watcher = (ClipboardWatcher *)GetWindowLongPtrW(window, GWLP_USERDATA);
-    if (message != WM_CLIPBOARDUPDATE || !watcher || !OpenClipboard(window))
+    if (message != WM_CLIPBOARDUPDATE || !watcher)
         return DefWindowProcW(window, message, wParam, lParam);
+    // Whoever made the change (or tavo's capture) may still hold the clipboard for a moment.
+    int attempts = 0;
+    while (!OpenClipboard(window)) {
+        if (++attempts == 200)
+            return 0;
+        Sleep(1);
+    }
     if (!watcher->honoursViewerIgnore || !IsClipboardFormatAvailable(RegisterClipboardFormatW(L"Clipboard Viewer Ignore"))) {
         HANDLE data = GetClipboardData(CF_UNICODETEXT);
         const WCHAR *chars = data ? (const WCHAR *)GlobalLock(data) : nullptr;
@@ -474,15 +481,21 @@ bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs, bool honours
 
 void StopClipboardWatcher(ClipboardWatcher *watcher)
 {
+    if (!watcher->ready)
+        return;
     if (watcher->thread) {
         PostThreadMessageW(watcher->threadId, WM_QUIT, 0, 0);
         WaitForSingleObject(watcher->thread, 5000);
         CloseHandle(watcher->thread);
     }
-    if (watcher->ready)
-        CloseHandle(watcher->ready);
+    CloseHandle(watcher->ready);
     watcher->thread = watcher->ready = nullptr;
     DeleteCriticalSection(&watcher->lock);
+}
+
+ClipboardWatcher::~ClipboardWatcher()
+{
+    StopClipboardWatcher(this);
 }
 
 std::vector<std::wstring> WatchedTexts(ClipboardWatcher *watcher)

@@ -64,17 +64,18 @@ void EmptyClipboardNow();
 // there (the one marker that several of them honour; some honour none), and holds the clipboard
 // open for holdMs.
 struct ClipboardWatcher {
-    DWORD holdMs;
-    bool honoursViewerIgnore;
-    HANDLE ready;
-    HANDLE thread;
-    DWORD threadId;
-    volatile LONG reads;
+    DWORD holdMs = 0;
+    bool honoursViewerIgnore = true;
+    HANDLE ready = nullptr;
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+    volatile LONG reads = 0;
     CRITICAL_SECTION lock;
     std::vector<std::wstring> texts;  // under lock
+    ~ClipboardWatcher();  // stops it, also after a failed REQUIRE
 };
 bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs, bool honoursViewerIgnore = true);
-void StopClipboardWatcher(ClipboardWatcher *watcher);
+void StopClipboardWatcher(ClipboardWatcher *watcher);  // a second stop does nothing
 std::vector<std::wstring> WatchedTexts(ClipboardWatcher *watcher);
 
 // Synthesized key strokes.

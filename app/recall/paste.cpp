@@ -117,6 +117,20 @@ static BOOL KeyMayGoNow(BOOL firstKey)
                     firstKey);
 }
 
+// Right after the menu closes the focus may still be on its way back: the target handles its
+// activation on its own thread. The first key waits this long for the recorded window and focus.
+#define FIRST_KEY_SETTLE_MS 500
+
+static BOOL KeyMayGoSoon(BOOL firstKey)
+{
+    DWORD start = GetTickCount();
+    while (!KeyMayGoNow(firstKey)) {
+        if (!firstKey || GetTickCount() - start >= FIRST_KEY_SETTLE_MS || !WaitPumping(10, nullptr))
+            return FALSE;
+    }
+    return TRUE;
+}
+
 // The thread typed into: the one of the window that had the focus when the menu opened.
 static DWORD TargetThread()
 {
@@ -146,13 +160,13 @@ BOOL WaitForClipboardReaders()
 // the line, or after LINE_TAKE_WAIT_MS.
 static BOOL TypeLine(HWND owner, const WCHAR *line, BOOL tabAfter, BOOL firstLine, SavedClipboard *earlier)
 {
-    if (!KeyMayGoNow(firstLine))
+    if (!KeyMayGoSoon(firstLine))
         return FALSE;
     TakeUsersClipboard(owner, earlier);
     // A Ctrl+V without the line pastes whatever the clipboard holds: nothing goes then.
     if (!OfferLineOnClipboard(line, TargetThread()) || !WaitForClipboardReaders())
         return FALSE;
-    if (!KeyMayGoNow(firstLine))
+    if (!KeyMayGoSoon(firstLine))
         return FALSE;
     SendCtrlV();
     g_offeredLine.pasted = TRUE;
@@ -209,7 +223,7 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
 // once the programs that read the new clipboard have let go of it.
 static void PasteHistoryEntry(HWND owner, ItemId id)
 {
-    if (!KeyMayGoNow(TRUE))
+    if (!KeyMayGoSoon(TRUE))
         return;
     // The text is the entry's own copy: the look at a change made meanwhile may move the entry.
     const Item *item = ItemStore::Find(id);
@@ -221,7 +235,7 @@ static void PasteHistoryEntry(HWND owner, ItemId id)
     CaptureChangeMadeMeanwhile(owner);
     // Cleared first, so that the capture takes the text again as the newest copy.
     g_busyFlag = 0;
-    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && KeyMayGoNow(TRUE))
+    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && KeyMayGoSoon(TRUE))
         SendCtrlV();
     HeapFree(GetProcessHeap(), 0, text);
 }
