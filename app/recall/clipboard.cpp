@@ -311,9 +311,10 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
                 (sequence == 0 || sequence != g_capturedSequence);
     if (look) {
         g_capturedSequence = sequence;
+        HWND clipboardOwner = afterwards ? GetClipboardOwner() : nullptr;
         DWORD ownerProcess = 0;
-        if (afterwards && GetClipboardOwner())
-            GetWindowThreadProcessId(GetClipboardOwner(), &ownerProcess);
+        if (clipboardOwner)
+            GetWindowThreadProcessId(clipboardOwner, &ownerProcess);
         if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen())
             text = CopyTextWhileOpen();
     }

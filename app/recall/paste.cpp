@@ -36,12 +36,6 @@ void SendTab()
     g_sendInputRoute(2, inputs, sizeof(INPUT));
 }
 
-BOOL CopyEntryToClipboard(HWND owner, ItemId id)
-{
-    const Item *item = ItemStore::Find(id);
-    return item && ClipboardSetText(owner, item->text);
-}
-
 int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, int *lineLength)
 {
     if (*position >= length) {

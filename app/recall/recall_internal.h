@@ -112,7 +112,6 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot);
 typedef UINT(WINAPI *SendInputFunction)(UINT count, LPINPUT inputs, int size);
 extern SendInputFunction g_sendInputRoute;
 
-BOOL CopyEntryToClipboard(HWND owner, ItemId id);
 void TypeRegisteredEntry(HWND owner, ItemId id);
 
 // Whether a synthesized key may go now: the foreground window is still the one recorded when the
