@@ -92,9 +92,10 @@ BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, H
 {
     if (!recordedForeground || foregroundNow != recordedForeground)
         return FALSE;
-    if (firstKey && recordedFocus)
-        return focusNow == recordedFocus;
-    return focusInForeground;
+    // Unchanged, also for a window whose focus is not known at all.
+    if (focusNow == recordedFocus)
+        return TRUE;
+    return (!firstKey || !recordedFocus) && focusInForeground;
 }
 
 // Asks without attaching to the foreground thread: attached, this thread would share its input

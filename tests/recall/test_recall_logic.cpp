@@ -624,6 +624,7 @@ TEST_CASE("a key goes only to the window chosen: the foreground always, the focu
         {"no window in front", form, field1, nullptr, nullptr, FALSE, FALSE, FALSE},
         {"nothing recorded", nullptr, nullptr, nullptr, nullptr, FALSE, TRUE, FALSE},
         {"no focus recorded: within the window", form, nullptr, form, form, TRUE, TRUE, TRUE},
+        {"no focus known, then or now", form, nullptr, form, nullptr, FALSE, TRUE, TRUE},
     };
     for (const Row &row : rows) {
         CAPTURE(row.what);
