@@ -1,6 +1,7 @@
 // The decisions of capture and recall, reached without windows: labels, menu layout, tap
 // counting, the line splitting of a registered paste, the capture rules and the key records.
 #include <doctest/doctest.h>
+#include <string>
 #include "recall_test_util.h"
 
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
@@ -584,7 +585,8 @@ TEST_CASE("the clipboard after a registered paste, and who counts as the target 
             {"changed after the target took it", FALSE, TRUE, FALSE, Keep, FALSE, AFTER_PASTE_LEAVE},
         };
         for (const Row &row : rows) {
-            CAPTURE(row.what);
+            std::string what = row.what;
+        CAPTURE(what);
             CHECK(DecideClipboardAfterPaste(row.stillTavosLine, row.taken, row.waitForTarget, row.sincePasted,
                                             row.hadContent) == row.want);
         }
@@ -627,7 +629,8 @@ TEST_CASE("a key goes only to the window chosen: the foreground always, the focu
         {"no focus known, then or now", form, nullptr, form, nullptr, FALSE, TRUE, TRUE},
     };
     for (const Row &row : rows) {
-        CAPTURE(row.what);
+        std::string what = row.what;
+        CAPTURE(what);
         CHECK(KeyMayGo(row.recordedForeground, row.recordedFocus, row.foregroundNow, row.focusNow,
                        row.focusInForeground, row.firstKey) == row.want);
     }
