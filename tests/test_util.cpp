@@ -420,6 +420,92 @@ HWND VisibleMenuWindow()
     return nullptr;
 }
 
+static LRESULT CALLBACK WatcherProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    ClipboardWatcher *watcher = (ClipboardWatcher *)GetWindowLongPtrW(window, GWLP_USERDATA);
+    if (message != WM_CLIPBOARDUPDATE || !watcher)
+        return DefWindowProcW(window, message, wParam, lParam);
+    // Whoever made the change (or tavo's capture) may still hold the clipboard for a moment.
+    int attempts = 0;
+    while (!OpenClipboard(window)) {
+        if (++attempts == 200)
+            return 0;
+        Sleep(1);
+    }
+    if (!watcher->honoursViewerIgnore || !IsClipboardFormatAvailable(RegisterClipboardFormatW(L"Clipboard Viewer Ignore"))) {
+        HANDLE data = GetClipboardData(CF_UNICODETEXT);
+        const WCHAR *chars = data ? (const WCHAR *)GlobalLock(data) : nullptr;
+        if (chars) {
+            EnterCriticalSection(&watcher->lock);
+            watcher->texts.push_back(chars);
+            LeaveCriticalSection(&watcher->lock);
+            GlobalUnlock(data);
+        }
+    }
+    Sleep(watcher->holdMs);
+    CloseClipboard();
+    InterlockedIncrement(&watcher->reads);
+    return 0;
+}
+
+static DWORD WINAPI RunClipboardWatcher(void *argument)
+{
+    ClipboardWatcher *watcher = (ClipboardWatcher *)argument;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = WatcherProc;
+    wc.lpszClassName = L"tavoTestClipboardWatcher";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SetWindowLongPtrW(window, GWLP_USERDATA, (LONG_PTR)watcher);
+    BOOL listening = AddClipboardFormatListener(window);
+    SetEvent(watcher->ready);
+    MSG msg;
+    while (listening && GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    RemoveClipboardFormatListener(window);
+    DestroyWindow(window);
+    return 0;
+}
+
+bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs, bool honoursViewerIgnore)
+{
+    watcher->holdMs = holdMs;
+    watcher->honoursViewerIgnore = honoursViewerIgnore;
+    watcher->reads = 0;
+    watcher->texts.clear();
+    InitializeCriticalSection(&watcher->lock);
+    watcher->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    watcher->thread = CreateThread(nullptr, 0, RunClipboardWatcher, watcher, 0, &watcher->threadId);
+    return watcher->thread && WaitForSingleObject(watcher->ready, 5000) == WAIT_OBJECT_0;
+}
+
+void StopClipboardWatcher(ClipboardWatcher *watcher)
+{
+    if (!watcher->ready)
+        return;
+    if (watcher->thread) {
+        PostThreadMessageW(watcher->threadId, WM_QUIT, 0, 0);
+        WaitForSingleObject(watcher->thread, 5000);
+        CloseHandle(watcher->thread);
+    }
+    CloseHandle(watcher->ready);
+    watcher->thread = watcher->ready = nullptr;
+    DeleteCriticalSection(&watcher->lock);
+}
+
+ClipboardWatcher::~ClipboardWatcher()
+{
+    StopClipboardWatcher(this);
+}
+
+std::vector<std::wstring> WatchedTexts(ClipboardWatcher *watcher)
+{
+    EnterCriticalSection(&watcher->lock);
+    std::vector<std::wstring> texts = watcher->texts;
+    LeaveCriticalSection(&watcher->lock);
+    return texts;
+}
+
 bool BringToForeground(HWND window, DWORD timeoutMs)
 {
     return WaitUntil([&] {

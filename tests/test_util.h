@@ -60,6 +60,25 @@ BOOL PutClipboardText(HWND owner, const std::wstring &text);
 std::wstring TakeClipboardText();  // empty when there is none
 void EmptyClipboardNow();
 
+// Another clipboard program on a thread of its own, as clipboard managers are: on every change it
+// opens the clipboard with its own window, records the text unless "Clipboard Viewer Ignore" is
+// there (the one marker that several of them honour; some honour none), and holds the clipboard
+// open for holdMs.
+struct ClipboardWatcher {
+    DWORD holdMs = 0;
+    bool honoursViewerIgnore = true;
+    HANDLE ready = nullptr;
+    HANDLE thread = nullptr;
+    DWORD threadId = 0;
+    volatile LONG reads = 0;
+    CRITICAL_SECTION lock;
+    std::vector<std::wstring> texts;  // under lock
+    ~ClipboardWatcher();  // stops it, also after a failed REQUIRE
+};
+bool StartClipboardWatcher(ClipboardWatcher *watcher, DWORD holdMs, bool honoursViewerIgnore = true);
+void StopClipboardWatcher(ClipboardWatcher *watcher);  // a second stop does nothing
+std::vector<std::wstring> WatchedTexts(ClipboardWatcher *watcher);
+
 // Synthesized key strokes.
 void KeyDown(WORD vk);
 void KeyUp(WORD vk);

@@ -80,7 +80,7 @@ BOOL ClipboardOpenRetry(HWND owner)
     }
 }
 
-static HGLOBAL MakeTextBlock(const WCHAR *text)
+HGLOBAL MakeTextBlock(const WCHAR *text)
 {
     int length = text ? lstrlenW(text) : 0;
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2 * length + 2);
@@ -112,12 +112,21 @@ static HGLOBAL MakeDwordBlock(DWORD value)
 }
 
 // Places one extra format; the clipboard owns the block once it is placed.
-static void PlaceDwordFormat(const WCHAR *formatName, DWORD value)
+void PlaceDwordFormat(const WCHAR *formatName, DWORD value)
 {
     UINT format = RegisterClipboardFormatW(formatName);
     HGLOBAL block = format ? MakeDwordBlock(value) : nullptr;
     if (block && !SetClipboardData(format, block))
         GlobalFree(block);
+}
+
+// Each clipboard program honours its own marker, some only "Clipboard Viewer Ignore": all four go.
+void PlacePrivacyMarkers()
+{
+    PlaceDwordFormat(CF_NAME_EXCLUDE_MONITOR, 0);
+    PlaceDwordFormat(CF_NAME_VIEWER_IGNORE, 0);
+    PlaceDwordFormat(CF_NAME_IN_HISTORY, 0);
+    PlaceDwordFormat(CF_NAME_UPLOAD_TO_CLOUD, 0);
 }
 
 static BOOL PlaceText(HWND owner, const WCHAR *text, BOOL markPrivate)
@@ -134,11 +143,8 @@ static BOOL PlaceText(HWND owner, const WCHAR *text, BOOL markPrivate)
         CloseClipboard();
         return FALSE;
     }
-    if (markPrivate) {
-        PlaceDwordFormat(CF_NAME_EXCLUDE_MONITOR, 0);
-        PlaceDwordFormat(CF_NAME_IN_HISTORY, 0);
-        PlaceDwordFormat(CF_NAME_UPLOAD_TO_CLOUD, 0);
-    }
+    if (markPrivate)
+        PlacePrivacyMarkers();
     CloseClipboard();
     return TRUE;
 }
@@ -294,16 +300,22 @@ static DWORD g_capturedSequence;
 // With the clipboard open: records its text unless it changed since `sequence` (a newer change
 // has a notification of its own), was looked at already, carries a marker, or is too long.
 // Markers and text are read in one opening, so a marked text can never pass for an unmarked one.
-static void CaptureWhileOpen(DWORD sequence)
+// `afterwards`: the look once a popup operation has let the clipboard be, when whatever this
+// program put there itself (a restored clipboard, a typed line) is no copy of the user's.
+static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
 {
     WCHAR *text = nullptr;
     // A menu or paste started by a message handled while the capture waited holds entries: the
     // store stays as it is for them.
-    BOOL look = g_busyFlag != 1 && GetClipboardSequenceNumber() == sequence &&
+    BOOL look = (afterwards || g_busyFlag != 1) && GetClipboardSequenceNumber() == sequence &&
                 (sequence == 0 || sequence != g_capturedSequence);
     if (look) {
         g_capturedSequence = sequence;
-        if (!MarkedPrivateWhileOpen())
+        HWND clipboardOwner = afterwards ? GetClipboardOwner() : nullptr;
+        DWORD ownerProcess = 0;
+        if (clipboardOwner)
+            GetWindowThreadProcessId(clipboardOwner, &ownerProcess);
+        if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen())
             text = CopyTextWhileOpen();
     }
     CloseClipboard();
@@ -316,12 +328,18 @@ static void CaptureWhileOpen(DWORD sequence)
 static void CaptureWithRetry(HWND owner, DWORD sequence)
 {
     if (ClipboardOpenRetry(owner))
-        CaptureWhileOpen(sequence);
+        CaptureWhileOpen(sequence, FALSE);
 }
 
 void CaptureClipboardText(HWND owner)
 {
     CaptureWithRetry(owner, GetClipboardSequenceNumber());
+}
+
+void CaptureChangeMadeMeanwhile(HWND owner)
+{
+    if (ClipboardOpenRetry(owner))
+        CaptureWhileOpen(GetClipboardSequenceNumber(), TRUE);
 }
 
 static BOOL g_captureRunning;  // a capture of the hub runs further up the stack
@@ -333,7 +351,8 @@ static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM
         SendMessageBounded(g_nextViewer, message, wParam, lParam);
 }
 
-// The notification always goes on along the chain; only the capture waits for g_busyFlag. The
+// The notification always goes on along the chain; only the capture waits for g_busyFlag (a change
+// made meanwhile is looked at when the popup operation ends: CaptureChangeMadeMeanwhile). The
 // text is read before the notification is passed on, since the next copy of a burst may replace
 // it while the next viewer works. The waits pump messages and may bring this notification again:
 // the running capture then looks once more when it is done, instead of a second one starting
@@ -351,7 +370,7 @@ void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam)
     DWORD sequence = GetClipboardSequenceNumber();
     BOOL opened = OpenClipboard(window);
     if (opened)
-        CaptureWhileOpen(sequence);
+        CaptureWhileOpen(sequence, FALSE);
     ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
     if (!opened)
         CaptureWithRetry(window, sequence);

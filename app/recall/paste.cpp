@@ -35,13 +35,6 @@ void SendTab()
     g_sendInputRoute(2, inputs, sizeof(INPUT));
 }
 
-void CopyEntryToClipboard(HWND owner, ItemId id)
-{
-    const Item *item = ItemStore::Find(id);
-    if (item)
-        ClipboardSetText(owner, item->text);
-}
-
 int TakeTypingStep(const WCHAR *source, int length, int *position, WCHAR *line, int *lineLength)
 {
     if (*position >= length) {
@@ -93,6 +86,45 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
     }
 }
 
+BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow, BOOL focusInForeground,
+              BOOL firstKey)
+{
+    if (!recordedForeground || foregroundNow != recordedForeground)
+        return FALSE;
+    // Unchanged, also for a window whose focus is not known at all.
+    if (focusNow == recordedFocus)
+        return TRUE;
+    return (!firstKey || !recordedFocus) && focusInForeground;
+}
+
+// Asks without attaching to the foreground thread: attached, this thread would share its input
+// state while the keys go out.
+static BOOL KeyMayGoNow(BOOL firstKey)
+{
+    HWND foreground = GetForegroundWindow();
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    DWORD thread = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
+    HWND focus = thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+    BOOL inForeground = focus && (focus == foreground || IsChild(foreground, focus));
+    return KeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus, inForeground,
+                    firstKey);
+}
+
+// Right after the menu closes the focus may still be on its way back: the target handles its
+// activation on its own thread. The first key waits this long for the recorded window and focus.
+#define FIRST_KEY_SETTLE_MS 500
+
+static BOOL KeyMayGoSoon(BOOL firstKey)
+{
+    DWORD start = GetTickCount();
+    while (!KeyMayGoNow(firstKey)) {
+        if (!firstKey || GetTickCount() - start >= FIRST_KEY_SETTLE_MS || !WaitPumping(10, nullptr))
+            return FALSE;
+    }
+    return TRUE;
+}
+
 // The thread typed into: the one of the window that had the focus when the menu opened.
 static DWORD TargetThread()
 {
@@ -100,9 +132,7 @@ static DWORD TargetThread()
     return target ? GetWindowThreadProcessId(target, nullptr) : 0;
 }
 
-// Returns once the clipboard programs that read the new line are done with it (see
-// CLIPBOARD_SETTLE_MS); FALSE when the typing must stop.
-static BOOL WaitForClipboardReaders()
+BOOL WaitForClipboardReaders()
 {
     DWORD start = GetTickCount();
     DWORD freeSince = start;
@@ -119,18 +149,28 @@ static BOOL WaitForClipboardReaders()
     }
 }
 
-// One line through the clipboard; returns once the target has read it, or after LINE_TAKE_WAIT_MS.
-static BOOL TypeLine(const WCHAR *line, BOOL tabAfter, DWORD targetThread)
+// One line through the clipboard; FALSE when the typing ends here: stopped, the line could not be
+// placed, or the keys would no longer reach the window chosen. Returns once the target has read
+// the line, or after LINE_TAKE_WAIT_MS.
+static BOOL TypeLine(HWND owner, const WCHAR *line, BOOL tabAfter, BOOL firstLine, SavedClipboard *earlier)
 {
-    // Ctrl+V goes out even when the clipboard could not be had: the target pastes what it holds,
-    // and there is no line of ours to wait for.
-    BOOL offered = OfferLineOnClipboard(line, targetThread);
-    if (offered && !WaitForClipboardReaders())
+    if (!KeyMayGoSoon(firstLine))
+        return FALSE;
+    TakeUsersClipboard(owner, earlier);
+    // A Ctrl+V without the line pastes whatever the clipboard holds: nothing goes then.
+    if (!OfferLineOnClipboard(line, TargetThread()) || !WaitForClipboardReaders())
+        return FALSE;
+    if (!KeyMayGoSoon(firstLine))
         return FALSE;
     SendCtrlV();
-    if (tabAfter)
+    g_offeredLine.pasted = TRUE;
+    g_offeredLine.pastedAt = GetTickCount();
+    if (tabAfter) {
+        if (!KeyMayGoNow(FALSE))
+            return FALSE;
         SendTab();
-    return WaitPumping(offered ? LINE_TAKE_WAIT_MS : 0, &g_offeredLine.taken);
+    }
+    return WaitPumping(LINE_TAKE_WAIT_MS, &g_offeredLine.taken);
 }
 
 void TypeRegisteredEntry(HWND owner, ItemId id)
@@ -144,19 +184,19 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
     WCHAR *line = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
     if (source && line) {
         CopyMemory(source, item->text, 2 * length);
-        WCHAR *earlierText = ClipboardGetText(owner);  // put back when the paste ends
-        DWORD targetThread = TargetThread();
+        SavedClipboard earlier = {};  // taken before the first line, put back when the paste ends
         // In range since the load (ClampIniData): an altered ini.dat cannot turn the pause into a hang.
         int pause = g_ini.pasteWaitMs;
         assert(pause >= PASTE_WAIT_MIN && pause <= PASTE_WAIT_MAX);
         int position = 0, lineLength = 0;
-        BOOL going = TRUE;
+        BOOL going = TRUE, firstLine = TRUE;
         while (going) {
             int step = TakeTypingStep(source, length, &position, line, &lineLength);
             if (step == TYPE_STEP_END)
                 break;
             if (step == TYPE_STEP_LINE) {
-                going = TypeLine(line, TRUE, targetThread);
+                going = TypeLine(owner, line, TRUE, firstLine, &earlier);
+                firstLine = FALSE;
                 lineLength = 0;
                 line[0] = 0;
             }
@@ -164,10 +204,8 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
             going = going && WaitPumping(pause, nullptr);
         }
         if (going)
-            TypeLine(line, FALSE, targetThread);
-        FinishPasteClipboard(earlierText, g_pasteStopRequested);
-        if (earlierText)
-            GlobalFree(earlierText);
+            TypeLine(owner, line, FALSE, firstLine, &earlier);
+        FinishPasteClipboard(&earlier);
     }
     if (source)
         HeapFree(heap, 0, source);
@@ -175,15 +213,32 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
         HeapFree(heap, 0, line);
 }
 
+// Its Ctrl+V goes only to the window chosen, only with the entry really on the clipboard, and only
+// once the programs that read the new clipboard have let go of it.
+static void PasteHistoryEntry(HWND owner, ItemId id)
+{
+    if (!KeyMayGoSoon(TRUE))
+        return;
+    // The text is the entry's own copy: the look at a change made meanwhile may move the entry.
+    const Item *item = ItemStore::Find(id);
+    int length = item ? lstrlenW(item->text) : 0;
+    WCHAR *text = item ? (WCHAR *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 2 * length + 2) : nullptr;
+    if (!text)
+        return;
+    CopyMemory(text, item->text, 2 * length);
+    CaptureChangeMadeMeanwhile(owner);
+    // Cleared first, so that the capture takes the text again as the newest copy.
+    g_busyFlag = 0;
+    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && KeyMayGoSoon(TRUE))
+        SendCtrlV();
+    HeapFree(GetProcessHeap(), 0, text);
+}
+
 void PasteChosenEntry(HWND owner, int identifier)
 {
     int kind = ItemStore::KindOf(identifier);
-    if (kind == History) {
-        // Cleared first, so that the capture takes the text again as the newest copy.
-        g_busyFlag = 0;
-        CopyEntryToClipboard(owner, identifier);
-        SendCtrlV();
-    } else if (kind == Registered) {
+    if (kind == History)
+        PasteHistoryEntry(owner, identifier);
+    else if (kind == Registered)
         TypeRegisteredEntry(owner, identifier);
-    }
 }

@@ -2,7 +2,7 @@
 // rendering: only the format is announced, and the text is handed over when a program asks for
 // it. That request tells the paste that the target has read the line, so the next line never
 // replaces it too early. A message-only window of the typing thread owns these lines; when the
-// paste ends it puts the user's earlier text back, so that a typed password does not stay there.
+// paste ends it puts the user's earlier clipboard back, so that a typed password does not stay there.
 #include "recall/recall_internal.h"
 
 LineOffer g_offeredLine;
@@ -18,53 +18,20 @@ BOOL ReaderIsTarget(DWORD readerThread, DWORD targetThread)
     return targetThread == 0 || readerThread == 0 || readerThread == targetThread;
 }
 
-int DecideClipboardAfterPaste(BOOL lastLineTaken, BOOL typingStopped, BOOL stillTavosLine, BOOL hadText)
+int DecideClipboardAfterPaste(BOOL stillTavosLine, BOOL lineTaken, BOOL waitForTarget, DWORD sincePasted, BOOL hadContent)
 {
     if (!stillTavosLine)
         return AFTER_PASTE_LEAVE;
-    // A slow target still gets its line; a paste broken off hands nothing more over.
-    if (!lastLineTaken && !typingStopped)
-        return AFTER_PASTE_RENDER;
-    return hadText ? AFTER_PASTE_RESTORE : AFTER_PASTE_EMPTY;
-}
-
-static HGLOBAL LineTextBlock(const WCHAR *text)
-{
-    int length = text ? lstrlenW(text) : 0;
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 2 * length + 2);
-    WCHAR *chars = block ? (WCHAR *)GlobalLock(block) : nullptr;
-    if (!chars) {
-        if (block)
-            GlobalFree(block);
-        return nullptr;
-    }
-    if (length > 0)
-        CopyMemory(chars, text, 2 * length);
-    GlobalUnlock(block);
-    return block;
-}
-
-// With the clipboard open: one marker format holding a DWORD.
-static void PlaceMarker(const WCHAR *formatName, DWORD value)
-{
-    UINT format = RegisterClipboardFormatW(formatName);
-    HGLOBAL block = format ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DWORD)) : nullptr;
-    DWORD *data = block ? (DWORD *)GlobalLock(block) : nullptr;
-    if (!data) {
-        if (block)
-            GlobalFree(block);
-        return;
-    }
-    *data = value;
-    GlobalUnlock(block);
-    if (!SetClipboardData(format, block))
-        GlobalFree(block);
+    // Unseen, the target may still be reading: it keeps the line for a while, never for good.
+    if (!lineTaken && waitForTarget && sincePasted < LINE_UNSEEN_KEEP_MS)
+        return AFTER_PASTE_WAIT;
+    return hadContent ? AFTER_PASTE_RESTORE : AFTER_PASTE_EMPTY;
 }
 
 // With the clipboard open: the text of the offered line, for whoever asked.
 static BOOL RenderOfferedLine()
 {
-    HGLOBAL block = LineTextBlock(g_offeredLine.text);
+    HGLOBAL block = MakeTextBlock(g_offeredLine.text);
     if (!block)
         return FALSE;
     if (!SetClipboardData(CF_UNICODETEXT, block)) {
@@ -147,7 +114,7 @@ BOOL ClipboardIsFree()
 BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread)
 {
     KeepOfferedText(nullptr);
-    g_offeredLine.rendered = g_offeredLine.taken = FALSE;
+    g_offeredLine.rendered = g_offeredLine.taken = g_offeredLine.pasted = FALSE;
     g_offeredLine.targetThread = targetThread;
     HWND owner = EnsureLineOwnerWindow();
     if (!owner || !ClipboardOpenRetry(owner))
@@ -156,36 +123,120 @@ BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread)
     if (placed) {
         KeepOfferedText(line);
         SetClipboardData(CF_UNICODETEXT, nullptr);  // announced only; its result is null either way
-        PlaceMarker(CF_NAME_EXCLUDE_MONITOR, 0);
-        PlaceMarker(CF_NAME_IN_HISTORY, 0);
-        PlaceMarker(CF_NAME_UPLOAD_TO_CLOUD, 0);
+        PlacePrivacyMarkers();
     }
     CloseClipboard();
     g_offeredLine.sequence = GetClipboardSequenceNumber();
     return placed;
 }
 
-void FinishPasteClipboard(const WCHAR *earlierText, BOOL typingStopped)
+BOOL KeepsSavedFormat(SIZE_T size, SIZE_T keptSoFar)
+{
+    return size > 0 && size <= SAVED_FORMAT_CAP && keptSoFar + size <= SAVED_TOTAL_CAP;
+}
+
+// With the clipboard open: a copy of one format, within the caps.
+static void SaveFormat(UINT format, SavedClipboard *saved, SIZE_T *kept)
+{
+    if (!format || !IsClipboardFormatAvailable(format))
+        return;
+    HANDLE data = GetClipboardData(format);
+    SIZE_T size = data ? GlobalSize(data) : 0;
+    if (!KeepsSavedFormat(size, *kept))
+        return;
+    const BYTE *bytes = (const BYTE *)GlobalLock(data);
+    HGLOBAL copy = bytes ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
+    BYTE *target = copy ? (BYTE *)GlobalLock(copy) : nullptr;
+    if (target) {
+        CopyMemory(target, bytes, size);
+        GlobalUnlock(copy);
+        saved->formats[saved->count] = format;
+        saved->blocks[saved->count++] = copy;
+        *kept += size;
+    } else if (copy) {
+        GlobalFree(copy);
+    }
+    if (bytes)
+        GlobalUnlock(data);
+}
+
+void SaveClipboard(HWND owner, SavedClipboard *saved)
+{
+    ZeroMemory(saved, sizeof(*saved));
+    if (!ClipboardOpenRetry(owner))
+        return;
+    SIZE_T kept = 0;
+    SaveFormat(CF_UNICODETEXT, saved, &kept);
+    // The system makes CF_DIB and CF_BITMAP from CF_DIBV5 when a program asks for them.
+    SaveFormat(IsClipboardFormatAvailable(CF_DIBV5) ? CF_DIBV5 : CF_DIB, saved, &kept);
+    SaveFormat(CF_HDROP, saved, &kept);
+    SaveFormat(RegisterClipboardFormatW(L"HTML Format"), saved, &kept);
+    SaveFormat(RegisterClipboardFormatW(L"Rich Text Format"), saved, &kept);
+    CloseClipboard();
+}
+
+void FreeSavedClipboard(SavedClipboard *saved)
+{
+    for (int i = 0; i < saved->count; i++)
+        if (saved->blocks[i])
+            GlobalFree(saved->blocks[i]);
+    ZeroMemory(saved, sizeof(*saved));
+}
+
+// With the clipboard open and emptied: the saved formats, handed over to the clipboard, marked so
+// that no clipboard program takes the user's own content for a new copy.
+static void PlaceSavedClipboard(SavedClipboard *saved)
+{
+    BOOL placed = FALSE;
+    for (int i = 0; i < saved->count; i++) {
+        if (SetClipboardData(saved->formats[i], saved->blocks[i])) {
+            saved->blocks[i] = nullptr;
+            placed = TRUE;
+        }
+    }
+    if (placed)
+        PlacePrivacyMarkers();
+}
+
+// The line owner window owns the clipboard and nothing changed it since the last line went on,
+// whether or not that line's text is still kept for a request.
+static BOOL StillTavosLine(HWND owner)
+{
+    return g_offeredLine.sequence != 0 && GetClipboardOwner() == owner &&
+           GetClipboardSequenceNumber() == g_offeredLine.sequence;
+}
+
+void TakeUsersClipboard(HWND owner, SavedClipboard *earlier)
+{
+    HWND lineOwner = EnsureLineOwnerWindow();
+    if (lineOwner && StillTavosLine(lineOwner))
+        return;
+    CaptureChangeMadeMeanwhile(owner);
+    FreeSavedClipboard(earlier);
+    SaveClipboard(owner, earlier);
+}
+
+void FinishPasteClipboard(SavedClipboard *earlier)
 {
     HWND owner = EnsureLineOwnerWindow();
+    BOOL hadContent = earlier->count > 0;
+    // A stop (exit asked) ends the wait at once: WaitPumping returns at once from then on.
+    while (owner && DecideClipboardAfterPaste(StillTavosLine(owner), g_offeredLine.taken,
+                                              g_offeredLine.pasted && !g_pasteStopRequested,
+                                              GetTickCount() - g_offeredLine.pastedAt, hadContent) == AFTER_PASTE_WAIT)
+        WaitPumping(20, &g_offeredLine.taken);
     // Opening waits until the target, which has the line by now, has closed the clipboard.
     if (owner && ClipboardOpenRetry(owner)) {
-        BOOL stillTavosLine = g_offeredLine.text != nullptr && GetClipboardOwner() == owner &&
-                              GetClipboardSequenceNumber() == g_offeredLine.sequence;
-        int action = DecideClipboardAfterPaste(g_offeredLine.taken, typingStopped, stillTavosLine, earlierText != nullptr);
-        if (action == AFTER_PASTE_RENDER && !g_offeredLine.rendered) {
-            RenderOfferedLine();
-        } else if (action == AFTER_PASTE_RESTORE || action == AFTER_PASTE_EMPTY) {
+        int action = DecideClipboardAfterPaste(StillTavosLine(owner), g_offeredLine.taken, FALSE, 0, hadContent);
+        if (action == AFTER_PASTE_RESTORE || action == AFTER_PASTE_EMPTY) {
+            // Emptied even when nothing can be put back: a typed line never stays.
             EmptyClipboard();
-            HGLOBAL block = action == AFTER_PASTE_RESTORE ? LineTextBlock(earlierText) : nullptr;
-            if (block && !SetClipboardData(CF_UNICODETEXT, block))
-                GlobalFree(block);
-            // The user's own text coming back is no new copy, for tavo or any other clipboard watcher.
-            if (block)
-                PlaceMarker(CF_NAME_EXCLUDE_MONITOR, 0);
+            PlaceSavedClipboard(earlier);
         }
         CloseClipboard();
     }
     // The line goes with the paste; a later request gets nothing.
     KeepOfferedText(nullptr);
+    g_offeredLine.sequence = 0;
+    FreeSavedClipboard(earlier);
 }

@@ -538,4 +538,7 @@ void ShowPopupMenu(HWND owner)
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
     g_busyFlag = 0;
     g_popupRunning = FALSE;
+    // The capture was quiet meanwhile; a program that is ending looks at nothing more.
+    if (!g_pasteStopRequested)
+        CaptureChangeMadeMeanwhile(owner);
 }

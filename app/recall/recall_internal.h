@@ -24,6 +24,15 @@ int ClipboardTextLength(const WCHAR *chars, SIZE_T room);
 BOOL ClipboardMarkedPrivate(HWND owner);
 // ClipboardSetText that also marks the text as not to be recorded, kept in history or uploaded.
 BOOL ClipboardSetPrivateText(HWND owner, const WCHAR *text);
+// A movable block holding the text and its terminator; null when there is no memory.
+HGLOBAL MakeTextBlock(const WCHAR *text);
+// With the clipboard open: one extra format holding a DWORD.
+void PlaceDwordFormat(const WCHAR *formatName, DWORD value);
+// With the clipboard open: all four "do not record" markers.
+void PlacePrivacyMarkers();
+// Once a popup operation has ended: a change made while it ran is captured unless it carries a
+// marker or one of this program's windows owns it. Only the last of several such changes is there.
+void CaptureChangeMadeMeanwhile(HWND owner);
 // The store side of a capture: the text becomes the newest History entry, an equal older one
 // goes, and one oldest entry goes when the history is over its limit.
 void AddHistoryText(const WCHAR *text, int historyMax);
@@ -155,8 +164,13 @@ void RestoreFocus(const FocusSnapshotRecord *snapshot);
 typedef UINT(WINAPI *SendInputFunction)(UINT count, LPINPUT inputs, int size);
 extern SendInputFunction g_sendInputRoute;
 
-void CopyEntryToClipboard(HWND owner, ItemId id);
 void TypeRegisteredEntry(HWND owner, ItemId id);
+
+// Whether a synthesized key may go now: the foreground window is still the one recorded when the
+// menu opened and, before the first key, so is the focus; after a Tab the focus may have moved,
+// but only within that window (focusInForeground).
+BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow, BOOL focusInForeground,
+              BOOL firstKey);
 void SendCtrlV();
 void SendTab();
 
@@ -176,6 +190,12 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done);
 // ---- Paste injection: the typed lines on the clipboard ----
 
 #define LINE_TAKE_WAIT_MS 1000  // how long a typed line waits for the target to read it
+// How long the last typed line may stay on the clipboard after its Ctrl+V when the target was not
+// seen reading it (another clipboard program read it first, so the target's read raised no render
+// request, or nobody read it). A loaded target may take a second or two to handle its Ctrl+V, and
+// a line put away earlier would make it paste the old content; a password left longer is found by
+// whoever looks. A line the target was seen reading goes as soon as the target lets go.
+#define LINE_UNSEEN_KEEP_MS 3000
 // Other clipboard programs read each change as it is made; a Ctrl+V that reaches the target while
 // one of them holds the clipboard open pastes nothing. A line's keys go once the clipboard has
 // been free this long after the line went on it, or once this much longer has passed.
@@ -189,20 +209,49 @@ struct LineOffer {
     BOOL rendered;        // the text went to some reader
     BOOL taken;           // the text went to the target
     DWORD sequence;       // the clipboard's sequence number while it holds the line
+    BOOL pasted;          // its Ctrl+V went out
+    DWORD pastedAt;       // tick count of that Ctrl+V
 };
 extern LineOffer g_offeredLine;
 
 BOOL ReaderIsTarget(DWORD readerThread, DWORD targetThread);
 // TRUE when nobody holds the clipboard open at this moment.
 BOOL ClipboardIsFree();
+// Returns once the clipboard programs that read a new clipboard content are done with it (see
+// CLIPBOARD_SETTLE_MS); FALSE when the typing must stop.
+BOOL WaitForClipboardReaders();
 // Empties the clipboard and announces the line, marked as not to be recorded.
 BOOL OfferLineOnClipboard(const WCHAR *line, DWORD targetThread);
 
+// The user's clipboard from before a registered paste, in the formats that users copy and that
+// live in global memory: text, picture, file list, HTML and RTF. Nothing else is asked for:
+// asking makes some programs render every format they offer, which can take them long.
+#define SAVED_FORMAT_CAP  ((SIZE_T)16 * 1024 * 1024)  // bytes of one format; a larger one is dropped
+#define SAVED_TOTAL_CAP   ((SIZE_T)64 * 1024 * 1024)  // bytes of all of them together
+#define SAVED_FORMAT_MAX  5
+struct SavedClipboard {
+    int count;
+    UINT formats[SAVED_FORMAT_MAX];
+    HGLOBAL blocks[SAVED_FORMAT_MAX];  // copies of this program's own
+};
+// Whether a format of `size` bytes is kept when `keptSoFar` bytes are kept already.
+BOOL KeepsSavedFormat(SIZE_T size, SIZE_T keptSoFar);
+// Takes copies of what the clipboard holds; an empty record when it holds none of those formats.
+void SaveClipboard(HWND owner, SavedClipboard *saved);
+void FreeSavedClipboard(SavedClipboard *saved);
+// Before a line goes on the clipboard: unless it still holds the line before, the user's content
+// there (from before the paste, or copied while it runs) is recorded as a copy and becomes what
+// comes back when the paste ends.
+void TakeUsersClipboard(HWND owner, SavedClipboard *earlier);
+
 // What becomes of the clipboard when a registered paste ends.
 #define AFTER_PASTE_LEAVE   0  // it changed since the last line went on: leave it
-#define AFTER_PASTE_RENDER  1  // the target has not read the last line yet: let it have it
-#define AFTER_PASTE_RESTORE 2  // put the user's earlier text back
-#define AFTER_PASTE_EMPTY   3  // the user had no text there: empty it
-int DecideClipboardAfterPaste(BOOL lastLineTaken, BOOL typingStopped, BOOL stillTavosLine, BOOL hadText);
-// earlierText: the user's text from before the paste, or null.
-void FinishPasteClipboard(const WCHAR *earlierText, BOOL typingStopped);
+#define AFTER_PASTE_WAIT    1  // the target may not have read the last line yet: keep it a while
+#define AFTER_PASTE_RESTORE 2  // put the user's earlier content back
+#define AFTER_PASTE_EMPTY   3  // the user had nothing to put back: empty it
+// waitForTarget: the last line's Ctrl+V went out and the paste was not stopped by an exit;
+// sincePasted: ms since that Ctrl+V.
+int DecideClipboardAfterPaste(BOOL stillTavosLine, BOOL lineTaken, BOOL waitForTarget, DWORD sincePasted, BOOL hadContent);
+// Waits for the target while the decision says so, then restores `earlier` (or empties the
+// clipboard); `earlier` is handed over or freed.
+void FinishPasteClipboard(SavedClipboard *earlier);

@@ -575,6 +575,7 @@ TEST_CASE("do-not-record markers and the marked lines of a registered paste")
     REQUIRE(ClipboardSetPrivateText(g_mainWindow, L"pass"));
     CHECK(TakeClipboardText() == L"pass");
     CHECK(ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0);
+    CHECK(ClipboardDword(CF_NAME_VIEWER_IGNORE) >= 0);
     CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == 0);
     CHECK(ClipboardDword(CF_NAME_UPLOAD_TO_CLOUD) == 0);
     REQUIRE(ClipboardSetText(g_mainWindow, L"open"));
@@ -589,10 +590,27 @@ static UINT WINAPI RecordWithClipboard(UINT count, LPINPUT inputs, int size)
 {
     if (count > 0 && inputs[0].ki.wVk == VK_CONTROL) {
         TextsAtCtrlV.push_back(TakeClipboardText());
-        MarkedAtCtrlV.push_back(ClipboardDword(CF_NAME_IN_HISTORY) == 0 && ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0);
+        MarkedAtCtrlV.push_back(ClipboardDword(CF_NAME_IN_HISTORY) == 0 && ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0 &&
+                                ClipboardDword(CF_NAME_VIEWER_IGNORE) >= 0);
     }
     return RecordSendInput(count, inputs, size);
 }
+
+// The form in front with the focus in field 1, recorded as the window the menu was opened over.
+struct RecordedTarget {
+    TestForm form = {};
+    RecordedTarget()
+    {
+        REQUIRE(CreateTestForm(&form));
+        REQUIRE(FocusTestField(form, 1));
+        TakeFocusSnapshot(&g_focusSnapshot);
+    }
+    ~RecordedTarget()
+    {
+        ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
+        DestroyTestForm(&form);
+    }
+};
 
 static std::string BatchShape()
 {
@@ -605,6 +623,7 @@ static std::string BatchShape()
 TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
 {
     Hub hub;
+    RecordedTarget target;
     RecordedBatches.clear();
     TextsAtCtrlV.clear();
     MarkedAtCtrlV.clear();
@@ -775,6 +794,7 @@ static UINT WINAPI QuitAtFirstCtrlV(UINT count, LPINPUT inputs, int size)
 TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target that never reads is waited for only so long")
 {
     Hub hub;
+    RecordedTarget target;
     RecordedBatches.clear();
     g_ini.pasteWaitMs = 5;
     ItemId reg = ItemStore::Insert(Registered, L"site", L"user\r\npass");
@@ -794,9 +814,10 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
         CHECK(msg.message == WM_QUIT);
         CHECK(msg.wParam == 7);
         CHECK(TakeClipboardText() == L"earlier");
+        CHECK(ClipboardDword(CF_NAME_VIEWER_IGNORE) >= 0);
         g_pasteStopRequested = FALSE;
     }
-    SUBCASE("nobody reads: each line gives up after its wait, and the last one stays for a late reader")
+    SUBCASE("nobody reads: each line gives up after its wait, and the last one leaves the clipboard after its own")
     {
         g_sendInputRoute = RecordSendInput;
         g_busyFlag = 1;
@@ -804,49 +825,9 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
         g_busyFlag = 0;
         CHECK(BatchShape() == "VTV");
         CHECK_FALSE(g_offeredLine.taken);
-        CHECK(TakeClipboardText() == L"pass");
-        CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == 0);
+        CHECK_FALSE(IsClipboardFormatAvailable(CF_UNICODETEXT));
         CHECK(HistoryTexts().empty());
     }
-}
-
-// A clipboard program on a thread of its own that opens the clipboard for a while on every change,
-// as clipboard managers read each copy.
-struct SlowClipboardReader {
-    HANDLE ready = nullptr;
-    HANDLE thread = nullptr;
-    DWORD threadId = 0;
-    int reads = 0;
-};
-static SlowClipboardReader *ActiveReader;
-
-static LRESULT CALLBACK SlowReaderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_CLIPBOARDUPDATE && OpenClipboard(window)) {
-        Sleep(60);
-        CloseClipboard();
-        ActiveReader->reads++;
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-static DWORD WINAPI RunSlowReader(void *argument)
-{
-    SlowClipboardReader *reader = (SlowClipboardReader *)argument;
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = SlowReaderProc;
-    wc.lpszClassName = L"tavoTestSlowReader";
-    RegisterClassW(&wc);
-    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    BOOL listening = AddClipboardFormatListener(window);
-    SetEvent(reader->ready);
-    MSG msg;
-    while (listening && GetMessageW(&msg, nullptr, 0, 0) > 0)
-        DispatchMessageW(&msg);
-    RemoveClipboardFormatListener(window);
-    DestroyWindow(window);
-    return 0;
 }
 
 // Whether the clipboard was free when each Ctrl+V went out: the target could open it.
@@ -861,15 +842,13 @@ static UINT WINAPI RecordClipboardFree(UINT count, LPINPUT inputs, int size)
 TEST_CASE("a registered line's Ctrl+V waits until a clipboard program reading the line has let go")
 {
     Hub hub;
+    RecordedTarget target;
     RecordedBatches.clear();
     FreeAtCtrlV.clear();
     g_ini.pasteWaitMs = 0;
     ItemId reg = ItemStore::Insert(Registered, L"site", L"user\r\npass\r\n123");
-    SlowClipboardReader reader;
-    ActiveReader = &reader;
-    reader.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    reader.thread = CreateThread(nullptr, 0, RunSlowReader, &reader, 0, &reader.threadId);
-    REQUIRE(WaitForSingleObject(reader.ready, 5000) == WAIT_OBJECT_0);
+    ClipboardWatcher reader;
+    REQUIRE(StartClipboardWatcher(&reader, 60));
 
     g_sendInputRoute = RecordClipboardFree;
     g_busyFlag = 1;
@@ -879,10 +858,7 @@ TEST_CASE("a registered line's Ctrl+V waits until a clipboard program reading th
     // Each line was read by the slow program, and each Ctrl+V found the clipboard free again.
     CHECK(reader.reads >= 3);
     CHECK(FreeAtCtrlV == std::vector<bool>{true, true, true});
-
-    PostThreadMessageW(reader.threadId, WM_QUIT, 0, 0);
-    CHECK(WaitForSingleObject(reader.thread, 5000) == WAIT_OBJECT_0);
-    CloseHandle(reader.thread);
-    CloseHandle(reader.ready);
-    ActiveReader = nullptr;
+    // It honours "Clipboard Viewer Ignore" alone: no line reached it.
+    CHECK(WatchedTexts(&reader).empty());
+    StopClipboardWatcher(&reader);
 }

@@ -3,6 +3,7 @@
 #include <doctest/doctest.h>
 #include <cstring>
 #include "recall/find_match.h"
+#include <string>
 #include "recall_test_util.h"
 
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
@@ -727,27 +728,42 @@ TEST_CASE("synthesized keys: the records of Ctrl+V and Tab")
 
 TEST_CASE("the clipboard after a registered paste, and who counts as the target reading a line")
 {
-    SUBCASE("a line read by the target: the earlier text comes back, or an empty clipboard")
+    SUBCASE("taken, not seen, stopped, changed by someone else: the line never stays beyond its bound")
     {
-        CHECK(DecideClipboardAfterPaste(TRUE, FALSE, TRUE, TRUE) == AFTER_PASTE_RESTORE);
-        CHECK(DecideClipboardAfterPaste(TRUE, FALSE, TRUE, FALSE) == AFTER_PASTE_EMPTY);
+        const DWORD Keep = LINE_UNSEEN_KEEP_MS;
+        struct Row {
+            const char *what;
+            BOOL stillTavosLine, taken, waitForTarget;
+            DWORD sincePasted;
+            BOOL hadContent;
+            int want;
+        } rows[] = {
+            {"taken: back at once", TRUE, TRUE, TRUE, 0, TRUE, AFTER_PASTE_RESTORE},
+            {"taken, nothing before: emptied", TRUE, TRUE, TRUE, 0, FALSE, AFTER_PASTE_EMPTY},
+            {"not seen: kept a while", TRUE, FALSE, TRUE, 0, TRUE, AFTER_PASTE_WAIT},
+            {"not seen, just inside the bound", TRUE, FALSE, TRUE, Keep - 1, FALSE, AFTER_PASTE_WAIT},
+            {"not seen, bound reached", TRUE, FALSE, TRUE, Keep, TRUE, AFTER_PASTE_RESTORE},
+            {"not seen, long after", TRUE, FALSE, TRUE, 60000, FALSE, AFTER_PASTE_EMPTY},
+            {"stopped, or no Ctrl+V for the line", TRUE, FALSE, FALSE, 0, TRUE, AFTER_PASTE_RESTORE},
+            {"stopped, nothing before", TRUE, FALSE, FALSE, 0, FALSE, AFTER_PASTE_EMPTY},
+            {"changed by someone else", FALSE, FALSE, TRUE, 0, TRUE, AFTER_PASTE_LEAVE},
+            {"changed after the target took it", FALSE, TRUE, FALSE, Keep, FALSE, AFTER_PASTE_LEAVE},
+        };
+        for (const Row &row : rows) {
+            std::string what = row.what;
+        CAPTURE(what);
+            CHECK(DecideClipboardAfterPaste(row.stillTavosLine, row.taken, row.waitForTarget, row.sincePasted,
+                                            row.hadContent) == row.want);
+        }
     }
-    SUBCASE("the clipboard changed since the line went on: whatever is there now stays")
+    SUBCASE("the earlier clipboard is kept within 16 MiB a format and 64 MiB in all")
     {
-        for (int taken = 0; taken < 2; taken++)
-            for (int stopped = 0; stopped < 2; stopped++)
-                for (int hadText = 0; hadText < 2; hadText++)
-                    CHECK(DecideClipboardAfterPaste(taken, stopped, FALSE, hadText) == AFTER_PASTE_LEAVE);
-    }
-    SUBCASE("a target that has not read the last line yet still gets it")
-    {
-        CHECK(DecideClipboardAfterPaste(FALSE, FALSE, TRUE, TRUE) == AFTER_PASTE_RENDER);
-        CHECK(DecideClipboardAfterPaste(FALSE, FALSE, TRUE, FALSE) == AFTER_PASTE_RENDER);
-    }
-    SUBCASE("a paste broken off hands nothing more over")
-    {
-        CHECK(DecideClipboardAfterPaste(FALSE, TRUE, TRUE, TRUE) == AFTER_PASTE_RESTORE);
-        CHECK(DecideClipboardAfterPaste(FALSE, TRUE, TRUE, FALSE) == AFTER_PASTE_EMPTY);
+        const SIZE_T MiB = 1024 * 1024;
+        CHECK(KeepsSavedFormat(1, 0));
+        CHECK(KeepsSavedFormat(16 * MiB, 48 * MiB));
+        CHECK_FALSE(KeepsSavedFormat(0, 0));
+        CHECK_FALSE(KeepsSavedFormat(16 * MiB + 1, 0));
+        CHECK_FALSE(KeepsSavedFormat(16 * MiB, 48 * MiB + 1));
     }
     SUBCASE("the target's thread, a windowless reader or an unknown target count; another thread does not")
     {
@@ -794,5 +810,32 @@ TEST_CASE("an accessible caret counts when visible and with a height; the menu p
         CAPTURE(p.in.y);
         CHECK(kept.x == p.out.x);
         CHECK(kept.y == p.out.y);
+    }
+}
+
+TEST_CASE("a key goes only to the window chosen: the foreground always, the focus before the first key")
+{
+    HWND form = (HWND)0x100, field1 = (HWND)0x101, field2 = (HWND)0x102, chat = (HWND)0x200;
+    struct Row {
+        const char *what;
+        HWND recordedForeground, recordedFocus, foregroundNow, focusNow;
+        BOOL focusInForeground, firstKey, want;
+    } rows[] = {
+        {"first key, all as recorded", form, field1, form, field1, TRUE, TRUE, TRUE},
+        {"first key, the focus moved within the window", form, field1, form, field2, TRUE, TRUE, FALSE},
+        {"after a Tab, the focus moved within the window", form, field1, form, field2, TRUE, FALSE, TRUE},
+        {"after a Tab, the focus outside the window", form, field1, form, chat, FALSE, FALSE, FALSE},
+        {"another window in front", form, field1, chat, field1, FALSE, TRUE, FALSE},
+        {"another window in front, after a Tab", form, field1, chat, chat, TRUE, FALSE, FALSE},
+        {"no window in front", form, field1, nullptr, nullptr, FALSE, FALSE, FALSE},
+        {"nothing recorded", nullptr, nullptr, nullptr, nullptr, FALSE, TRUE, FALSE},
+        {"no focus recorded: within the window", form, nullptr, form, form, TRUE, TRUE, TRUE},
+        {"no focus known, then or now", form, nullptr, form, nullptr, FALSE, TRUE, TRUE},
+    };
+    for (const Row &row : rows) {
+        std::string what = row.what;
+        CAPTURE(what);
+        CHECK(KeyMayGo(row.recordedForeground, row.recordedFocus, row.foregroundNow, row.focusNow,
+                       row.focusInForeground, row.firstKey) == row.want);
     }
 }

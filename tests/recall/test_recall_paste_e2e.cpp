@@ -2,6 +2,7 @@
 // to read its clipboard, an exit asked while a menu or paste runs, the hotkey and tray clicks
 // arriving meanwhile, and the user's clipboard text that must come back afterwards.
 #include <doctest/doctest.h>
+#include <algorithm>
 #include "recall_e2e_run.h"
 #include "res/resource.h"
 
@@ -99,6 +100,80 @@ void DoubleTapShift(const TavoRun &)
 void PostMenuHotKey(const TavoRun &s)
 {
     PostMessageW(s.tavo.mainWindow, WM_HOTKEY, MenuHotKeyId, MAKELPARAM(MOD_ALT, VK_F9));
+}
+
+void EmptyFields(const TestForm &form)
+{
+    SetWindowTextW(form.field1, L"");
+    SetWindowTextW(form.field2, L"");
+    SetWindowTextW(form.field3, L"");
+}
+
+bool FormIsEmpty(const TestForm &form)
+{
+    return FieldText(form.field1).empty() && FieldText(form.field2).empty() && FieldText(form.field3).empty();
+}
+
+bool Watched(ClipboardWatcher *watcher, const std::wstring &text)
+{
+    std::vector<std::wstring> texts = WatchedTexts(watcher);
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// A 2 x 2 picture of 24 bits, bottom-up: the header, then two rows of 8 bytes.
+const BYTE PicturePixels[16] = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
+const char HtmlText[] = "Version:0.9\r\nStartHTML:-1\r\n<b>earlier</b>";
+
+HGLOBAL BlockOf(const void *bytes, SIZE_T size)
+{
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    CopyMemory(GlobalLock(block), bytes, size);
+    GlobalUnlock(block);
+    return block;
+}
+
+bool PutPictureAndHtml(HWND owner)
+{
+    BYTE dib[sizeof(BITMAPINFOHEADER) + sizeof(PicturePixels)] = {};
+    BITMAPINFOHEADER *header = (BITMAPINFOHEADER *)dib;
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = header->biHeight = 2;
+    header->biPlanes = 1;
+    header->biBitCount = 24;
+    header->biSizeImage = sizeof(PicturePixels);
+    CopyMemory(dib + sizeof(BITMAPINFOHEADER), PicturePixels, sizeof(PicturePixels));
+    if (!OpenClipboardRetry(owner))
+        return false;
+    EmptyClipboard();
+    bool placed = SetClipboardData(CF_DIB, BlockOf(dib, sizeof(dib))) &&
+                  SetClipboardData(RegisterClipboardFormatW(L"HTML Format"), BlockOf(HtmlText, sizeof(HtmlText)));
+    CloseClipboard();
+    return placed;
+}
+
+// The picture's pixels and the HTML text as the clipboard gives them now.
+bool PictureAndHtmlAreBack()
+{
+    if (!OpenClipboardRetry(nullptr))
+        return false;
+    bool pictureBack = false, htmlBack = false;
+    HANDLE dib = GetClipboardData(CF_DIB);
+    const BITMAPINFOHEADER *header = dib ? (const BITMAPINFOHEADER *)GlobalLock(dib) : nullptr;
+    if (header) {
+        SIZE_T offset = header->biSize + (header->biCompression == BI_BITFIELDS ? 12 : 0) + 4 * header->biClrUsed;
+        pictureBack = header->biWidth == 2 && header->biHeight == 2 && header->biBitCount == 24 &&
+                      GlobalSize(dib) >= offset + sizeof(PicturePixels) &&
+                      memcmp((const BYTE *)header + offset, PicturePixels, sizeof(PicturePixels)) == 0;
+        GlobalUnlock(dib);
+    }
+    HANDLE html = GetClipboardData(RegisterClipboardFormatW(L"HTML Format"));
+    const char *chars = html ? (const char *)GlobalLock(html) : nullptr;
+    if (chars) {
+        htmlBack = GlobalSize(html) >= sizeof(HtmlText) && memcmp(chars, HtmlText, sizeof(HtmlText)) == 0;
+        GlobalUnlock(html);
+    }
+    CloseClipboard();
+    return pictureBack && htmlBack;
 }
 
 }  // namespace
@@ -259,6 +334,21 @@ TEST_CASE("E2E: after a registered paste the user's earlier clipboard comes back
         std::vector<PasteRecord> saved = s.Stop();
         CHECK(HistoryTextsOf(saved).empty());
     }
+    SUBCASE("a picture and an HTML text come back")
+    {
+        TavoRun s;
+        REQUIRE(s.Start(L"e2e_restore_formats", TestIni(0), &entries));
+        REQUIRE(PutPictureAndHtml(s.form.window));
+        PumpFor(200);
+        REQUIRE(FocusTestField(s.form, 1));
+        MenuPlayer player;
+        StartMenuPlayer(&player, ChooseRegistered);
+        PlayDoubleTap(VK_SHIFT);
+        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
+        CHECK(FinishMenuPlayer(&player));
+        CHECK(WaitUntil(PictureAndHtmlAreBack, 3000));
+        s.Stop();
+    }
     SUBCASE("an empty clipboard is empty again: the password does not stay")
     {
         TavoRun s;
@@ -286,6 +376,85 @@ TEST_CASE("E2E: after a registered paste the user's earlier clipboard comes back
         CHECK(FinishMenuPlayer(&player));
         PumpFor(1500);
         CHECK(TakeClipboardText() == L"newest copy");
+        s.Stop();
+    }
+}
+
+TEST_CASE("E2E: the keys go only to the window chosen, and a copy made during a paste is recorded")
+{
+    // The second line alone takes 40 pauses of 100 ms: the user turns away long before it is typed.
+    std::wstring longSecond(40, L'p');
+    std::vector<PasteRecord> entries = EntriesWith(L"user\r\n" + longSecond);
+    TavoRun s;
+    IniData ini = TestIni(0);
+    ini.pasteWaitMs = 100;
+    REQUIRE(s.Start(L"e2e_switch", ini, &entries));
+    TestForm chat = {};
+    REQUIRE(CreateTestForm(&chat));
+    SetWindowPos(chat.window, nullptr, 600, 120, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    REQUIRE(PutClipboardText(s.form.window, L"earlier text"));
+    PumpFor(200);
+    REQUIRE(FocusTestField(s.form, 1));
+
+    // A registered entry: the user turns to the chat after the first line.
+    REQUIRE(PasteUntilFirstLine(s, DoubleTapShift));
+    REQUIRE(FocusTestField(chat, 1));
+    CHECK_FALSE(WaitUntil([&] { return !FormIsEmpty(chat) || !FieldText(s.form.field2).empty(); }, 5500));
+    CHECK(WaitUntil([] { return TakeClipboardText() == L"earlier text"; }, 4000));
+
+    // A copy-history entry: the user turns to the chat while a clipboard program reads the entry.
+    EmptyFields(s.form);
+    REQUIRE(FocusTestField(s.form, 1));
+    ClipboardWatcher watcher;
+    REQUIRE(StartClipboardWatcher(&watcher, 250));
+    MenuPlayer player;
+    StartMenuPlayer(&player, {VK_DOWN, VK_DOWN, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    REQUIRE(WaitUntil([&] { return Watched(&watcher, L"newest copy"); }, 5000));
+    REQUIRE(FocusTestField(chat, 1));
+    CHECK(FinishMenuPlayer(&player));
+    PumpFor(1000);
+    CHECK(FormIsEmpty(chat));
+    CHECK(FormIsEmpty(s.form));
+    StopClipboardWatcher(&watcher);
+
+    // A copy made during a registered paste: recorded, and it is what the clipboard holds afterwards.
+    REQUIRE(FocusTestField(s.form, 1));
+    REQUIRE(PasteUntilFirstLine(s, DoubleTapShift));
+    REQUIRE(PutClipboardText(chat.window, L"copied meanwhile"));
+    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == longSecond; }, 8000));
+    CHECK(WaitUntil([] { return TakeClipboardText() == L"copied meanwhile"; }, 4000));
+    CHECK(FormIsEmpty(chat));
+    PumpFor(300);
+    DestroyTestForm(&chat);
+    std::vector<std::wstring> history = HistoryTextsOf(s.Stop());
+    CHECK(std::find(history.begin(), history.end(), L"copied meanwhile") != history.end());
+}
+
+TEST_CASE("E2E: beside a clipboard program that reads every change at once, the typed lines leave no trace")
+{
+    std::vector<PasteRecord> entries = EntriesWith(L"user\r\nS3cret!");
+    // One that honours only "Clipboard Viewer Ignore", and one that honours no marker at all: it
+    // reads each line first, so the target is never seen reading, and the line must go all the same.
+    for (bool honours : {true, false}) {
+        CAPTURE(honours);
+        TavoRun s;
+        REQUIRE(s.Start(honours ? L"e2e_watcher_marked" : L"e2e_watcher_any", TestIni(0), &entries));
+        ClipboardWatcher watcher;
+        REQUIRE(StartClipboardWatcher(&watcher, 0, honours));
+        REQUIRE(PutClipboardText(s.form.window, L"earlier text"));
+        REQUIRE(WaitUntil([&] { return Watched(&watcher, L"earlier text"); }, 3000));
+        REQUIRE(FocusTestField(s.form, 1));
+        MenuPlayer player;
+        StartMenuPlayer(&player, ChooseRegistered);
+        PlayDoubleTap(VK_SHIFT);
+        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"S3cret!"; }, 8000));
+        CHECK(FinishMenuPlayer(&player));
+        CHECK(FieldText(s.form.field1) == L"user");
+        CHECK(WaitUntil([] { return TakeClipboardText() == L"earlier text"; }, 5000));
+        if (honours)
+            CHECK(WatchedTexts(&watcher) == std::vector<std::wstring>{L"earlier text"});
+        StopClipboardWatcher(&watcher);
         s.Stop();
     }
 }
