@@ -180,8 +180,8 @@ void PasteChosenEntry(HWND owner, int identifier)
 {
     int kind = ItemStore::KindOf(identifier);
     if (kind == History) {
-        // Cleared first, so that the capture takes the text again as the newest copy.
-        g_busyFlag = 0;
+        // Set first, so that the capture takes the text again as the newest copy.
+        g_busyFlag = BUSY_HISTORY_PASTE;
         CopyEntryToClipboard(owner, identifier);
         SendCtrlV();
     } else if (kind == Registered) {

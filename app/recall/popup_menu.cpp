@@ -289,16 +289,14 @@ static HMENU BuildPopupMenu()
     return root;
 }
 
-static BOOL g_popupRunning;  // ShowPopupMenu is on the stack
-
 BOOL PopupOperationRunning()
 {
-    return g_popupRunning;
+    return g_busyFlag != BUSY_NONE;
 }
 
 void EndPopupOperation()
 {
-    if (!g_popupRunning)
+    if (g_busyFlag == BUSY_NONE)
         return;
     EndMenu();
     StopTyping();
@@ -306,12 +304,10 @@ void EndPopupOperation()
 
 void ShowPopupMenu(HWND owner)
 {
-    // g_busyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
-    if (g_popupRunning)
+    if (g_busyFlag != BUSY_NONE)
         return;
-    g_popupRunning = TRUE;
     g_pasteStopRequested = FALSE;
-    g_busyFlag = 1;
+    g_busyFlag = BUSY_MENU;
     TakeFocusSnapshot(&g_focusSnapshot);
     ForceForeground(owner);
     HMENU root = BuildPopupMenu();
@@ -326,6 +322,5 @@ void ShowPopupMenu(HWND owner)
     if (!g_pasteStopRequested)  // an exit asked while the menu was open pastes nothing
         PasteChosenEntry(owner, chosen);
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
-    g_busyFlag = 0;
-    g_popupRunning = FALSE;
+    g_busyFlag = BUSY_NONE;
 }

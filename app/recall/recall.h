@@ -9,7 +9,11 @@
 #define TIMER_CBCHAIN   2002
 #define HOTKEY_MENU     2004
 
-// 1 while the popup menu or a registered paste runs; written only by recall.
+// What the popup operation is doing; written only by recall. Anything but BUSY_NONE keeps a
+// second menu, the exit and the tray commands waiting.
+#define BUSY_NONE 0           // no popup menu, no paste
+#define BUSY_MENU 1           // the menu is open or a registered entry is typed: capture waits
+#define BUSY_HISTORY_PASTE 2  // a copy-history entry goes through the clipboard: capture takes it as the newest copy
 extern int g_busyFlag;
 
 // Clipboard access and the clipboard-viewer chain.
@@ -46,7 +50,7 @@ struct FocusSnapshotRecord {
 };
 extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
 void ShowPopupMenu(HWND owner);
-// TRUE from the start of ShowPopupMenu to its end, the paste included.
+// TRUE from the start of ShowPopupMenu to its end, the paste included (g_busyFlag is not BUSY_NONE).
 BOOL PopupOperationRunning();
 // Exit was asked: a running popup menu closes and a paste stops typing.
 void EndPopupOperation();

@@ -54,11 +54,11 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room)
         AppendFailedFile(text, room, DATA_INI, L"ini.dat");
     if (failed & SAVE_ITEMS)
         AppendFailedFile(text, room, DATA_ITEMS, L"paste.dat");
-    WCHAR closing[128];
-    UINT closingId = when == SAVE_AT_EXIT     ? IDS_SAVE_RETRY_OR_CANCEL
+    WCHAR closing[256];
+    UINT closingId = when == SAVE_AT_EXIT     ? IDS_SAVE_AT_EXIT_CHOICES
                    : when == SAVE_ON_CHANGE   ? IDS_SAVE_AGAIN_AT_EXIT
                                               : IDS_SAVE_CHANGES_LOST;
-    Append(text, room, MessageText(closingId, closing, 128));
+    Append(text, room, MessageText(closingId, closing, 256));
 }
 
 void UnreadableFileText(int file, WCHAR *text, int room)
@@ -81,16 +81,20 @@ void WarnUnreadableDataFiles(HWND owner)
     }
 }
 
-BOOL SaveBeforeExit(HWND owner)
+int SaveBeforeExit(HWND owner)
 {
     for (;;) {
         int failed = SaveDataFiles(SAVE_INI | SAVE_ITEMS);
         if (!failed)
-            return TRUE;
+            return EXIT_SAVED;
         WCHAR text[512];
         SaveFailureText(failed, SAVE_AT_EXIT, text, 512);
-        if (MessageBoxW(owner, text, APP_CAPTION, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
-            return FALSE;
+        // A box cannot name its own buttons: はい tries again, いいえ ends without saving.
+        int answer = MessageBoxW(owner, text, APP_CAPTION, MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON1);
+        if (answer == IDNO)
+            return EXIT_UNSAVED;
+        if (answer != IDYES)
+            return EXIT_STAY;
     }
 }
 

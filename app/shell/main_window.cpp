@@ -99,7 +99,8 @@ static void WarnBoxOf(HWND owner, UINT textId)
 BOOL RegisterMenuHotkey(HWND window)
 {
     UnregisterHotKey(window, HOTKEY_MENU);
-    if (g_ini.hotkeyVk == 0 || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
+    // Outside hotkey mode the key is kept for later but held from no other program.
+    if (!MenuHotkeyWanted(&g_ini) || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
         return TRUE;
     WarnBoxOf(window, IDS_HOTKEY_FAILED);
     return FALSE;
@@ -163,29 +164,30 @@ static void TakeDownMainWindow(HWND window)
     DestroyWindow(window);
 }
 
-// WM_CLOSE: the program ends only once both files are saved. When a save fails the user may
-// retry, or cancel and keep the program running with everything in memory.
+// WM_CLOSE: the program ends once both files are saved. When a save fails the user may retry, end
+// without saving (a folder that cannot be written to must not keep the program alive), or stay
+// and keep everything in memory.
 static LRESULT OnExitRequest(HWND window)
 {
     if (g_shutdownRunning || g_takenDown)
         return 0;
     g_shutdownRunning = TRUE;
     PrepareEditorForSave();
-    BOOL saved = SaveBeforeExit(window);
+    int choice = SaveBeforeExit(window);
     g_shutdownRunning = FALSE;
     // A logoff or shutdown may have taken the window down while the box was open.
-    if (saved)
+    if (choice != EXIT_STAY)
         TakeDownMainWindow(window);
     return 0;
 }
 
 // Logoff or shutdown: both files are written before any box, since Windows may end the process
-// as soon as this returns; a warning may follow. wParam FALSE (the end was cancelled) exits as
-// WM_CLOSE does.
+// as soon as this returns; a warning may follow. wParam FALSE means another program cancelled the
+// end: the user works on, so everything stays as it was (the save of WM_QUERYENDSESSION is kept).
 static LRESULT OnEndSession(HWND window, WPARAM ending)
 {
     if (!ending)
-        return OnExitRequest(window);
+        return 0;
     if (g_takenDown || g_endingForLogoff)
         return 0;
     g_endingForLogoff = TRUE;
@@ -243,7 +245,7 @@ void UpdateTrayMenuStates(HMENU menu)
 static LRESULT OnInitMenuPopup(HMENU menu)
 {
     // The popup menu of the recall also opens with this window as owner; it runs with g_busyFlag set.
-    if (g_busyFlag != 1)
+    if (g_busyFlag == BUSY_NONE)
         UpdateTrayMenuStates(menu);
     return 0;
 }
@@ -258,7 +260,7 @@ static int g_deferredCommandCount;
 
 static BOOL MenuOrPasteRunning()
 {
-    return g_busyFlag == 1 || PopupOperationRunning() || g_trayMenuOpen;
+    return PopupOperationRunning() || g_trayMenuOpen;
 }
 
 // TRUE when the message was kept for later.
@@ -385,10 +387,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         return OnExitRequest(window);
     case WM_ENDSESSION:
-        // An end that was cancelled exits as WM_CLOSE does. A real one ends when this returns: no
-        // waiting, the paste stops and the state is saved now.
-        if (!wParam && DeferWhileMenuOrPaste(WM_CLOSE, 0))
-            return 0;
+        // A real end comes when this returns: no waiting, the paste stops and the state is saved now.
         if (wParam)
             EndPopupOperation();
         return OnEndSession(window, wParam);

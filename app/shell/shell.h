@@ -20,8 +20,9 @@ HWND CreateMainWindow(HINSTANCE instance);
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window);
 // Check mark of "スタートアップ登録(&S)" and grey state of "コピー履歴消去(&C)" in the tray menu.
 void UpdateTrayMenuStates(HMENU menu);
-// Registers g_ini's menu hotkey on the window again (none when hotkeyVk is 0); a failure is
-// told in a box. FALSE when the key could not be had.
+// Registers g_ini's menu hotkey on the window again, or only gives it up when MenuHotkeyWanted
+// says no (another trigger mode, no key, a key that types); a failure is told in a box. FALSE
+// when the key could not be had.
 BOOL RegisterMenuHotkey(HWND window);
 // The settings sheet on a copy of g_ini; after OK the copy's values are stored, the hotkey
 // registered again and ini.dat written.
@@ -41,7 +42,8 @@ void ToggleStartupShortcut();
 // Saving the two files (data_saving.cpp).
 #define SAVE_INI   1  // ini.dat from g_ini
 #define SAVE_ITEMS 2  // paste.dat from the store
-// When a failure is told: at exit (Retry/Cancel), after a change (OK), at logoff or shutdown.
+// When a failure is told: at exit (retry, end without saving, or stay), after a change (OK), at
+// logoff or shutdown.
 #define SAVE_AT_EXIT       0
 #define SAVE_ON_CHANGE     1
 #define SAVE_AT_SESSION_END 2
@@ -53,8 +55,12 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room);
 void UnreadableFileText(int file, WCHAR *text, int room);
 // One warning box per data file that was there at the start but could not be read.
 void WarnUnreadableDataFiles(HWND owner);
-// Saves both files; while one fails, asks Retry or Cancel. FALSE when the user cancelled.
-BOOL SaveBeforeExit(HWND owner);
+// What the user chose at exit.
+#define EXIT_SAVED   0  // both files written
+#define EXIT_UNSAVED 1  // end without saving: the files on disk stay as they were
+#define EXIT_STAY    2  // keep running with everything in memory
+// Saves both files; while one fails, asks whether to try again, end without saving, or stay.
+int SaveBeforeExit(HWND owner);
 // Saves both files with no box, retrying briefly; returns the bits of those that still failed.
 int SaveForSessionEnd();
 // Saves the files named; when one fails, says so in a box with OK. FALSE on failure.

@@ -13,7 +13,8 @@ const wchar_t PasteUnreadableProtected[] =
     L"paste.dat を読み込めませんでした。\npaste.dat.bak に控えを作れるまで、このファイルには保存しません。";
 const wchar_t IniUnreadableProtected[] =
     L"ini.dat を読み込めませんでした。\nini.dat.bak に控えを作れるまで、このファイルには保存しません。";
-const wchar_t ExitRetryLine[] = L"[再試行] でもう一度保存します。[キャンセル] で終了を取りやめます。";
+const wchar_t ExitRetryLine[] =
+    L"[はい] でもう一度保存します。\n[いいえ] で保存せずに終了します。ディスク上のファイルは元のまま残ります。\n[キャンセル] で終了を取りやめます。";
 const wchar_t PasteNotSaved[] = L"paste.dat を保存できませんでした。\n";
 const wchar_t PasteProtected[] = L"paste.dat を読み込めなかったため、paste.dat.bak に控えを作れるまで上書きしません。\n";
 
@@ -69,7 +70,7 @@ bool Settled(const TavoProcess &tavo)
 
 }  // namespace
 
-TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Retry/Cancel exit, and paste.dat.bak")
+TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Yes/No/Cancel exit, and paste.dat.bak")
 {
     std::wstring dir = MakeScratchDir(L"data_held_start");
     std::vector<PasteRecord> fifty;
@@ -96,7 +97,8 @@ TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Re
     box = WaitForBox(tavo);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == std::wstring(PasteProtected) + ExitRetryLine);
-    CHECK(GetDlgItem(box, IDRETRY) != nullptr);
+    CHECK(GetDlgItem(box, IDYES) != nullptr);
+    CHECK(GetDlgItem(box, IDNO) != nullptr);
     CHECK(GetDlgItem(box, IDCANCEL) != nullptr);
     PressButton(box, IDCANCEL);
     CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
@@ -131,13 +133,13 @@ TEST_CASE("a paste.dat that a sync client holds: loaded; at exit Retry until it 
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
     // Retry while the file is still held: asked again.
-    PressButton(box, IDRETRY);
+    PressButton(box, IDYES);
     CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
     HWND again = WaitForBox(tavo);
     REQUIRE(again != nullptr);
     CHECK(BoxText(again) == std::wstring(PasteNotSaved) + ExitRetryLine);
     holder.Release();
-    PressButton(again, IDRETRY);
+    PressButton(again, IDYES);
     CHECK(WaitExit(tavo.process, 15000) == 0);
     CHECK(Saved(dir) == RegisteredOnly());
 }
@@ -284,7 +286,7 @@ TEST_CASE("after the shell restarts, TaskbarCreated brings the tray icon back")
     CHECK(StopTavo(&tavo) == 0);
 }
 
-TEST_CASE("logoff or shutdown while the exit asks Retry/Cancel: saved at once, told, and the program ends")
+TEST_CASE("logoff or shutdown while the exit asks Yes/No/Cancel: saved at once, told, and the program ends")
 {
     std::wstring dir = MakeScratchDir(L"data_endsession_in_box");
     REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
