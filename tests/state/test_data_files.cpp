@@ -817,3 +817,49 @@ TEST_CASE("a file unreadable at two starts keeps both copies: the newest as past
     REQUIRE(ReadPasteRecords(dir + L"paste.dat.bak", &newest));
     CHECK(newest == std::vector<PasteRecord>{{History, L"", L"first run"}});
 }
+
+TEST_CASE("a save keeps the attributes the user set on the file, and a new .bak takes the data file's")
+{
+    // What Wine can show; it keeps no FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, no ACL and no EFS.
+    const DWORD Kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD None = INVALID_FILE_ATTRIBUTES;
+    struct Row {
+        std::string what;
+        DWORD data;       // set on paste.dat (damaged, so that the load copies it to paste.dat.bak)
+        DWORD olderCopy;  // set on an older paste.dat.bak, or None when there is none
+    } rows[] = {
+        {"hidden", FILE_ATTRIBUTE_HIDDEN, None},
+        {"hidden and system", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, None},
+        {"hidden, over a plain older copy", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_NORMAL},
+        {"plain, over a hidden older copy", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_HIDDEN},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        std::wstring dir = UseScratch(L"attributes");
+        std::wstring data = dir + L"paste.dat", copy = dir + L"paste.dat.bak";
+        Bytes damaged;
+        AppendInt32(&damaged, 2);
+        AppendPasteRecord(&damaged, {Registered, L"name", L"kept"});
+        REQUIRE(WriteEncrypted(data, damaged));
+        REQUIRE(SetFileAttributesW(data.c_str(), row.data));
+        if (row.olderCopy != None) {
+            REQUIRE(WriteFileBytes(copy, Bytes{9, 9}));
+            REQUIRE(SetFileAttributesW(copy.c_str(), row.olderCopy));
+        }
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        CHECK((GetFileAttributesW(copy.c_str()) & Kept) == (row.data & Kept));
+        ItemStore::Insert(History, nullptr, L"saved");
+        CHECK(SaveItems());
+        CHECK((GetFileAttributesW(data.c_str()) & Kept) == (row.data & Kept));
+        std::vector<PasteRecord> saved;
+        CHECK(ReadPasteRecords(data, &saved));
+        CHECK(saved.size() == 2);
+        CHECK(CountTempFiles(dir) == 0);
+        // A second save has a file to replace: the attributes stay again.
+        CHECK(SaveItems());
+        CHECK((GetFileAttributesW(data.c_str()) & Kept) == (row.data & Kept));
+        SetFileAttributesW(data.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    SetDataDirectoryForTests(nullptr);
+}
