@@ -25,6 +25,9 @@ void LeaveViewerChain(HWND window);
 // Longest text, in UTF-16 units, that is read off the clipboard (1 MiB of text); a longer one is
 // not captured.
 #define CLIPBOARD_TEXT_CAP 1048576
+// The copy history's names and texts together (ItemStore::HistoryUnits), in UTF-16 units: 128 MiB,
+// which a 32-bit process keeps comfortably. Beyond it a capture lets the oldest entries go.
+#define HISTORY_UNITS_MAX (64 * 1048576)
 // TRUE once the clipboard is open (the caller closes it); FALSE after about 10 s of retries, when
 // the owner window is gone, or when WM_QUIT came. Pumps this thread's messages while it waits.
 BOOL ClipboardOpenRetry(HWND owner);
