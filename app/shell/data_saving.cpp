@@ -5,6 +5,7 @@
 #include "editor/editor.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
+#include "state/item_store.h"
 
 #include "res/resource.h"
 
@@ -19,14 +20,81 @@ static const WCHAR *MessageText(UINT id, WCHAR *buffer, int room)
 #define SESSION_END_RETRY_MS 2000
 #define SESSION_END_RETRY_STEP_MS 100
 
+static IdleSaveState g_idleSave;
+static BOOL g_idleSaveRunning;  // its failure box is open: no second save under it
+static DWORD(*g_idleSaveClock)();
+
+void SetIdleSaveClockForTests(DWORD (*clock)())
+{
+    g_idleSaveClock = clock;
+}
+
+static DWORD IdleSaveNow()
+{
+    return g_idleSaveClock ? g_idleSaveClock() : GetTickCount();
+}
+
 int SaveDataFiles(int files)
 {
     int failed = 0;
     if ((files & SAVE_INI) && !SaveIniData(&g_ini))
         failed |= SAVE_INI;
-    if ((files & SAVE_ITEMS) && !SaveItems())
-        failed |= SAVE_ITEMS;
+    if (files & SAVE_ITEMS) {
+        DWORD changeCount = ItemStore::ChangeCount();
+        if (SaveItems())
+            g_idleSave.savedCount = changeCount;  // any save counts: the idle save has nothing new to write
+        else
+            failed |= SAVE_ITEMS;
+    }
     return failed;
+}
+
+BOOL IdleSaveDue(const IdleSaveState *state, DWORD changeCount, DWORD now, BOOL idle)
+{
+    return idle && changeCount != state->savedCount && now - state->lastAttempt >= IDLE_SAVE_GAP_MS;
+}
+
+BOOL NoteIdleSaveAttempt(IdleSaveState *state, BOOL saved, DWORD changeCount, DWORD now)
+{
+    state->lastAttempt = now;
+    if (saved) {
+        state->savedCount = changeCount;
+        state->failureTold = FALSE;
+        return FALSE;
+    }
+    BOOL tell = !state->failureTold;
+    state->failureTold = TRUE;
+    return tell;
+}
+
+void StartIdleSave(HWND window)
+{
+    g_idleSave.savedCount = ItemStore::ChangeCount();
+    g_idleSave.lastAttempt = IdleSaveNow();
+    g_idleSave.failureTold = FALSE;
+    g_idleSaveRunning = FALSE;
+    SetTimer(window, TIMER_IDLESAVE, IDLE_SAVE_TICK_MS, nullptr);
+}
+
+void StopIdleSave(HWND window)
+{
+    KillTimer(window, TIMER_IDLESAVE);
+}
+
+void OnIdleSaveTimer(HWND window, BOOL idle)
+{
+    DWORD now = IdleSaveNow();
+    DWORD changeCount = ItemStore::ChangeCount();
+    if (g_idleSaveRunning || !IdleSaveDue(&g_idleSave, changeCount, now, idle))
+        return;
+    g_idleSaveRunning = TRUE;
+    int failed = SaveDataFiles(SAVE_ITEMS);
+    if (NoteIdleSaveAttempt(&g_idleSave, !failed, changeCount, now)) {
+        WCHAR text[512];
+        SaveFailureText(failed, SAVE_ON_CHANGE, text, 512);
+        MessageBoxW(window, text, APP_CAPTION, MB_ICONWARNING);
+    }
+    g_idleSaveRunning = FALSE;
 }
 
 static void Append(WCHAR *text, int room, const WCHAR *more)

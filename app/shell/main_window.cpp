@@ -139,7 +139,10 @@ static LRESULT OnCreate(HWND window)
     Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
     // Only a missing file is a first start; an unreadable one is told below and never replaced
     // before a copy of it exists.
-    if (LoadItems() == DATA_FILE_NONE)
+    int loaded = LoadItems();
+    // What was loaded is on disk already; the default entry of a first start is not.
+    StartIdleSave(window);
+    if (loaded == DATA_FILE_NONE)
         ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
     if (!tvSetHook(window, WM_HOOKKEY))
         WarnBoxOf(window, IDS_HOOK_FAILED);
@@ -161,6 +164,7 @@ static void TakeDownMainWindow(HWND window)
         WarnBoxOf(window, IDS_UNHOOK_FAILED);
     LeaveViewerChain(window);
     UnregisterHotKey(window, HOTKEY_MENU);
+    StopIdleSave(window);
     DestroyWindow(window);
 }
 
@@ -368,6 +372,31 @@ void OnEditorClosed(HWND window)
     SaveOrWarn(window, SAVE_INI | SAVE_ITEMS);
 }
 
+static BOOL CALLBACK FindVisibleBox(HWND window, LPARAM found)
+{
+    WCHAR name[16];
+    if (IsWindowVisible(window) && GetClassNameW(window, name, 16) && lstrcmpW(name, L"#32770") == 0) {
+        *(BOOL *)found = TRUE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A message box, the settings sheet or any other dialog of this thread is open.
+static BOOL BoxOpen()
+{
+    BOOL found = FALSE;
+    EnumThreadWindows(GetCurrentThreadId(), FindVisibleBox, (LPARAM)&found);
+    return found;
+}
+
+// Idle for the idle save: no popup menu, paste or tray menu, no exit under way, no box open
+// (a box's loop may run inside any of those, or wait for the user on a save of its own).
+static BOOL ProgramIdle()
+{
+    return !MenuOrPasteRunning() && !g_shutdownRunning && !g_endingForLogoff && !g_takenDown && !BoxOpen();
+}
+
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
 {
     // Passed on along the chain even while busy; the capture itself waits for g_busyFlag.
@@ -403,6 +432,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == TIMER_CBCHAIN) {
             OnClipboardChainTimer(window);
+            return 0;
+        }
+        if (wParam == TIMER_IDLESAVE) {
+            OnIdleSaveTimer(window, ProgramIdle());
             return 0;
         }
         break;

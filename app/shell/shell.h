@@ -65,3 +65,27 @@ int SaveBeforeExit(HWND owner);
 int SaveForSessionEnd();
 // Saves the files named; when one fails, says so in a box with OK. FALSE on failure.
 BOOL SaveOrWarn(HWND owner, int files);
+
+// The idle save: the copy history reaches paste.dat without an exit. A timer of the hub looks
+// every IDLE_SAVE_TICK_MS; it saves when the store changed since paste.dat was last written, the
+// program is idle, and the last attempt is IDLE_SAVE_GAP_MS ago. With the editor open it writes
+// the store as it is: text typed in the editor stays the editor's until it closes.
+#define TIMER_IDLESAVE    2010
+#define IDLE_SAVE_TICK_MS 5000
+#define IDLE_SAVE_GAP_MS  60000
+struct IdleSaveState {
+    DWORD savedCount;   // the store's change count that paste.dat holds
+    DWORD lastAttempt;  // tick of the last attempt, or of the start
+    BOOL failureTold;   // a failure was told: not again until a save succeeds
+};
+// Whether a tick at `now` saves.
+BOOL IdleSaveDue(const IdleSaveState *state, DWORD changeCount, DWORD now, BOOL idle);
+// Notes an attempt at `now` (changeCount as it was written); TRUE when its failure is to be told.
+BOOL NoteIdleSaveAttempt(IdleSaveState *state, BOOL saved, DWORD changeCount, DWORD now);
+// From now on paste.dat counts as holding the store as it is; starts the timer.
+void StartIdleSave(HWND window);
+void StopIdleSave(HWND window);
+// The timer's tick; idle: no popup operation or paste, no exit, no box open.
+void OnIdleSaveTimer(HWND window, BOOL idle);
+// Replaces GetTickCount for the idle save; null goes back to it.
+void SetIdleSaveClockForTests(DWORD (*clock)());
