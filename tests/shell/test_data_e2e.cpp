@@ -3,6 +3,7 @@
 // Each case runs a copy in a scratch folder; the test plays the other program and the user.
 #include <windows.h>
 #include <shellapi.h>
+#include <cstdio>
 #include <doctest/doctest.h>
 #include "shell_e2e.h"
 #include "state/ini_data.h"
@@ -179,6 +180,60 @@ TEST_CASE("a read-only paste.dat: Cancel keeps the program running and capturing
     std::vector<PasteRecord> expected = Entries();
     expected.push_back({0, L"", L"copied after cancel"});
     CHECK(Saved(dir) == expected);
+}
+
+TEST_CASE("a read-only paste.dat: No ends the program without saving, and paste.dat stays as it was")
+{
+    std::wstring dir = MakeScratchDir(L"data_end_unsaved");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
+    REQUIRE(SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    SendMessageW(tavo.mainWindow, WM_COMMAND, ClearHistoryCommand, 0);
+
+    PostMessageW(tavo.mainWindow, WM_CLOSE, 0, 0);
+    HWND box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
+    // Yes tries again and asks again; No ends.
+    PressButton(box, IDYES);
+    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+    box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    PressButton(box, IDNO);
+    CHECK(WaitExit(tavo.process, 15000) == 0);
+    CHECK(ReadFileBytes(dir + L"paste.dat") == original);
+    CHECK((GetFileAttributesW((dir + L"paste.dat").c_str()) & FILE_ATTRIBUTE_READONLY) != 0);
+    SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_CASE("a copy reaches paste.dat about a minute after it was made, while the program runs on")
+{
+    std::wstring dir = MakeScratchDir(L"data_idle_save");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    REQUIRE(PutClipboardText(owner, L"copied, never exited"));
+    DestroyWindow(owner);
+    REQUIRE(Settled(tavo));
+    DWORD copied = GetTickCount();
+    std::vector<PasteRecord> expected = Entries();
+    expected.push_back({0, L"", L"copied, never exited"});
+    bool written = WaitUntil([&] {
+        std::vector<PasteRecord> saved;
+        return ReadPasteRecords(dir + L"paste.dat", &saved) && saved == expected;
+    }, 100000);
+    DWORD waited = GetTickCount() - copied;
+    printf("idle save (%s): the copy was on disk %lu ms after it was made\n", BuildArchitecture(), (unsigned long)waited);
+    CHECK(written);
+    CHECK(waited >= 30000);  // not at once: the first minute after the start waits
+    CHECK(Running(tavo));
+    CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
+    CHECK(StopTavo(&tavo) == 0);
 }
 
 TEST_CASE("a stale paste.tmp, read-only and held by a scanner, and a folder named ini.tmp do not stop the exit save")
