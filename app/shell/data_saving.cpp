@@ -21,8 +21,62 @@ static const WCHAR *MessageText(UINT id, WCHAR *buffer, int room)
 #define SESSION_END_RETRY_STEP_MS 100
 
 static IdleSaveState g_idleSave;
-static BOOL g_idleSaveRunning;  // its failure box is open: no second save under it
+static BOOL g_idleSaveRunning;  // a save runs on the worker, or its failure box is open: no second one
 static DWORD(*g_idleSaveClock)();
+
+// The one idle save on the worker thread; the hub reads `saved` only after the thread ended.
+struct IdleSaveJob {
+    HANDLE thread;  // null while none runs
+    HWND hub;
+    BYTE *image;
+    DWORD size;
+    DWORD changeCount, started;
+    BOOL saved;
+};
+static IdleSaveJob g_idleSaveJob;
+
+static DWORD WINAPI WriteIdleSaveImage(void *)
+{
+    g_idleSaveJob.saved = SaveItemsImage(g_idleSaveJob.image, g_idleSaveJob.size);
+    PostMessageW(g_idleSaveJob.hub, WM_IDLE_SAVE_DONE, 0, 0);
+    return 0;
+}
+
+// Waits for a running worker and notes its result; TRUE when its failure is to be told.
+static BOOL FinishIdleSaveJob()
+{
+    if (!g_idleSaveJob.thread)
+        return FALSE;
+    WaitForSingleObject(g_idleSaveJob.thread, INFINITE);
+    CloseHandle(g_idleSaveJob.thread);
+    g_idleSaveJob.thread = nullptr;
+    HeapFree(GetProcessHeap(), 0, g_idleSaveJob.image);
+    g_idleSaveJob.image = nullptr;
+    g_idleSaveRunning = FALSE;
+    return NoteIdleSaveAttempt(&g_idleSave, g_idleSaveJob.saved, g_idleSaveJob.changeCount, g_idleSaveJob.started);
+}
+
+// A large history goes to the worker as an image; FALSE when there is no memory or no thread for
+// that, and the hub writes it itself.
+static BOOL StartIdleSaveJob(HWND window, DWORD changeCount, DWORD now)
+{
+    if (ItemStore::HistoryUnits() <= IDLE_SAVE_WORKER_UNITS)
+        return FALSE;
+    IdleSaveJob &job = g_idleSaveJob;
+    job.image = MakeItemsImage(&job.size);
+    if (!job.image)
+        return FALSE;
+    job.hub = window;
+    job.changeCount = changeCount;
+    job.started = now;
+    job.saved = FALSE;
+    job.thread = CreateThread(nullptr, 0, WriteIdleSaveImage, nullptr, 0, nullptr);
+    if (job.thread)
+        return TRUE;
+    HeapFree(GetProcessHeap(), 0, job.image);
+    job.image = nullptr;
+    return FALSE;
+}
 
 void SetIdleSaveClockForTests(DWORD (*clock)())
 {
@@ -40,6 +94,7 @@ int SaveDataFiles(int files)
     if ((files & SAVE_INI) && !SaveIniData(&g_ini))
         failed |= SAVE_INI;
     if (files & SAVE_ITEMS) {
+        FinishIdleSaveJob();  // what the worker writes is older: it must not land last
         DWORD changeCount = ItemStore::ChangeCount();
         if (SaveItems())
             g_idleSave.savedCount = changeCount;  // any save counts: the idle save has nothing new to write
@@ -79,6 +134,22 @@ void StartIdleSave(HWND window)
 void StopIdleSave(HWND window)
 {
     KillTimer(window, TIMER_IDLESAVE);
+    FinishIdleSaveJob();
+}
+
+static void TellIdleSaveFailure(HWND window)
+{
+    WCHAR text[512];
+    SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
+    g_idleSaveRunning = TRUE;
+    MessageBoxW(window, text, APP_CAPTION, MB_ICONWARNING);
+    g_idleSaveRunning = FALSE;
+}
+
+void OnIdleSaveDone(HWND window)
+{
+    if (FinishIdleSaveJob())
+        TellIdleSaveFailure(window);
 }
 
 void OnIdleSaveTimer(HWND window, BOOL idle)
@@ -87,14 +158,13 @@ void OnIdleSaveTimer(HWND window, BOOL idle)
     DWORD changeCount = ItemStore::ChangeCount();
     if (g_idleSaveRunning || !IdleSaveDue(&g_idleSave, changeCount, now, idle))
         return;
-    g_idleSaveRunning = TRUE;
-    int failed = SaveDataFiles(SAVE_ITEMS);
-    if (NoteIdleSaveAttempt(&g_idleSave, !failed, changeCount, now)) {
-        WCHAR text[512];
-        SaveFailureText(failed, SAVE_ON_CHANGE, text, 512);
-        MessageBoxW(window, text, APP_CAPTION, MB_ICONWARNING);
+    if (StartIdleSaveJob(window, changeCount, now)) {
+        g_idleSaveRunning = TRUE;
+        return;
     }
-    g_idleSaveRunning = FALSE;
+    int failed = SaveDataFiles(SAVE_ITEMS);
+    if (NoteIdleSaveAttempt(&g_idleSave, !failed, changeCount, now))
+        TellIdleSaveFailure(window);
 }
 
 static void Append(WCHAR *text, int room, const WCHAR *more)

@@ -461,6 +461,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DATA_WARNINGS:
         WarnUnreadableDataFiles(window);
         return 0;
+    case WM_IDLE_SAVE_DONE:
+        OnIdleSaveDone(window);
+        return 0;
     }
     if (message == g_taskbarCreatedMessage && message != 0) {
         OnTaskbarCreated();

@@ -5,6 +5,7 @@
 
 #define WM_TRAYICON     (WM_APP + 2)
 #define WM_DATA_WARNINGS (WM_APP + 3)  // posted at creation: tells of data files that could not be read
+#define WM_IDLE_SAVE_DONE (WM_APP + 11) // posted by the idle save's worker thread when it has written
 #define TRAY_ICON_ID    2000
 
 extern HINSTANCE g_appInstance;          // module of the resources and windows
@@ -69,10 +70,14 @@ BOOL SaveOrWarn(HWND owner, int files);
 // The idle save: the copy history reaches paste.dat without an exit. A timer of the hub looks
 // every IDLE_SAVE_TICK_MS; it saves when the store changed since paste.dat was last written, the
 // program is idle, and the last attempt is IDLE_SAVE_GAP_MS ago. With the editor open it writes
-// the store as it is: text typed in the editor stays the editor's until it closes.
+// the store as it is: text typed in the editor stays the editor's until it closes. A history
+// larger than IDLE_SAVE_WORKER_UNITS is copied into an image on the hub and written by a worker
+// thread, so that the hub keeps handling its messages (the hook's keys among them); every other
+// save of paste.dat first waits for that worker.
 #define TIMER_IDLESAVE    2010
 #define IDLE_SAVE_TICK_MS 5000
 #define IDLE_SAVE_GAP_MS  60000
+#define IDLE_SAVE_WORKER_UNITS (4 * 1048576)
 struct IdleSaveState {
     DWORD savedCount;   // the store's change count that paste.dat holds
     DWORD lastAttempt;  // tick of the last attempt, or of the start
@@ -87,5 +92,7 @@ void StartIdleSave(HWND window);
 void StopIdleSave(HWND window);
 // The timer's tick; idle: no popup operation or paste, no exit, no box open.
 void OnIdleSaveTimer(HWND window, BOOL idle);
+// WM_IDLE_SAVE_DONE: the worker's result is noted, and a failure told once.
+void OnIdleSaveDone(HWND window);
 // Replaces GetTickCount for the idle save; null goes back to it.
 void SetIdleSaveClockForTests(DWORD (*clock)());

@@ -775,6 +775,23 @@ int LoadItems()
     return parsed == ITEMS_IMAGE_BAD ? DATA_FILE_NONE : DATA_FILE_LOADED;
 }
 
+struct ImageSource {
+    const BYTE *image;
+    DWORD size;
+};
+
+static void WriteImage(FileWriter *writer, const void *source)
+{
+    const ImageSource *image = (const ImageSource *)source;
+    PutBytes(writer, image->image, image->size);
+}
+
+BOOL SaveItemsImage(const BYTE *image, DWORD size)
+{
+    ImageSource source = {image, size};
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE);
+}
+
 BOOL SaveItems()
 {
     return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE);

@@ -205,8 +205,9 @@ DWORD TestClock()
 
 LRESULT CALLBACK TimerOnlyHubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // Only the timers go to the hub's procedure: its WM_DESTROY would end this thread's loop.
-    if (message == WM_TIMER)
+    // Only the idle save's messages go to the hub's procedure: its WM_DESTROY would end this
+    // thread's loop.
+    if (message == WM_TIMER || message == WM_IDLE_SAVE_DONE)
         return MainWindowProc(window, message, wParam, lParam);
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -233,7 +234,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
     std::wstring paste = dir + L"paste.dat";
     HWND box = nullptr;
     int copies = 0;
-    enum { NOTHING, COPY, COPY_WHILE_BUSY, COPY_UNDER_BOX };
+    enum { NOTHING, COPY, COPY_WHILE_BUSY, COPY_UNDER_BOX, COPY_LARGE };
     struct Row {
         std::string what;
         int action;
@@ -249,11 +250,15 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
         {"a popup operation runs: not now", COPY_WHILE_BUSY, 70000, false},
         {"a box is open: not now", COPY_UNDER_BOX, 5000, false},
         {"idle again: written", NOTHING, 5000, true},
+        {"a history over IDLE_SAVE_WORKER_UNITS: written by the worker", COPY_LARGE, 60000, true},
     };
     for (const Row &row : rows) {
         CAPTURE(row.what);
         DeleteFileW(paste.c_str());
-        if (row.action != NOTHING)
+        if (row.action == COPY_LARGE)
+            ItemStore::Insert(History, nullptr, (L"copy " + std::to_wstring(++copies) +
+                                                 std::wstring(IDLE_SAVE_WORKER_UNITS, L'x')).c_str());
+        else if (row.action != NOTHING)
             ItemStore::Insert(History, nullptr, (L"copy " + std::to_wstring(++copies)).c_str());
         if (row.action == COPY_WHILE_BUSY)
             g_busyFlag = BUSY_MENU;
@@ -262,6 +267,10 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
         g_testClock += row.advanceMs;
         PostMessageW(hub, WM_TIMER, TIMER_IDLESAVE, 0);
         PumpFor(50);
+        if (row.action == COPY_LARGE) {
+            WaitUntil([&] { return FileIsThere(paste); }, 10000);
+            OnIdleSaveDone(hub);  // waits for the worker to end
+        }
         g_busyFlag = BUSY_NONE;
         if (box)
             DestroyWindow(box);
