@@ -22,7 +22,7 @@ static const WCHAR *MessageText(UINT id, WCHAR *buffer, int room)
 
 static IdleSaveState g_idleSave;
 static BOOL g_idleSaveRunning;  // a save runs on the worker, or its failure box is open: no second one
-static DWORD(*g_idleSaveClock)();
+static DWORD (*g_idleSaveClock)();  // null: GetTickCount
 
 // The one idle save on the worker thread; the hub reads `saved` only after the thread ended.
 struct IdleSaveJob {

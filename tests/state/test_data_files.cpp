@@ -863,3 +863,37 @@ TEST_CASE("a save keeps the attributes the user set on the file, and a new .bak 
     }
     SetDataDirectoryForTests(nullptr);
 }
+
+TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is wanted only in hotkey mode")
+{
+    struct Row {
+        int mode, vk, mods;
+        BOOL allowed, wanted;
+    } rows[] = {
+        {MENU_KEY_HOTKEY, 'A', 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, '7', MOD_SHIFT, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_SPACE, MOD_WIN, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_RETURN, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_TAB, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_OEM_COMMA, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_NUMPAD5, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, 'A', MOD_CONTROL, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_OEM_2, MOD_ALT | MOD_SHIFT, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_F9, 0, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_PAUSE, MOD_SHIFT, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, 0, 0, TRUE, FALSE},
+        {MENU_KEY_SHIFT, VK_F9, MOD_CONTROL, TRUE, FALSE},
+        {MENU_KEY_ALT, VK_F9, 0, TRUE, FALSE},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.mode);
+        CAPTURE(row.vk);
+        CAPTURE(row.mods);
+        IniData ini = {};
+        ini.menuKeyMode = row.mode;
+        ini.hotkeyVk = row.vk;
+        ini.hotkeyMods = row.mods;
+        CHECK(HotkeyAllowed(row.vk, row.mods) == row.allowed);
+        CHECK(MenuHotkeyWanted(&ini) == row.wanted);
+    }
+}
