@@ -651,25 +651,6 @@ TEST_CASE("OK writes ini.dat at once; a write that fails says so with OK alone, 
     SetDataDirectoryForTests(nullptr);
 }
 
-TEST_CASE("leaving hotkey mode gives the hotkey up; choosing it again takes a hotkey again")
-{
-    SetUpMainWindow();
-    SetIni(3, VK_F9, MOD_ALT);
-    RegisterMenuHotkey(g_mainWindow);
-    CHECK(HotkeyTaken(MOD_ALT, VK_F9));
-    RunSheet({WaitForSheet(), Do([] { ChooseMenuKey(0); }), Press(PSBTN_OK)});
-    CHECK(g_ini.menuKeyMode == 0);
-    CHECK(g_ini.hotkeyVk == VK_F9);
-    CHECK_FALSE(HotkeyTaken(MOD_ALT, VK_F9));
-    RunSheet({WaitForSheet(), Do([] {
-                  ChooseMenuKey(3);
-                  SetHotkey(VK_F9, HOTKEYF_ALT);
-              }),
-              Press(PSBTN_OK)});
-    CHECK(HotkeyTaken(MOD_ALT, VK_F9));
-    UnregisterHotKey(g_mainWindow, HOTKEY_MENU);
-}
-
 TEST_CASE("a key that types gets Ctrl in the hotkey field, a function key stays alone, and OK refuses a typing key from ini.dat")
 {
     SetUpMainWindow();
