@@ -371,6 +371,12 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, Write
     if (ok) {
         writer.cipher = encrypt ? &cipher : nullptr;
         writer.file = CreateTempFile(fileName, keptAttributes, tempPath);
+        // Where encryption cannot be had for a new file, the save still goes through; replacing
+        // an encrypted file keeps its encryption all the same.
+        if (writer.file == INVALID_HANDLE_VALUE && (keptAttributes & FILE_ATTRIBUTE_ENCRYPTED)) {
+            DWORD plain = keptAttributes & ~FILE_ATTRIBUTE_ENCRYPTED;
+            writer.file = CreateTempFile(fileName, plain ? plain : FILE_ATTRIBUTE_NORMAL, tempPath);
+        }
         ok = writer.file != INVALID_HANDLE_VALUE;
     }
     if (ok) {
