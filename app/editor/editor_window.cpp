@@ -649,14 +649,6 @@ static LRESULT OnTextPaneCreate(HWND window)
     return 0;
 }
 
-static void OnTextPaneClose(HWND window)
-{
-    HWND edit = GetDlgItem(window, IDC_EDITOR_TEXT);
-    if (edit && g_editor.textEditPrevProc)
-        SetWindowLongPtrW(edit, GWLP_WNDPROC, (LONG_PTR)g_editor.textEditPrevProc);
-    DestroyWindow(window);
-}
-
 LRESULT CALLBACK TextPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -664,9 +656,6 @@ LRESULT CALLBACK TextPaneProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         return OnTextPaneCreate(window);
     case WM_SIZE:
         MoveWindow(GetDlgItem(window, IDC_EDITOR_TEXT), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
-        return 0;
-    case WM_CLOSE:
-        OnTextPaneClose(window);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -289,7 +289,12 @@ void AddHistoryText(const WCHAR *text, int historyMax)
         ItemStore::Erase(equalId);
         historyCount--;
     }
-    if (historyCount > historyMax)
+    if (historyCount > historyMax) {
+        ItemStore::EraseOldestHistory();
+        historyCount--;
+    }
+    // The newest stays even alone: no text over CLIPBOARD_TEXT_CAP is ever captured.
+    while (ItemStore::HistoryUnits() > HISTORY_UNITS_MAX && historyCount-- > 1)
         ItemStore::EraseOldestHistory();
 }
 

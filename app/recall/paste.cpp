@@ -227,8 +227,8 @@ static void PasteHistoryEntry(HWND owner, ItemId id)
         return;
     CopyMemory(text, item->text, 2 * length);
     CaptureChangeMadeMeanwhile(owner);
-    // Cleared first, so that the capture takes the text again as the newest copy.
-    g_busyFlag = 0;
+    // Set first, so that the capture takes the text again as the newest copy.
+    g_busyFlag = BUSY_HISTORY_PASTE;
     if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && KeyMayGoSoon(TRUE))
         SendCtrlV();
     HeapFree(GetProcessHeap(), 0, text);

@@ -493,16 +493,14 @@ static LRESULT CALLBACK MenuSpaceFilter(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-static BOOL g_popupRunning;  // ShowPopupMenu is on the stack
-
 BOOL PopupOperationRunning()
 {
-    return g_popupRunning;
+    return g_busyFlag != BUSY_NONE;
 }
 
 void EndPopupOperation()
 {
-    if (!g_popupRunning)
+    if (g_busyFlag == BUSY_NONE)
         return;
     EndMenu();
     StopTyping();
@@ -510,12 +508,10 @@ void EndPopupOperation()
 
 void ShowPopupMenu(HWND owner)
 {
-    // g_busyFlag falls before a copy-history entry goes on the clipboard; this still holds then.
-    if (g_popupRunning)
+    if (g_busyFlag != BUSY_NONE)
         return;
-    g_popupRunning = TRUE;
     g_pasteStopRequested = FALSE;
-    g_busyFlag = 1;
+    g_busyFlag = BUSY_MENU;
     TakeFocusSnapshot(&g_focusSnapshot);
     ForceForeground(owner, !g_focusSnapshot.targetHung);
     HMENU root = BuildPopupMenu();
@@ -536,8 +532,7 @@ void ShowPopupMenu(HWND owner)
     if (!g_pasteStopRequested)  // an exit asked while the menu was open pastes nothing
         PasteChosenEntry(owner, chosen);
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
-    g_busyFlag = 0;
-    g_popupRunning = FALSE;
+    g_busyFlag = BUSY_NONE;
     // The capture was quiet meanwhile; a program that is ending looks at nothing more.
     if (!g_pasteStopRequested)
         CaptureChangeMadeMeanwhile(owner);

@@ -9,7 +9,11 @@
 #define TIMER_CBCHAIN   2002
 #define HOTKEY_MENU     2004
 
-// 1 while the popup menu or a registered paste runs; written only by recall.
+// What the popup operation is doing; written only by recall. Anything but BUSY_NONE keeps a
+// second menu, the exit and the tray commands waiting.
+#define BUSY_NONE 0           // no popup menu, no paste
+#define BUSY_MENU 1           // the menu is open or a registered entry is typed: capture waits
+#define BUSY_HISTORY_PASTE 2  // a copy-history entry goes through the clipboard: capture takes it as the newest copy
 extern int g_busyFlag;
 
 // Clipboard access and the clipboard-viewer chain.
@@ -21,6 +25,9 @@ void LeaveViewerChain(HWND window);
 // Longest text, in UTF-16 units, that is read off the clipboard (1 MiB of text); a longer one is
 // not captured.
 #define CLIPBOARD_TEXT_CAP 1048576
+// The copy history's names and texts together (ItemStore::HistoryUnits), in UTF-16 units: 128 MiB,
+// which a 32-bit process keeps comfortably. Beyond it a capture lets the oldest entries go.
+#define HISTORY_UNITS_MAX (64 * 1048576)
 // TRUE once the clipboard is open (the caller closes it); FALSE after about 10 s of retries, when
 // the owner window is gone, or when WM_QUIT came. Pumps this thread's messages while it waits.
 BOOL ClipboardOpenRetry(HWND owner);
@@ -50,7 +57,7 @@ struct FocusSnapshotRecord {
 };
 extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
 void ShowPopupMenu(HWND owner);
-// TRUE from the start of ShowPopupMenu to its end, the paste included.
+// TRUE from the start of ShowPopupMenu to its end, the paste included (g_busyFlag is not BUSY_NONE).
 BOOL PopupOperationRunning();
 // Exit was asked: a running popup menu closes and a paste stops typing.
 void EndPopupOperation();

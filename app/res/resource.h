@@ -57,7 +57,7 @@
 #define IDS_ABOUT_CAPTION         3005
 #define IDS_FILE_NOT_REPLACED     3006  // %s twice: the file's name
 #define IDS_FILE_NOT_SAVED        3007  // %s: the file's name
-#define IDS_SAVE_RETRY_OR_CANCEL  3008
+#define IDS_SAVE_AT_EXIT_CHOICES  3008  // retry, end without saving, or stay
 #define IDS_SAVE_AGAIN_AT_EXIT    3009
 #define IDS_SAVE_CHANGES_LOST     3010
 #define IDS_UNREADABLE_PROTECTED  3011  // %s twice
@@ -66,6 +66,7 @@
 #define IDS_EDITOR_NOT_CREATED    3014
 #define IDS_FIND_TITLE            3015
 #define IDS_FIND_NO_MATCH         3016
+#define IDS_HOTKEY_TYPES          3017
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

@@ -117,6 +117,9 @@ static BOOL OnMenuPageInit(HWND page)
     for (const WCHAR *name : MenuKeyNames)
         SendDlgItemMessageW(page, IDC_MENU_KEY, CB_ADDSTRING, 0, (LPARAM)name);
     SendDlgItemMessageW(page, IDC_MENU_KEY, CB_SETCURSEL, settings.menuKeyMode, 0);
+    // A key typed without a modifier gets Ctrl from the control; OnHotkeyFieldChanged gives keys
+    // that type nothing their own modifiers back.
+    SendDlgItemMessageW(page, IDC_HOTKEY, HKM_SETRULES, HKCOMB_NONE | HKCOMB_S, MAKELPARAM(HOTKEYF_CONTROL, 0));
     if (settings.menuKeyMode == MENU_KEY_HOTKEY) {
         EnableWindow(GetDlgItem(page, IDC_HOTKEY), TRUE);
         WORD hotkey = MAKEWORD(settings.hotkeyVk & 0xFF, ModsToHotkeyFlags(settings.hotkeyMods));
@@ -137,6 +140,18 @@ static void OnMenuKeyChanged(HWND page)
     }
 }
 
+// The control's rules cannot tell a function key from a letter: a key that types nothing, given
+// Ctrl by the rules while Ctrl is up, gets back the modifiers that are really down.
+static void OnHotkeyFieldChanged(HWND page)
+{
+    WORD hotkey = (WORD)SendDlgItemMessageW(page, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0);
+    BYTE vk = LOBYTE(hotkey), flags = HIBYTE(hotkey);
+    if (vk == 0 || (flags & ~HOTKEYF_EXT) != HOTKEYF_CONTROL || GetKeyState(VK_CONTROL) < 0 || !HotkeyAllowed(vk, 0))
+        return;
+    BYTE held = (BYTE)((flags & HOTKEYF_EXT) | (GetKeyState(VK_SHIFT) < 0 ? HOTKEYF_SHIFT : 0));
+    SendDlgItemMessageW(page, IDC_HOTKEY, HKM_SETHOTKEY, MAKEWORD(vk, held), 0);
+}
+
 // What the hotkey control holds; the whole typed key stays even in a double-tap mode.
 // Modifiers without a key are no hotkey: the program registers only when hotkeyVk is set.
 static void TakeHotkey(HWND page, IniData *settings)
@@ -150,8 +165,28 @@ static void TakeHotkey(HWND page, IniData *settings)
     settings->hotkeyMods = HotkeyFlagsToMods(HIBYTE(hotkey));
 }
 
+// A key that types, from an old ini.dat, slips past the control's rules: OK refuses it in
+// hotkey mode and the sheet stays open on the field.
+static BOOL RefuseTypingHotkey(HWND page)
+{
+    IniData taken = {};
+    TakeHotkey(page, &taken);
+    if (SendDlgItemMessageW(page, IDC_MENU_KEY, CB_GETCURSEL, 0, 0) != MENU_KEY_HOTKEY ||
+        HotkeyAllowed(taken.hotkeyVk, taken.hotkeyMods))
+        return FALSE;
+    WCHAR text[128];
+    if (LoadStringW(GetModuleHandleW(nullptr), IDS_HOTKEY_TYPES, text, 128) <= 0)
+        text[0] = 0;
+    MessageBoxW(GetParent(page), text, APP_CAPTION, MB_ICONWARNING);
+    SetFocus(GetDlgItem(page, IDC_HOTKEY));
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
+    return TRUE;
+}
+
 static void OnMenuPageApply(HWND page)
 {
+    if (RefuseTypingHotkey(page))
+        return;
     IniData *settings = g_sheetSettings;
     settings->pasteWaitMs = SpinPosition(page, IDC_PASTE_WAIT_SPIN);
     settings->menuItemChars = SpinPosition(page, IDC_ITEM_CHARS_SPIN);
@@ -185,6 +220,8 @@ INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_MENU_KEY && HIWORD(wParam) == CBN_SELCHANGE)
             OnMenuKeyChanged(page);
+        if (LOWORD(wParam) == IDC_HOTKEY && HIWORD(wParam) == EN_CHANGE)
+            OnHotkeyFieldChanged(page);
         return TRUE;
     case WM_NOTIFY:
         return OnMenuPageNotify(page, (const NMHDR *)lParam);

@@ -5,6 +5,7 @@
 #include "editor/editor.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
+#include "state/item_store.h"
 
 #include "res/resource.h"
 
@@ -19,14 +20,151 @@ static const WCHAR *MessageText(UINT id, WCHAR *buffer, int room)
 #define SESSION_END_RETRY_MS 2000
 #define SESSION_END_RETRY_STEP_MS 100
 
+static IdleSaveState g_idleSave;
+static BOOL g_idleSaveRunning;  // a save runs on the worker, or its failure box is open: no second one
+static DWORD (*g_idleSaveClock)();  // null: GetTickCount
+
+// The one idle save on the worker thread; the hub reads `saved` only after the thread ended.
+struct IdleSaveJob {
+    HANDLE thread;  // null while none runs
+    HWND hub;
+    BYTE *image;
+    DWORD size;
+    DWORD changeCount, started;
+    BOOL saved;
+};
+static IdleSaveJob g_idleSaveJob;
+
+static DWORD WINAPI WriteIdleSaveImage(void *)
+{
+    g_idleSaveJob.saved = SaveItemsImage(g_idleSaveJob.image, g_idleSaveJob.size);
+    PostMessageW(g_idleSaveJob.hub, WM_IDLE_SAVE_DONE, 0, 0);
+    return 0;
+}
+
+// Waits for a running worker and notes its result; TRUE when its failure is to be told.
+static BOOL FinishIdleSaveJob()
+{
+    if (!g_idleSaveJob.thread)
+        return FALSE;
+    WaitForSingleObject(g_idleSaveJob.thread, INFINITE);
+    CloseHandle(g_idleSaveJob.thread);
+    g_idleSaveJob.thread = nullptr;
+    HeapFree(GetProcessHeap(), 0, g_idleSaveJob.image);
+    g_idleSaveJob.image = nullptr;
+    g_idleSaveRunning = FALSE;
+    return NoteIdleSaveAttempt(&g_idleSave, g_idleSaveJob.saved, g_idleSaveJob.changeCount, g_idleSaveJob.started);
+}
+
+// A large history goes to the worker as an image; FALSE when there is no memory or no thread for
+// that, and the hub writes it itself.
+static BOOL StartIdleSaveJob(HWND window, DWORD changeCount, DWORD now)
+{
+    if (ItemStore::HistoryUnits() <= IDLE_SAVE_WORKER_UNITS)
+        return FALSE;
+    IdleSaveJob &job = g_idleSaveJob;
+    job.image = MakeItemsImage(&job.size);
+    if (!job.image)
+        return FALSE;
+    job.hub = window;
+    job.changeCount = changeCount;
+    job.started = now;
+    job.saved = FALSE;
+    job.thread = CreateThread(nullptr, 0, WriteIdleSaveImage, nullptr, 0, nullptr);
+    if (job.thread)
+        return TRUE;
+    HeapFree(GetProcessHeap(), 0, job.image);
+    job.image = nullptr;
+    return FALSE;
+}
+
+void SetIdleSaveClockForTests(DWORD (*clock)())
+{
+    g_idleSaveClock = clock;
+}
+
+static DWORD IdleSaveNow()
+{
+    return g_idleSaveClock ? g_idleSaveClock() : GetTickCount();
+}
+
 int SaveDataFiles(int files)
 {
     int failed = 0;
     if ((files & SAVE_INI) && !SaveIniData(&g_ini))
         failed |= SAVE_INI;
-    if ((files & SAVE_ITEMS) && !SaveItems())
-        failed |= SAVE_ITEMS;
+    if (files & SAVE_ITEMS) {
+        FinishIdleSaveJob();  // what the worker writes is older: it must not land last
+        DWORD changeCount = ItemStore::ChangeCount();
+        if (SaveItems())
+            g_idleSave.savedCount = changeCount;  // any save counts: the idle save has nothing new to write
+        else
+            failed |= SAVE_ITEMS;
+    }
     return failed;
+}
+
+BOOL IdleSaveDue(const IdleSaveState *state, DWORD changeCount, DWORD now, BOOL idle)
+{
+    return idle && changeCount != state->savedCount && now - state->lastAttempt >= IDLE_SAVE_GAP_MS;
+}
+
+BOOL NoteIdleSaveAttempt(IdleSaveState *state, BOOL saved, DWORD changeCount, DWORD now)
+{
+    state->lastAttempt = now;
+    if (saved) {
+        state->savedCount = changeCount;
+        state->failureTold = FALSE;
+        return FALSE;
+    }
+    BOOL tell = !state->failureTold;
+    state->failureTold = TRUE;
+    return tell;
+}
+
+void StartIdleSave(HWND window)
+{
+    g_idleSave.savedCount = ItemStore::ChangeCount();
+    g_idleSave.lastAttempt = IdleSaveNow();
+    g_idleSave.failureTold = FALSE;
+    g_idleSaveRunning = FALSE;
+    SetTimer(window, TIMER_IDLESAVE, IDLE_SAVE_TICK_MS, nullptr);
+}
+
+void StopIdleSave(HWND window)
+{
+    KillTimer(window, TIMER_IDLESAVE);
+    FinishIdleSaveJob();
+}
+
+static void TellIdleSaveFailure(HWND window)
+{
+    WCHAR text[512];
+    SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
+    g_idleSaveRunning = TRUE;
+    MessageBoxW(window, text, APP_CAPTION, MB_ICONWARNING);
+    g_idleSaveRunning = FALSE;
+}
+
+void OnIdleSaveDone(HWND window)
+{
+    if (FinishIdleSaveJob())
+        TellIdleSaveFailure(window);
+}
+
+void OnIdleSaveTimer(HWND window, BOOL idle)
+{
+    DWORD now = IdleSaveNow();
+    DWORD changeCount = ItemStore::ChangeCount();
+    if (g_idleSaveRunning || !IdleSaveDue(&g_idleSave, changeCount, now, idle))
+        return;
+    if (StartIdleSaveJob(window, changeCount, now)) {
+        g_idleSaveRunning = TRUE;
+        return;
+    }
+    int failed = SaveDataFiles(SAVE_ITEMS);
+    if (NoteIdleSaveAttempt(&g_idleSave, !failed, changeCount, now))
+        TellIdleSaveFailure(window);
 }
 
 static void Append(WCHAR *text, int room, const WCHAR *more)
@@ -54,11 +192,11 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room)
         AppendFailedFile(text, room, DATA_INI, L"ini.dat");
     if (failed & SAVE_ITEMS)
         AppendFailedFile(text, room, DATA_ITEMS, L"paste.dat");
-    WCHAR closing[128];
-    UINT closingId = when == SAVE_AT_EXIT     ? IDS_SAVE_RETRY_OR_CANCEL
+    WCHAR closing[256];
+    UINT closingId = when == SAVE_AT_EXIT     ? IDS_SAVE_AT_EXIT_CHOICES
                    : when == SAVE_ON_CHANGE   ? IDS_SAVE_AGAIN_AT_EXIT
                                               : IDS_SAVE_CHANGES_LOST;
-    Append(text, room, MessageText(closingId, closing, 128));
+    Append(text, room, MessageText(closingId, closing, 256));
 }
 
 void UnreadableFileText(int file, WCHAR *text, int room)
@@ -81,16 +219,20 @@ void WarnUnreadableDataFiles(HWND owner)
     }
 }
 
-BOOL SaveBeforeExit(HWND owner)
+int SaveBeforeExit(HWND owner)
 {
     for (;;) {
         int failed = SaveDataFiles(SAVE_INI | SAVE_ITEMS);
         if (!failed)
-            return TRUE;
+            return EXIT_SAVED;
         WCHAR text[512];
         SaveFailureText(failed, SAVE_AT_EXIT, text, 512);
-        if (MessageBoxW(owner, text, APP_CAPTION, MB_RETRYCANCEL | MB_ICONWARNING) != IDRETRY)
-            return FALSE;
+        // A box cannot name its own buttons: はい tries again, いいえ ends without saving.
+        int answer = MessageBoxW(owner, text, APP_CAPTION, MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON1);
+        if (answer == IDNO)
+            return EXIT_UNSAVED;
+        if (answer != IDYES)
+            return EXIT_STAY;
     }
 }
 

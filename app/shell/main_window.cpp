@@ -118,7 +118,8 @@ static void WarnBoxOf(HWND owner, UINT textId)
 BOOL RegisterMenuHotkey(HWND window)
 {
     UnregisterHotKey(window, HOTKEY_MENU);
-    if (g_ini.hotkeyVk == 0 || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
+    // Outside hotkey mode the key is kept for later but held from no other program.
+    if (!MenuHotkeyWanted(&g_ini) || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
         return TRUE;
     WarnBoxOf(window, IDS_HOTKEY_FAILED);
     return FALSE;
@@ -157,7 +158,10 @@ static LRESULT OnCreate(HWND window)
     Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
     // Only a missing file is a first start; an unreadable one is told below and never replaced
     // before a copy of it exists.
-    if (LoadItems() == DATA_FILE_NONE)
+    int loaded = LoadItems();
+    // What was loaded is on disk already; the default entry of a first start is not.
+    StartIdleSave(window);
+    if (loaded == DATA_FILE_NONE)
         ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
     if (!tvSetHook(window, WM_HOOKKEY))
         WarnBoxOf(window, IDS_HOOK_FAILED);
@@ -179,32 +183,34 @@ static void TakeDownMainWindow(HWND window)
         WarnBoxOf(window, IDS_UNHOOK_FAILED);
     LeaveViewerChain(window);
     UnregisterHotKey(window, HOTKEY_MENU);
+    StopIdleSave(window);
     DestroyWindow(window);
 }
 
-// WM_CLOSE: the program ends only once both files are saved. When a save fails the user may
-// retry, or cancel and keep the program running with everything in memory.
+// WM_CLOSE: the program ends once both files are saved. When a save fails the user may retry, end
+// without saving (a folder that cannot be written to must not keep the program alive), or stay
+// and keep everything in memory.
 static LRESULT OnExitRequest(HWND window)
 {
     if (g_shutdownRunning || g_takenDown)
         return 0;
     g_shutdownRunning = TRUE;
     PrepareEditorForSave();
-    BOOL saved = SaveBeforeExit(window);
+    int choice = SaveBeforeExit(window);
     g_shutdownRunning = FALSE;
     // A logoff or shutdown may have taken the window down while the box was open.
-    if (saved)
+    if (choice != EXIT_STAY)
         TakeDownMainWindow(window);
     return 0;
 }
 
 // Logoff or shutdown: both files are written before any box, since Windows may end the process
-// as soon as this returns; a warning may follow. wParam FALSE (the end was cancelled) exits as
-// WM_CLOSE does.
+// as soon as this returns; a warning may follow. wParam FALSE means another program cancelled the
+// end: the user works on, so everything stays as it was (the save of WM_QUERYENDSESSION is kept).
 static LRESULT OnEndSession(HWND window, WPARAM ending)
 {
     if (!ending)
-        return OnExitRequest(window);
+        return 0;
     if (g_takenDown || g_endingForLogoff)
         return 0;
     g_endingForLogoff = TRUE;
@@ -265,7 +271,7 @@ static LRESULT OnInitMenuPopup(HMENU menu)
     // they open; it runs with g_busyFlag set.
     if (OnPopupMenuOpening(menu))
         return 0;
-    if (g_busyFlag != 1)
+    if (g_busyFlag == BUSY_NONE)
         UpdateTrayMenuStates(menu);
     return 0;
 }
@@ -280,7 +286,7 @@ static int g_deferredCommandCount;
 
 static BOOL MenuOrPasteRunning()
 {
-    return g_busyFlag == 1 || PopupOperationRunning() || g_trayMenuOpen;
+    return PopupOperationRunning() || g_trayMenuOpen;
 }
 
 // TRUE when the message was kept for later.
@@ -388,6 +394,31 @@ void OnEditorClosed(HWND window)
     SaveOrWarn(window, SAVE_INI | SAVE_ITEMS);
 }
 
+static BOOL CALLBACK FindVisibleBox(HWND window, LPARAM found)
+{
+    WCHAR name[16];
+    if (IsWindowVisible(window) && GetClassNameW(window, name, 16) && lstrcmpW(name, L"#32770") == 0) {
+        *(BOOL *)found = TRUE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A message box, the settings sheet or any other dialog of this thread is open.
+static BOOL BoxOpen()
+{
+    BOOL found = FALSE;
+    EnumThreadWindows(GetCurrentThreadId(), FindVisibleBox, (LPARAM)&found);
+    return found;
+}
+
+// Idle for the idle save: no popup menu, paste or tray menu, no exit under way, no box open
+// (a box's loop may run inside any of those, or wait for the user on a save of its own).
+static BOOL ProgramIdle()
+{
+    return !MenuOrPasteRunning() && !g_shutdownRunning && !g_endingForLogoff && !g_takenDown && !BoxOpen();
+}
+
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
 {
     // Passed on along the chain even while busy; the capture itself waits for g_busyFlag.
@@ -407,10 +438,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         return OnExitRequest(window);
     case WM_ENDSESSION:
-        // An end that was cancelled exits as WM_CLOSE does. A real one ends when this returns: no
-        // waiting, the paste stops and the state is saved now.
-        if (!wParam && DeferWhileMenuOrPaste(WM_CLOSE, 0))
-            return 0;
+        // A real end comes when this returns: no waiting, the paste stops and the state is saved now.
         if (wParam)
             EndPopupOperation();
         return OnEndSession(window, wParam);
@@ -426,6 +454,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == TIMER_CBCHAIN) {
             OnClipboardChainTimer(window);
+            return 0;
+        }
+        if (wParam == TIMER_IDLESAVE) {
+            OnIdleSaveTimer(window, ProgramIdle());
             return 0;
         }
         break;
@@ -459,6 +491,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_DATA_WARNINGS:
         WarnUnreadableDataFiles(window);
+        return 0;
+    case WM_IDLE_SAVE_DONE:
+        OnIdleSaveDone(window);
         return 0;
     }
     if (message == g_taskbarCreatedMessage && message != 0) {

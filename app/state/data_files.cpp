@@ -237,8 +237,9 @@ static int ReadDataFile(const WCHAR *path, BYTE **data, DWORD *size)
 }
 
 // A new file of a name no other save uses, in the data folder: "<name>.<process>-<n>.tmp". A
-// stale temporary file, read-only or not, is never in the way.
-static HANDLE CreateTempFile(const WCHAR *fileName, WCHAR tempPath[MAX_PATH])
+// stale temporary file, read-only or not, is never in the way. It is made with the attributes
+// given, encryption included, so that even a first save or a move puts down what the user set.
+static HANDLE CreateTempFile(const WCHAR *fileName, DWORD attributes, WCHAR tempPath[MAX_PATH])
 {
     static LONG counter;
     for (int attempt = 0; attempt < 100; attempt++) {
@@ -246,7 +247,7 @@ static HANDLE CreateTempFile(const WCHAR *fileName, WCHAR tempPath[MAX_PATH])
         wsprintfW(name, L"%s.%lx-%lx.tmp", fileName, GetCurrentProcessId(), (unsigned long)InterlockedIncrement(&counter));
         if (!DataFilePath(name, tempPath))
             return INVALID_HANDLE_VALUE;
-        HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             return file;
         DWORD error = GetLastError();
@@ -296,14 +297,65 @@ static void PutBytes(FileWriter *writer, const void *source, SIZE_T size)
 // What a data file is written from: a plain image (ini.dat) or the store (paste.dat).
 typedef void (*WriteContents)(FileWriter *writer, const void *source);
 
-// Writes the contents to a temporary file and moves it over the data file. On any failure the
-// data file is left exactly as it was and the temporary file is removed.
-static BOOL ReplaceDataFile(const WCHAR *fileName, WriteContents write, const void *source, BOOL encrypt)
+// The attributes a save carries over from the file it replaces, or a .bak from its data file.
+// Read-only is not among them: on a data file it refuses the save.
+#define CARRIED_ATTRIBUTES (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
+// What SetFileAttributesW can set at all.
+#define SETTABLE_ATTRIBUTES (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE | \
+                             FILE_ATTRIBUTE_TEMPORARY | CARRIED_ATTRIBUTES)
+
+// The attributes to create the temporary file with: the model's carried ones and its encryption.
+static DWORD AttributesFrom(const WCHAR *modelPath)
+{
+    DWORD model = GetFileAttributesW(modelPath);
+    if (model == INVALID_FILE_ATTRIBUTES || (model & FILE_ATTRIBUTE_DIRECTORY))
+        return FILE_ATTRIBUTE_NORMAL;
+    DWORD attributes = model & (CARRIED_ATTRIBUTES | FILE_ATTRIBUTE_ENCRYPTED);
+    return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+// The temporary file takes the data file's place. ReplaceFileW keeps the security descriptor,
+// the encryption and the attributes of the file it replaces; it needs a file to replace, and
+// Wine's keeps no attributes, so the carried ones are set again where they did not stay. Where
+// ReplaceFileW fails the move still saves, as the program always did.
+static BOOL PutInPlace(const WCHAR *tempPath, const WCHAR *path, DWORD attributes)
+{
+    BOOL placed = FALSE;
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+        // A file that another program keeps from being deleted cannot be replaced by any means;
+        // asked anyway, Wine's ReplaceFileW leaves a file of its own behind.
+        HANDLE target = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (target == INVALID_HANDLE_VALUE)
+            return FALSE;
+        CloseHandle(target);
+        placed = ReplaceFileW(path, tempPath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    }
+    if (!placed && GetFileAttributesW(tempPath) != INVALID_FILE_ATTRIBUTES)
+        placed = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!placed)
+        return FALSE;
+    DWORD carried = attributes & CARRIED_ATTRIBUTES;
+    DWORD now = GetFileAttributesW(path);
+    if (now != INVALID_FILE_ATTRIBUTES && (now & CARRIED_ATTRIBUTES) != carried) {
+        DWORD wanted = (now & SETTABLE_ATTRIBUTES & ~CARRIED_ATTRIBUTES) | carried;
+        SetFileAttributesW(path, wanted ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    return TRUE;
+}
+
+// Writes the contents to a temporary file and puts it in the data file's place, with the
+// attributes of modelName (the file itself, or for a .bak its data file). On any failure the data
+// file is left exactly as it was and the temporary file is removed.
+static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, WriteContents write, const void *source,
+                            BOOL encrypt)
 {
     WCHAR path[MAX_PATH];
+    WCHAR modelPath[MAX_PATH];
     WCHAR tempPath[MAX_PATH];
-    if (!DataFilePath(fileName, path))
+    if (!DataFilePath(fileName, path) || !DataFilePath(modelName, modelPath))
         return FALSE;
+    DWORD keptAttributes = AttributesFrom(modelPath);
     // A file the user made read-only is not replaced: Windows refuses the move, Wine would not.
     DWORD attributes = GetFileAttributesW(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -318,7 +370,13 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, WriteContents write, const vo
     BOOL ok = !encrypt || OpenCipher(&cipher, DataPassPhrase);
     if (ok) {
         writer.cipher = encrypt ? &cipher : nullptr;
-        writer.file = CreateTempFile(fileName, tempPath);
+        writer.file = CreateTempFile(fileName, keptAttributes, tempPath);
+        // Where encryption cannot be had for a new file, the save still goes through; replacing
+        // an encrypted file keeps its encryption all the same.
+        if (writer.file == INVALID_HANDLE_VALUE && (keptAttributes & FILE_ATTRIBUTE_ENCRYPTED)) {
+            DWORD plain = keptAttributes & ~FILE_ATTRIBUTE_ENCRYPTED;
+            writer.file = CreateTempFile(fileName, plain ? plain : FILE_ATTRIBUTE_NORMAL, tempPath);
+        }
         ok = writer.file != INVALID_HANDLE_VALUE;
     }
     if (ok) {
@@ -327,7 +385,7 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, WriteContents write, const vo
         ok = FlushWriter(&writer) && FlushFileBuffers(writer.file);
         CloseHandle(writer.file);
         if (ok)
-            ok = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+            ok = PutInPlace(tempPath, path, keptAttributes);
         if (!ok)
             DeleteFileW(tempPath);
     }
@@ -370,7 +428,7 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
     int opened = OpenDataFile(path, &source.file, 0);
     if (opened != OPEN_OK)
         return opened == OPEN_MISSING;  // a file that went away needs no copy
-    BOOL ok = ReplaceDataFile(backupName, WriteCopy, &source, FALSE);
+    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, FALSE);
     CloseHandle(source.file);
     return ok;
 }
@@ -458,7 +516,7 @@ static void WriteIni(FileWriter *writer, const void *source)
 
 BOOL SaveIniData(const IniData *ini)
 {
-    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, WriteIni, ini, TRUE);
+    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, TRUE);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -470,6 +528,8 @@ static BYTE *PutImageBytes(BYTE *at, const void *source, DWORD size)
 {
     if (source)
         CopyMemory(at, source, size);
+    else
+        ZeroMemory(at, size);
     return at + size;
 }
 
@@ -481,13 +541,15 @@ BYTE *MakeItemsImage(DWORD *size)
         total += 4 + StringBytes(it->second.name) + StringBytes(it->second.text);
     if (total > 0x7fffffff)
         return nullptr;
-    BYTE *image = (BYTE *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)total);
+    // Every byte is written below: no zero fill, which for a large history is time the idle
+    // save's hub would wait.
+    BYTE *image = (BYTE *)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)total);
     if (!image)
         return nullptr;
     int count = ItemStore::Size();
     BYTE *at = PutImageBytes(image, &count, 4);
     for (ItemMap::const_iterator it = items.begin(); it != items.end(); ++it) {
-        // The buffer is zero-filled, so a missing string still leaves its terminator behind.
+        // A missing string still leaves its terminator behind.
         at = PutImageBytes(at, &it->second.kind, 4);
         at = PutImageBytes(at, it->second.name, StringBytes(it->second.name));
         at = PutImageBytes(at, it->second.text, StringBytes(it->second.text));
@@ -723,7 +785,24 @@ int LoadItems()
     return parsed == ITEMS_IMAGE_BAD ? DATA_FILE_NONE : DATA_FILE_LOADED;
 }
 
+struct ImageSource {
+    const BYTE *image;
+    DWORD size;
+};
+
+static void WriteImage(FileWriter *writer, const void *source)
+{
+    const ImageSource *image = (const ImageSource *)source;
+    PutBytes(writer, image->image, image->size);
+}
+
+BOOL SaveItemsImage(const BYTE *image, DWORD size)
+{
+    ImageSource source = {image, size};
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE);
+}
+
 BOOL SaveItems()
 {
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, WriteItems, nullptr, TRUE);
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE);
 }

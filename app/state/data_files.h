@@ -36,6 +36,10 @@ BOOL DataFileProtected(int file);
 // The plain image of paste.dat for the whole store (count, then the records oldest first).
 // The caller frees it with HeapFree(GetProcessHeap()); null when it cannot be built.
 BYTE *MakeItemsImage(DWORD *size);
+// paste.dat written from such an image, as SaveItems writes it from the store; it reads nothing
+// else, so it may run on another thread while the store changes, never beside another save of
+// paste.dat.
+BOOL SaveItemsImage(const BYTE *image, DWORD size);
 
 // Results of ParseItemsImage.
 #define ITEMS_IMAGE_BAD 0      // too short to hold its count: nothing inserted

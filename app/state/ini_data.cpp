@@ -48,3 +48,20 @@ void ClampIniData(IniData *ini)
         ini->hotkeyMods = 0;
     }
 }
+
+static BOOL KeyTypes(int vk)
+{
+    return (vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z') || vk == VK_SPACE || vk == VK_RETURN || vk == VK_TAB ||
+           vk == VK_BACK || (vk >= VK_NUMPAD0 && vk <= VK_DIVIDE) || (vk >= VK_OEM_1 && vk <= VK_OEM_3) ||
+           (vk >= VK_OEM_4 && vk <= VK_OEM_8) || vk == VK_OEM_102;
+}
+
+BOOL HotkeyAllowed(int vk, int mods)
+{
+    return !KeyTypes(vk) || (mods & (MOD_CONTROL | MOD_ALT)) != 0;
+}
+
+BOOL MenuHotkeyWanted(const IniData *ini)
+{
+    return ini->menuKeyMode == MENU_KEY_HOTKEY && ini->hotkeyVk != 0 && HotkeyAllowed(ini->hotkeyVk, ini->hotkeyMods);
+}

@@ -64,5 +64,11 @@ void SetDefaultIniData(IniData *ini);
 // splitter's limits for treeWidth, a sane editorPlacement (else "never recorded"), a virtual
 // key of 1 to 254 (else no hotkey) with only the modifiers RegisterHotKey takes.
 void ClampIniData(IniData *ini);
+// FALSE for a key that types (a letter, a digit, Space, Enter, Tab, Backspace, punctuation, the
+// number pad) without Ctrl or Alt: held system-wide, it would take that character from every
+// program. Function keys and the like alone are fine; so is no key (0).
+BOOL HotkeyAllowed(int vk, int mods);
+// The menu hotkey is registered only in hotkey mode, and only when it is a key and allowed.
+BOOL MenuHotkeyWanted(const IniData *ini);
 // Never recorded (showCmd 0), or a known showCmd with a non-empty rectangle of sane size.
 BOOL PlacementIsSane(const WINDOWPLACEMENT *placement);

@@ -5,6 +5,7 @@ ItemId g_nextItemId = 1;
 static ItemMap g_items;  // owned here; every string in it is a GlobalAlloc block
 static ItemStoreWatcher g_watcher;
 static DWORD g_changeCount;
+static SIZE_T g_historyUnits;  // UTF-16 units of the names and texts of the copy-history entries
 static int g_copiesBeforeFailure = -1;
 
 void SetStringCopyFailureForTests(int count)
@@ -54,20 +55,30 @@ static BOOL MakeItem(Item *item, ItemKind kind, const WCHAR *name, const WCHAR *
     return FALSE;
 }
 
+static SIZE_T HistoryUnitsOf(const Item &item)
+{
+    if (item.kind != History)
+        return 0;
+    return (item.name ? (SIZE_T)lstrlenW(item.name) : 0) + (item.text ? (SIZE_T)lstrlenW(item.text) : 0);
+}
+
 // An id that Replace added on its own may later come out of g_nextItemId too; the entry then
 // takes the new contents and its old strings are released, not leaked.
 static void PutItem(ItemId id, const Item &item)
 {
     std::pair<ItemMap::iterator, bool> added = g_items.insert(ItemMap::value_type(id, item));
     if (!added.second) {
+        g_historyUnits -= HistoryUnitsOf(added.first->second);
         FreeItemStrings(&added.first->second);
         added.first->second = item;
     }
+    g_historyUnits += HistoryUnitsOf(item);
 }
 
 static void EraseAt(ItemMap::iterator it)
 {
     Tell(ITEM_ERASING, it->first);
+    g_historyUnits -= HistoryUnitsOf(it->second);
     FreeItemStrings(&it->second);
     g_items.erase(it);
 }
@@ -123,6 +134,7 @@ ItemId MoveToEnd(ItemId id)
     if (it == g_items.end())
         return -1;
     Item moved = it->second;
+    g_historyUnits -= HistoryUnitsOf(moved);
     g_items.erase(it);
     ItemId fresh = g_nextItemId++;
     PutItem(fresh, moved);
@@ -186,6 +198,11 @@ const Item *Find(ItemId id)
 const ItemMap &Items()
 {
     return g_items;
+}
+
+SIZE_T HistoryUnits()
+{
+    return g_historyUnits;
 }
 
 DWORD ChangeCount()

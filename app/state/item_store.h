@@ -49,6 +49,8 @@ int CountKind(ItemKind kind);
 int Size();
 int KindOf(ItemId id);
 
+// UTF-16 units of the names and texts of all copy-history entries, terminators not counted.
+SIZE_T HistoryUnits();
 // The entry with that id, or null. Valid until the entry changes.
 const Item *Find(ItemId id);
 // The whole map, for the ascending and descending walks. Callers never change it while walking.

@@ -975,3 +975,31 @@ TEST_CASE("at 96, 144 and 192 DPI the editor scales its pictures and sizes, and 
         CHECK(f["sheetControls"] == 16);
     }
 }
+
+static DWORD g_idleClock;
+
+TEST_CASE("the idle save with the editor open writes the store as it is; the typed text stays the editor's")
+{
+    ResetEditorState();
+    std::wstring dir = MakeScratchDir(L"editor_idle_save");
+    SetDataDirectoryForTests(dir.c_str());
+    ItemStore::Insert(Registered, L"site", L"stored text");
+    REQUIRE(OpenTestEditor());
+    SelectTreeItem(TreeView_GetChild(g_editor.tree, GroupNode(1)));
+    g_idleClock = 5000;
+    SetIdleSaveClockForTests([] { return g_idleClock; });
+    StartIdleSave(g_editor.window);
+    StopIdleSave(g_editor.window);
+    SetWindowTextW(g_editor.textEdit, L"typed, not stored");
+    SendMessageW(g_editor.textEdit, EM_SETMODIFY, TRUE, 0);
+    ItemStore::Insert(History, nullptr, L"copied");
+    g_idleClock += IDLE_SAVE_GAP_MS;
+    OnIdleSaveTimer(g_editor.window, TRUE);
+    std::vector<PasteRecord> saved;
+    REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+    CHECK(saved == std::vector<PasteRecord>{{Registered, L"site", L"stored text"}, {History, L"", L"copied"}});
+    CHECK(EditText() == "typed, not stored");
+    CHECK(SendMessageW(g_editor.textEdit, EM_GETMODIFY, 0, 0) != 0);
+    SetIdleSaveClockForTests(nullptr);
+    CloseTestEditor();
+}

@@ -632,17 +632,18 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
     ItemId older = ItemStore::Insert(History, nullptr, L"older text");
     ItemStore::Insert(History, nullptr, L"newer text");
 
-    SUBCASE("a history entry: g_busyFlag 0 first, one clipboard write, one Ctrl+V, captured again")
+    SUBCASE("a history entry: g_busyFlag BUSY_HISTORY_PASTE first, one clipboard write, one Ctrl+V, captured again")
     {
-        g_busyFlag = 1;
+        g_busyFlag = BUSY_MENU;
         PasteChosenEntry(g_mainWindow, older);
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyFlag == BUSY_HISTORY_PASTE);
         CHECK(BatchShape() == "V");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"older text"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{false});
         PumpFor(30);
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"newer text", L"older text"});
         CHECK(ItemStore::KindOf(older) == -1);  // it moved under a new id
+        g_busyFlag = BUSY_NONE;
     }
     SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, g_busyFlag stays 1")
     {

@@ -654,6 +654,50 @@ TEST_CASE("capture rules of the copy history")
     }
 }
 
+TEST_CASE("capture keeps the copy history's texts within HISTORY_UNITS_MAX: the oldest go first, registered entries never")
+{
+    const int Mi = 1048576;
+    // Lengths of the texts captured, oldest first, as runs of {count, length}.
+    auto runs = [](std::initializer_list<std::pair<int, int>> list) {
+        std::vector<int> lengths;
+        for (const std::pair<int, int> &run : list)
+            lengths.insert(lengths.end(), run.first, run.second);
+        return lengths;
+    };
+    struct Row {
+        std::string what;
+        int registered;  // registered entries of 1 Mi units each, stored first
+        std::vector<int> lengths;
+        int historyMax;
+        size_t kept;     // the newest this many stay
+    } rows[] = {
+        {"64 texts of 1 Mi: exactly the bound, all stay", 0, runs({{64, Mi}}), 5000, 64},
+        {"65 texts of 1 Mi: the oldest goes", 0, runs({{65, Mi}}), 5000, 64},
+        {"registered texts count for nothing and stay", 3, runs({{65, Mi}}), 5000, 64},
+        {"one unit over: one long oldest text goes", 0, runs({{63, Mi}, {1, Mi / 2}, {1, Mi / 2 + 1}}), 5000, 64},
+        {"historyMax still bounds the count", 0, runs({{3, 10}}), 2, 2},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        ResetRecallForTests();
+        for (int n = 0; n < row.registered; n++)
+            ItemStore::Insert(Registered, L"r", std::wstring(Mi, L'r').c_str());
+        std::vector<std::wstring> captured;
+        for (size_t n = 0; n < row.lengths.size(); n++) {
+            // Each text differs from the others in its first unit.
+            std::wstring text(row.lengths[n], L'x');
+            text[0] = (wchar_t)(0x4E00 + n);
+            AddHistoryText(text.c_str(), row.historyMax);
+            captured.push_back(text);
+        }
+        std::vector<std::wstring> expected(captured.end() - row.kept, captured.end());
+        CHECK(HistoryTexts() == expected);
+        CHECK(ItemStore::CountKind(Registered) == row.registered);
+        CHECK(ItemStore::HistoryUnits() <= (SIZE_T)HISTORY_UNITS_MAX);
+    }
+    ResetRecallForTests();
+}
+
 TEST_CASE("clipboard texts: the length cap, and what capture never hands to the store")
 {
     ResetRecallForTests();

@@ -58,7 +58,8 @@ def main(argv):
                 check('@' not in text, 'README.txt keeps a placeholder')
                 check(text.startswith('tavo %s (%s)' % (version, expected_name[len('tavo-%s-' % version):-4])),
                       'README.txt does not name its version and platform: %r' % text[:40])
-                for words in ('起動', '削除', 'ini.dat', 'paste.dat', 'Starting it', 'Removing it', 'tavohook.dll'):
+                for words in ('起動', '削除', 'ini.dat', 'paste.dat', 'Starting it', 'Removing it', 'tavohook.dll',
+                              '保護されてはいません', 'EFS', 'scrambled, not protected', 'synced and'):
                     check(words in text, 'README.txt does not say %r' % words)
     for f in failures:
         print('FAIL: %s' % f)

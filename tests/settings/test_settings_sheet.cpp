@@ -410,7 +410,7 @@ TEST_CASE("in a double-tap mode the hotkey control starts empty and disabled, so
     }
 }
 
-TEST_CASE("OK stores every field and registers the new hotkey")
+TEST_CASE("OK stores every field; in a double-tap mode the new hotkey is kept but held by nobody")
 {
     SetUpMainWindow();
     SetIni(3, VK_F9, MOD_ALT);
@@ -434,8 +434,8 @@ TEST_CASE("OK stores every field and registers the new hotkey")
     CHECK(g_ini.treeWidth == 123);
     CHECK(g_ini.editorPlacement.showCmd == SW_SHOWNORMAL);
     CHECK(!HotkeyTaken(MOD_ALT, VK_F9));
-    CHECK(HotkeyTaken(MOD_CONTROL | MOD_SHIFT, VK_F8));
-    CHECK(MenuHotkeyRegistered());
+    CHECK(!HotkeyTaken(MOD_CONTROL | MOD_SHIFT, VK_F8));
+    CHECK(!MenuHotkeyRegistered());
 }
 
 TEST_CASE("a value outside its range or no number keeps the previous value")
@@ -527,7 +527,7 @@ TEST_CASE("choosing その他 enables and focuses the hotkey control; leaving it
     CHECK(g_ini.menuKeyMode == 1);
     CHECK(g_ini.hotkeyVk == VK_F7);
     CHECK(g_ini.hotkeyMods == MOD_CONTROL);
-    CHECK(MenuHotkeyRegistered());
+    CHECK(!MenuHotkeyRegistered());
 }
 
 TEST_CASE("OK with an empty hotkey control, or modifiers without a key, unregisters and zeroes the hotkey")
@@ -682,4 +682,46 @@ TEST_CASE("OK writes ini.dat at once; a write that fails says so with OK alone, 
         RemoveDirectoryW((dir + L"ini.dat").c_str());
     }
     SetDataDirectoryForTests(nullptr);
+}
+
+TEST_CASE("a key that types gets Ctrl in the hotkey field, a function key stays alone, and OK refuses a typing key from ini.dat")
+{
+    SetUpMainWindow();
+    SetIni(3, 'A', 0);  // an old ini.dat
+    struct Typed {
+        WORD vk;
+        WORD expected;
+    } typed[] = {
+        {'B', MAKEWORD('B', HOTKEYF_CONTROL)},
+        {VK_OEM_COMMA, MAKEWORD(VK_OEM_COMMA, HOTKEYF_CONTROL)},
+        {VK_F9, MAKEWORD(VK_F9, 0)},
+    };
+    RunSheet({
+        WaitForSheet(),
+        Do([] { CHECK(Hotkey() == MAKEWORD('A', 0)); }),
+        Press(PSBTN_OK),
+        [] {
+            HWND box = FindThreadDialog(L"tavo");
+            if (!box)
+                return false;
+            CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"文字を入力するキーは、Ctrl か Alt と組み合わせたときだけホットキーにできます。");
+            PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+            return true;
+        },
+        [] { return FindThreadDialog(L"tavo") == nullptr; },
+        Do([&typed] {
+            CHECK(Sheet() != nullptr);  // still open on the field
+            for (const Typed &key : typed) {
+                CAPTURE(key.vk);
+                SendMessageW(Control(IDC_HOTKEY), WM_KEYDOWN, key.vk, 0);
+                SendMessageW(Control(IDC_HOTKEY), WM_KEYUP, key.vk, 0xC0000000);
+                CHECK(Hotkey() == key.expected);
+            }
+        }),
+        Press(PSBTN_OK),
+    });
+    CHECK(g_ini.hotkeyVk == VK_F9);
+    CHECK(g_ini.hotkeyMods == 0);
+    CHECK(MenuHotkeyRegistered());
+    UnregisterHotKey(g_mainWindow, HOTKEY_MENU);
 }

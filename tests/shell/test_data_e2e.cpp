@@ -3,6 +3,7 @@
 // Each case runs a copy in a scratch folder; the test plays the other program and the user.
 #include <windows.h>
 #include <shellapi.h>
+#include <cstdio>
 #include <doctest/doctest.h>
 #include "shell_e2e.h"
 #include "state/ini_data.h"
@@ -13,7 +14,8 @@ const wchar_t PasteUnreadableProtected[] =
     L"paste.dat を読み込めませんでした。\npaste.dat.bak に控えを作れるまで、このファイルには保存しません。";
 const wchar_t IniUnreadableProtected[] =
     L"ini.dat を読み込めませんでした。\nini.dat.bak に控えを作れるまで、このファイルには保存しません。";
-const wchar_t ExitRetryLine[] = L"[再試行] でもう一度保存します。[キャンセル] で終了を取りやめます。";
+const wchar_t ExitRetryLine[] =
+    L"[はい] でもう一度保存します。\n[いいえ] で保存せずに終了します。ディスク上のファイルは元のまま残ります。\n[キャンセル] で終了を取りやめます。";
 const wchar_t PasteNotSaved[] = L"paste.dat を保存できませんでした。\n";
 const wchar_t PasteProtected[] = L"paste.dat を読み込めなかったため、paste.dat.bak に控えを作れるまで上書きしません。\n";
 
@@ -69,7 +71,7 @@ bool Settled(const TavoProcess &tavo)
 
 }  // namespace
 
-TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Retry/Cancel exit, and paste.dat.bak")
+TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Yes/No/Cancel exit, and paste.dat.bak")
 {
     std::wstring dir = MakeScratchDir(L"data_held_start");
     std::vector<PasteRecord> fifty;
@@ -96,7 +98,8 @@ TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Re
     box = WaitForBox(tavo);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == std::wstring(PasteProtected) + ExitRetryLine);
-    CHECK(GetDlgItem(box, IDRETRY) != nullptr);
+    CHECK(GetDlgItem(box, IDYES) != nullptr);
+    CHECK(GetDlgItem(box, IDNO) != nullptr);
     CHECK(GetDlgItem(box, IDCANCEL) != nullptr);
     PressButton(box, IDCANCEL);
     CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
@@ -131,13 +134,13 @@ TEST_CASE("a paste.dat that a sync client holds: loaded; at exit Retry until it 
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
     // Retry while the file is still held: asked again.
-    PressButton(box, IDRETRY);
+    PressButton(box, IDYES);
     CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
     HWND again = WaitForBox(tavo);
     REQUIRE(again != nullptr);
     CHECK(BoxText(again) == std::wstring(PasteNotSaved) + ExitRetryLine);
     holder.Release();
-    PressButton(again, IDRETRY);
+    PressButton(again, IDYES);
     CHECK(WaitExit(tavo.process, 15000) == 0);
     CHECK(Saved(dir) == RegisteredOnly());
 }
@@ -177,6 +180,60 @@ TEST_CASE("a read-only paste.dat: Cancel keeps the program running and capturing
     std::vector<PasteRecord> expected = Entries();
     expected.push_back({0, L"", L"copied after cancel"});
     CHECK(Saved(dir) == expected);
+}
+
+TEST_CASE("a read-only paste.dat: No ends the program without saving, and paste.dat stays as it was")
+{
+    std::wstring dir = MakeScratchDir(L"data_end_unsaved");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
+    REQUIRE(SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_READONLY));
+    Bytes original = ReadFileBytes(dir + L"paste.dat");
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    SendMessageW(tavo.mainWindow, WM_COMMAND, ClearHistoryCommand, 0);
+
+    PostMessageW(tavo.mainWindow, WM_CLOSE, 0, 0);
+    HWND box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
+    // Yes tries again and asks again; No ends.
+    PressButton(box, IDYES);
+    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+    box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    PressButton(box, IDNO);
+    CHECK(WaitExit(tavo.process, 15000) == 0);
+    CHECK(ReadFileBytes(dir + L"paste.dat") == original);
+    CHECK((GetFileAttributesW((dir + L"paste.dat").c_str()) & FILE_ATTRIBUTE_READONLY) != 0);
+    SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_CASE("a copy reaches paste.dat about a minute after it was made, while the program runs on")
+{
+    std::wstring dir = MakeScratchDir(L"data_idle_save");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    REQUIRE(PutClipboardText(owner, L"copied, never exited"));
+    DestroyWindow(owner);
+    REQUIRE(Settled(tavo));
+    DWORD copied = GetTickCount();
+    std::vector<PasteRecord> expected = Entries();
+    expected.push_back({0, L"", L"copied, never exited"});
+    bool written = WaitUntil([&] {
+        std::vector<PasteRecord> saved;
+        return ReadPasteRecords(dir + L"paste.dat", &saved) && saved == expected;
+    }, 100000);
+    DWORD waited = GetTickCount() - copied;
+    printf("idle save (%s): the copy was on disk %lu ms after it was made\n", BuildArchitecture(), (unsigned long)waited);
+    CHECK(written);
+    CHECK(waited >= 30000);  // not at once: the first minute after the start waits
+    CHECK(Running(tavo));
+    CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
+    CHECK(StopTavo(&tavo) == 0);
 }
 
 TEST_CASE("a stale paste.tmp, read-only and held by a scanner, and a folder named ini.tmp do not stop the exit save")
@@ -284,7 +341,7 @@ TEST_CASE("after the shell restarts, TaskbarCreated brings the tray icon back")
     CHECK(StopTavo(&tavo) == 0);
 }
 
-TEST_CASE("logoff or shutdown while the exit asks Retry/Cancel: saved at once, told, and the program ends")
+TEST_CASE("logoff or shutdown while the exit asks Yes/No/Cancel: saved at once, told, and the program ends")
 {
     std::wstring dir = MakeScratchDir(L"data_endsession_in_box");
     REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(Entries())));

@@ -162,3 +162,12 @@ TEST_CASE("AppTitle names the version of the file properties and fits the tray t
     CHECK(std::wstring(AppTitle) == std::wstring(L"tavo ver ") + TAVO_VERSION_WTEXT);
     CHECK(lstrlenW(AppTitle) <= 63);
 }
+
+TEST_CASE("the manifest asks to run as the user who starts the program")
+{
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    REQUIRE(found != nullptr);
+    HGLOBAL loaded = LoadResource(nullptr, found);
+    std::string manifest((const char *)LockResource(loaded), SizeofResource(nullptr, found));
+    CHECK(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>") != std::string::npos);
+}

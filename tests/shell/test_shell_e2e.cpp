@@ -233,8 +233,7 @@ TEST_CASE("WM_ENDSESSION saves settings and entries like WM_CLOSE and ends the p
     ini.editorPlacement.length = sizeof(WINDOWPLACEMENT);
     ini.editorPlacement.showCmd = SW_SHOWNORMAL;
     ini.editorPlacement.rcNormalPosition = {10, 20, 610, 420};
-    for (WPARAM ending : {(WPARAM)TRUE, (WPARAM)FALSE}) {
-        CAPTURE(ending);
+    {
         std::wstring dir = MakeScratchDir(L"e2e_endsession");
         REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(SampleEntries())));
         REQUIRE(WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)));
@@ -244,13 +243,74 @@ TEST_CASE("WM_ENDSESSION saves settings and entries like WM_CLOSE and ends the p
         // Drop both files: what is found afterwards was written by this shutdown.
         REQUIRE(DeleteFileW((dir + L"paste.dat").c_str()));
         REQUIRE(DeleteFileW((dir + L"ini.dat").c_str()));
-        PostMessageW(tavo.mainWindow, WM_ENDSESSION, ending, 0);
+        PostMessageW(tavo.mainWindow, WM_ENDSESSION, TRUE, 0);
         CHECK(WaitExit(tavo.process, 15000) == 0);
         StopTavo(&tavo);
         CHECK(SavedEntries(dir) == SampleEntries());
         IniData saved;
         REQUIRE(ReadIniRecord(dir + L"ini.dat", &saved));
         CHECK(memcmp(&saved, &ini, sizeof(ini)) == 0);
+    }
+}
+
+// Whether the program holds the key: another program cannot have it then.
+static bool HotkeyHeldElsewhere(int vk, int mods)
+{
+    if (!RegisterHotKey(nullptr, 78, (UINT)mods, (UINT)vk))
+        return true;
+    UnregisterHotKey(nullptr, 78);
+    return false;
+}
+
+TEST_CASE("a cancelled logoff leaves everything running; the stored hotkey is held only in hotkey mode, never for a key that types alone")
+{
+    struct Row {
+        std::string what;
+        int mode, vk, mods;
+        bool held;
+    } rows[] = {
+        {"Ctrl+F9 in Shift mode", MENU_KEY_SHIFT, VK_F9, MOD_CONTROL, false},
+        {"Ctrl+F9 in hotkey mode", MENU_KEY_HOTKEY, VK_F9, MOD_CONTROL, true},
+        {"F9 alone in hotkey mode", MENU_KEY_HOTKEY, VK_F9, 0, true},
+        {"A alone in hotkey mode", MENU_KEY_HOTKEY, 'A', 0, false},
+        {"Shift+1 in hotkey mode", MENU_KEY_HOTKEY, '1', MOD_SHIFT, false},
+        {"Space alone in hotkey mode", MENU_KEY_HOTKEY, VK_SPACE, 0, false},
+        {"Alt+A in hotkey mode", MENU_KEY_HOTKEY, 'A', MOD_ALT, true},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        IniData ini = {};
+        SetDefaultIniData(&ini);
+        ini.menuKeyMode = row.mode;
+        ini.hotkeyVk = row.vk;
+        ini.hotkeyMods = row.mods;
+        std::wstring dir = MakeScratchDir(L"e2e_cancelled_logoff");
+        REQUIRE(WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)));
+        REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(SampleEntries())));
+        TavoProcess tavo = {};
+        EndAtExit endAtExit = {&tavo};
+        REQUIRE(StartClean(dir, &tavo));
+        CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
+        CHECK(HotkeyHeldElsewhere(row.vk, row.mods) == row.held);
+
+        // Another program vetoes the logoff: nothing ends, nothing is given up.
+        DWORD_PTR answer = 0;
+        CHECK(SendMessageTimeoutW(tavo.mainWindow, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 10000, &answer) != 0);
+        CHECK(answer == TRUE);
+        CHECK(SendMessageTimeoutW(tavo.mainWindow, WM_ENDSESSION, FALSE, 0, SMTO_NORMAL, 10000, &answer) != 0);
+        PumpFor(300);
+        CHECK(WaitForSingleObject(tavo.process.hProcess, 0) == WAIT_TIMEOUT);
+        CHECK(IsWindow(tavo.mainWindow));
+        CHECK(GetClipboardViewer() == tavo.mainWindow);
+        CHECK(HotkeyHeldElsewhere(row.vk, row.mods) == row.held);
+        HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        REQUIRE(PutClipboardText(owner, L"copied after the veto"));
+        DestroyWindow(owner);
+        CHECK(SendMessageTimeoutW(tavo.mainWindow, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer) != 0);
+        CHECK(StopTavo(&tavo) == 0);
+        std::vector<PasteRecord> expected = SampleEntries();
+        expected.push_back({0, L"", L"copied after the veto"});
+        CHECK(SavedEntries(dir) == expected);
     }
 }
 
@@ -352,7 +412,7 @@ TEST_CASE("a settings file that cannot be written: one box at a time, Cancel run
     WaitUntil([&] { return (box = FindVisibleProcessWindow(processId, L"#32770", L"tavo")) != nullptr; }, 10000);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == L"ini.dat を読み込めなかったため、ini.dat.bak に控えを作れるまで上書きしません。\n"
-                          L"[再試行] でもう一度保存します。[キャンセル] で終了を取りやめます。");
+                          L"[はい] でもう一度保存します。\n[いいえ] で保存せずに終了します。ディスク上のファイルは元のまま残ります。\n[キャンセル] で終了を取りやめます。");
     CHECK(GetWindow(box, GW_OWNER) == mainWindow);
 
     // The box's own loop dispatches this to the main window: no second exit, no second box.

@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "shell/shell.h"
 #include "shell_checks.h"
+#include "state/data_files.h"
 #include "state/item_store.h"
 
 namespace {
@@ -161,5 +162,126 @@ TEST_CASE("tray menu states follow the copy history and the shortcut file, unles
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
     }
     DestroyMenu(menu);
+    ItemStore::ResetForTests();
+}
+
+TEST_CASE("the idle-save decisions: after a minute, only with changes, when idle; a failure told once until a save succeeds")
+{
+    IdleSaveState state = {7, 0xFFFFF000, FALSE};  // the clock wraps around during the table
+    struct Row {
+        std::string what;
+        DWORD changeCount, now;
+        BOOL idle;
+        BOOL due;
+        BOOL saved;  // the attempt's result, when due
+        BOOL told;
+    } rows[] = {
+        {"no change", 7, 0x10000, TRUE, FALSE, FALSE, FALSE},
+        {"a change, not idle", 8, 0x10000, FALSE, FALSE, FALSE, FALSE},
+        {"a change, idle, a minute after the last attempt across the wrap: fails, told", 8, 0xFFFFF000 + 60000, TRUE, TRUE, FALSE, TRUE},
+        {"within the minute after the attempt", 8, 0xFFFFF000 + 119999, TRUE, FALSE, FALSE, FALSE},
+        {"a minute later: fails again, not told again", 9, 0xFFFFF000 + 120000, TRUE, TRUE, FALSE, FALSE},
+        {"a minute later: saved", 9, 0xFFFFF000 + 180000, TRUE, TRUE, TRUE, FALSE},
+        {"the saved count is the store's now", 9, 0xFFFFF000 + 300000, TRUE, FALSE, FALSE, FALSE},
+        {"after a success a failure is told again", 10, 0xFFFFF000 + 300000, TRUE, TRUE, FALSE, TRUE},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        BOOL due = IdleSaveDue(&state, row.changeCount, row.now, row.idle);
+        CHECK(due == row.due);
+        if (due)
+            CHECK(NoteIdleSaveAttempt(&state, row.saved, row.changeCount, row.now) == row.told);
+    }
+}
+
+namespace {
+
+DWORD g_testClock;
+
+DWORD TestClock()
+{
+    return g_testClock;
+}
+
+LRESULT CALLBACK TimerOnlyHubProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Only the idle save's messages go to the hub's procedure: its WM_DESTROY would end this
+    // thread's loop.
+    if (message == WM_TIMER || message == WM_IDLE_SAVE_DONE)
+        return MainWindowProc(window, message, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at most once a minute, driven by its timer")
+{
+    std::wstring dir = MakeScratchDir(L"idle_save");
+    SetDataDirectoryForTests(dir.c_str());
+    ItemStore::ResetForTests();
+    g_busyFlag = BUSY_NONE;
+    WNDCLASSW hubClass = {};
+    hubClass.lpfnWndProc = TimerOnlyHubProc;
+    hubClass.hInstance = g_appInstance;
+    hubClass.lpszClassName = L"idleSaveTestHub";
+    RegisterClassW(&hubClass);
+    HWND hub = CreateWindowExW(0, L"idleSaveTestHub", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_appInstance, nullptr);
+    REQUIRE(hub != nullptr);
+    g_testClock = 1000;
+    SetIdleSaveClockForTests(TestClock);
+    StartIdleSave(hub);
+    StopIdleSave(hub);  // only the ticks posted below
+    std::wstring paste = dir + L"paste.dat";
+    HWND box = nullptr;
+    int copies = 0;
+    enum { NOTHING, COPY, COPY_WHILE_BUSY, COPY_UNDER_BOX, COPY_LARGE };
+    struct Row {
+        std::string what;
+        int action;
+        DWORD advanceMs;
+        bool written;
+    } rows[] = {
+        {"a copy 10 s after the start waits for the minute", COPY, 10000, false},
+        {"a minute after the start it is written", NOTHING, 50000, true},
+        {"nothing new: nothing written", NOTHING, 70000, false},
+        {"a copy long after the last save: written at the next tick", COPY, 5000, true},
+        {"copies keep coming: not again within the minute", COPY, 30000, false},
+        {"a minute after the last save: written", NOTHING, 30000, true},
+        {"a popup operation runs: not now", COPY_WHILE_BUSY, 70000, false},
+        {"a box is open: not now", COPY_UNDER_BOX, 5000, false},
+        {"idle again: written", NOTHING, 5000, true},
+        {"a history over IDLE_SAVE_WORKER_UNITS: written by the worker", COPY_LARGE, 60000, true},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        DeleteFileW(paste.c_str());
+        if (row.action == COPY_LARGE)
+            ItemStore::Insert(History, nullptr, (L"copy " + std::to_wstring(++copies) +
+                                                 std::wstring(IDLE_SAVE_WORKER_UNITS, L'x')).c_str());
+        else if (row.action != NOTHING)
+            ItemStore::Insert(History, nullptr, (L"copy " + std::to_wstring(++copies)).c_str());
+        if (row.action == COPY_WHILE_BUSY)
+            g_busyFlag = BUSY_MENU;
+        if (row.action == COPY_UNDER_BOX)
+            box = CreateWindowExW(0, L"#32770", L"tavo", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        g_testClock += row.advanceMs;
+        PostMessageW(hub, WM_TIMER, TIMER_IDLESAVE, 0);
+        PumpFor(50);
+        if (row.action == COPY_LARGE) {
+            WaitUntil([&] { return FileIsThere(paste); }, 10000);
+            OnIdleSaveDone(hub);  // waits for the worker to end
+        }
+        g_busyFlag = BUSY_NONE;
+        if (box)
+            DestroyWindow(box);
+        box = nullptr;
+        CHECK(FileIsThere(paste) == row.written);
+        std::vector<PasteRecord> saved;
+        if (row.written && ReadPasteRecords(paste, &saved))
+            CHECK(saved.size() == (size_t)copies);
+    }
+    SetIdleSaveClockForTests(nullptr);
+    DestroyWindow(hub);
+    SetDataDirectoryForTests(nullptr);
     ItemStore::ResetForTests();
 }

@@ -817,3 +817,83 @@ TEST_CASE("a file unreadable at two starts keeps both copies: the newest as past
     REQUIRE(ReadPasteRecords(dir + L"paste.dat.bak", &newest));
     CHECK(newest == std::vector<PasteRecord>{{History, L"", L"first run"}});
 }
+
+TEST_CASE("a save keeps the attributes the user set on the file, and a new .bak takes the data file's")
+{
+    // What Wine can show; it keeps no FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, no ACL and no EFS.
+    const DWORD Kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD None = INVALID_FILE_ATTRIBUTES;
+    struct Row {
+        std::string what;
+        DWORD data;       // set on paste.dat (damaged, so that the load copies it to paste.dat.bak)
+        DWORD olderCopy;  // set on an older paste.dat.bak, or None when there is none
+    } rows[] = {
+        {"hidden", FILE_ATTRIBUTE_HIDDEN, None},
+        {"hidden and system", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, None},
+        {"hidden, over a plain older copy", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_NORMAL},
+        {"plain, over a hidden older copy", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_HIDDEN},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        std::wstring dir = UseScratch(L"attributes");
+        std::wstring data = dir + L"paste.dat", copy = dir + L"paste.dat.bak";
+        Bytes damaged;
+        AppendInt32(&damaged, 2);
+        AppendPasteRecord(&damaged, {Registered, L"name", L"kept"});
+        REQUIRE(WriteEncrypted(data, damaged));
+        REQUIRE(SetFileAttributesW(data.c_str(), row.data));
+        if (row.olderCopy != None) {
+            REQUIRE(WriteFileBytes(copy, Bytes{9, 9}));
+            REQUIRE(SetFileAttributesW(copy.c_str(), row.olderCopy));
+        }
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        CHECK((GetFileAttributesW(copy.c_str()) & Kept) == (row.data & Kept));
+        ItemStore::Insert(History, nullptr, L"saved");
+        CHECK(SaveItems());
+        CHECK((GetFileAttributesW(data.c_str()) & Kept) == (row.data & Kept));
+        std::vector<PasteRecord> saved;
+        CHECK(ReadPasteRecords(data, &saved));
+        CHECK(saved.size() == 2);
+        CHECK(CountTempFiles(dir) == 0);
+        // A second save has a file to replace: the attributes stay again.
+        CHECK(SaveItems());
+        CHECK((GetFileAttributesW(data.c_str()) & Kept) == (row.data & Kept));
+        SetFileAttributesW(data.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    SetDataDirectoryForTests(nullptr);
+}
+
+TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is wanted only in hotkey mode")
+{
+    struct Row {
+        int mode, vk, mods;
+        BOOL allowed, wanted;
+    } rows[] = {
+        {MENU_KEY_HOTKEY, 'A', 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, '7', MOD_SHIFT, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_SPACE, MOD_WIN, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_RETURN, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_TAB, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_OEM_COMMA, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_NUMPAD5, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, 'A', MOD_CONTROL, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_OEM_2, MOD_ALT | MOD_SHIFT, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_F9, 0, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_PAUSE, MOD_SHIFT, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, 0, 0, TRUE, FALSE},
+        {MENU_KEY_SHIFT, VK_F9, MOD_CONTROL, TRUE, FALSE},
+        {MENU_KEY_ALT, VK_F9, 0, TRUE, FALSE},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.mode);
+        CAPTURE(row.vk);
+        CAPTURE(row.mods);
+        IniData ini = {};
+        ini.menuKeyMode = row.mode;
+        ini.hotkeyVk = row.vk;
+        ini.hotkeyMods = row.mods;
+        CHECK(HotkeyAllowed(row.vk, row.mods) == row.allowed);
+        CHECK(MenuHotkeyWanted(&ini) == row.wanted);
+    }
+}

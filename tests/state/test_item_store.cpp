@@ -1,6 +1,7 @@
 #include <doctest/doctest.h>
 #include "state/item_store.h"
 #include "test_util.h"
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -225,4 +226,32 @@ TEST_CASE("a watcher hears of every change, and of an erased entry while it can 
                                                     {ITEM_CHANGED, a},   {ITEM_CHANGED, b},   {ITEM_ERASING, a},
                                                     {ITEM_CHANGED, moved}, {ITEM_ERASING, moved}};
     CHECK(g_seen == expected);
+}
+
+TEST_CASE("HistoryUnits counts the names and texts of copy-history entries through every change")
+{
+    ItemStore::ResetForTests();
+    ItemId a = ItemStore::Insert(History, L"nm", L"abc");
+    ItemId b = ItemStore::Insert(Registered, L"reg", L"12345");
+    struct Step {
+        std::string what;
+        std::function<void()> change;
+        SIZE_T units;
+    } steps[] = {
+        {"inserted: a history entry counts, a registered one not", [] {}, 5},
+        {"a history entry added", [] { ItemStore::Insert(History, nullptr, L"xy"); }, 7},
+        {"replaced by a registered entry", [a] { ItemStore::Replace(a, Registered, L"n", L"t"); }, 2},
+        {"swapped: the kind goes with the contents", [a, b] { ItemStore::Swap(a, b); }, 2},
+        {"replaced by a longer history entry", [b] { ItemStore::Replace(b, History, nullptr, L"0123456789"); }, 12},
+        {"moved to the end", [b] { ItemStore::MoveToEnd(b); }, 12},
+        {"the oldest history entry erased", [] { ItemStore::EraseOldestHistory(); }, 10},
+        {"the history cleared", [] { ItemStore::EraseKind(History); }, 0},
+    };
+    for (const Step &step : steps) {
+        CAPTURE(step.what);
+        step.change();
+        CHECK(ItemStore::HistoryUnits() == step.units);
+    }
+    ItemStore::ResetForTests();
+    CHECK(ItemStore::HistoryUnits() == 0);
 }
