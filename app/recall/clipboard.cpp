@@ -312,7 +312,7 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
     WCHAR *text = nullptr;
     // A menu or paste started by a message handled while the capture waited holds entries: the
     // store stays as it is for them.
-    BOOL look = (afterwards || g_busyFlag != 1) && GetClipboardSequenceNumber() == sequence &&
+    BOOL look = (afterwards || g_busyFlag != BUSY_MENU) && GetClipboardSequenceNumber() == sequence &&
                 (sequence == 0 || sequence != g_capturedSequence);
     if (look) {
         g_capturedSequence = sequence;
@@ -364,8 +364,8 @@ static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM
 // inside it.
 void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (g_busyFlag == 1 || g_captureRunning) {
-        if (g_busyFlag != 1)
+    if (g_busyFlag == BUSY_MENU || g_captureRunning) {
+        if (g_busyFlag != BUSY_MENU)
             g_captureAgain = TRUE;
         ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
         return;

@@ -88,7 +88,7 @@ BOOL TapWantsMouse(const TapCounterState *state)
 
 int DecideDoubleTap(const TapCounterState *state, int busyFlag)
 {
-    if (busyFlag == 1)
+    if (busyFlag != BUSY_NONE)
         return DOUBLETAP_WAIT;
     return state->TapCount > 1 ? DOUBLETAP_OPEN : DOUBLETAP_RESET;
 }
@@ -164,7 +164,7 @@ void OnDoubleTapTimer(HWND window)
 void OnHotKey(HWND window, WPARAM wParam)
 {
     // A menu or paste already runs: a second one would take over its focus record and g_busyFlag.
-    if (g_busyFlag == 1)
+    if (g_busyFlag != BUSY_NONE)
         return;
     if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode))
         ShowPopupMenu(window);
