@@ -169,3 +169,20 @@ extern DWORD CaretTargetAskedTick;  // GetTickCount when a WM_GETOBJECT for the 
 HWND CreateCaretTarget(CaretTargetKind kind, int x, int y);
 // Foreground and focus on the window; true when both hold.
 bool FocusWindowNow(HWND window, DWORD timeoutMs = 3000);
+
+// A failed check on wide strings shows their text, in UTF-8, instead of "{?}" (in the tests, which
+// include doctest first; the benchmarks share these helpers without it).
+#ifdef DOCTEST_LIBRARY_INCLUDED
+namespace doctest {
+template <>
+struct StringMaker<std::wstring> {
+    static String convert(const std::wstring &text)
+    {
+        int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+        std::string bytes(size, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &bytes[0], size, nullptr, nullptr);
+        return ("\"" + bytes + "\"").c_str();
+    }
+};
+}  // namespace doctest
+#endif
