@@ -249,6 +249,19 @@ static HFONT CreateTreeFont(int dpi)
     return CreateFontIndirectW(&font);
 }
 
+// Hands the control its new font and lets the old one go; a font that could not be made changes
+// nothing.
+static void ReplaceFont(HWND control, HFONT *held, HFONT font)
+{
+    if (!font)
+        return;
+    if (control)
+        SendMessageW(control, WM_SETFONT, (WPARAM)font, TRUE);
+    if (*held)
+        DeleteObject(*held);
+    *held = font;
+}
+
 void ApplyEditorDpi(HWND window)
 {
     EditorMetrics metrics;
@@ -261,36 +274,25 @@ void ApplyEditorDpi(HWND window)
             ImageList_Destroy(g_editor.imageList);
         g_editor.imageList = treeImages;
     }
-    HFONT treeFont = CreateTreeFont(g_editor.dpi);
-    if (treeFont) {
-        if (g_editor.tree)
-            SendMessageW(g_editor.tree, WM_SETFONT, (WPARAM)treeFont, TRUE);
-        if (g_editor.treeFont)
-            DeleteObject(g_editor.treeFont);
-        g_editor.treeFont = treeFont;
-    }
+    ReplaceFont(g_editor.tree, &g_editor.treeFont, CreateTreeFont(g_editor.dpi));
     // After the font, which makes the tree work out a height of its own.
     if (g_editor.tree)
         SendMessageW(g_editor.tree, TVM_SETITEMHEIGHT, metrics.treeItemHeight, 0);
+    // The old pictures go only once the toolbar holds new ones: it draws with them until then.
     HIMAGELIST toolbarImages = CreateToolbarImageList(metrics);
-    if (toolbarImages && g_editor.toolbar) {
-        SendMessageW(g_editor.toolbar, TB_SETIMAGELIST, 0, (LPARAM)toolbarImages);
-        SendMessageW(g_editor.toolbar, TB_SETBUTTONSIZE, 0,
-                     MAKELPARAM(metrics.toolbarImageWidth + ScaleToDpi(7, g_editor.dpi),
-                                metrics.toolbarImageHeight + ScaleToDpi(7, g_editor.dpi)));
-        SendMessageW(g_editor.toolbar, TB_AUTOSIZE, 0, 0);
+    if (toolbarImages) {
+        if (g_editor.toolbar) {
+            SendMessageW(g_editor.toolbar, TB_SETIMAGELIST, 0, (LPARAM)toolbarImages);
+            SendMessageW(g_editor.toolbar, TB_SETBUTTONSIZE, 0,
+                         MAKELPARAM(metrics.toolbarImageWidth + ScaleToDpi(7, g_editor.dpi),
+                                    metrics.toolbarImageHeight + ScaleToDpi(7, g_editor.dpi)));
+            SendMessageW(g_editor.toolbar, TB_AUTOSIZE, 0, 0);
+        }
+        if (g_editor.toolbarImages)
+            ImageList_Destroy(g_editor.toolbarImages);
+        g_editor.toolbarImages = toolbarImages;
     }
-    if (g_editor.toolbarImages)
-        ImageList_Destroy(g_editor.toolbarImages);
-    g_editor.toolbarImages = toolbarImages;
-    HFONT font = CreateEditorFont(metrics);
-    if (font) {
-        if (g_editor.textEdit)
-            SendMessageW(g_editor.textEdit, WM_SETFONT, (WPARAM)font, TRUE);
-        if (g_editor.font)
-            DeleteObject(g_editor.font);
-        g_editor.font = font;
-    }
+    ReplaceFont(g_editor.textEdit, &g_editor.font, CreateEditorFont(metrics));
     LayoutEditor(window);
 }
 
