@@ -67,7 +67,7 @@ void ApplyEditorDpi(HWND window);
 void LayoutEditor(HWND window);
 // Where the splitter outline goes for a cursor at screen x: kept 10 pixels inside the left
 // frame and 14 inside the right one.
-int ClampSplitterX(int cursorX, const RECT &windowRect, int frameWidth);
+int ClampSplitterX(int cursorX, const RECT &windowRect, int frameWidth, int dpi);
 
 // Tree and commands.
 void FillEditorTree();

@@ -357,12 +357,15 @@ void LayoutEditor(HWND window)
         EndDeferWindowPos(batch);
 }
 
-int ClampSplitterX(int cursorX, const RECT &windowRect, int frameWidth)
+int ClampSplitterX(int cursorX, const RECT &windowRect, int frameWidth, int dpi)
 {
-    if (cursorX <= windowRect.left + frameWidth + 10)
-        return windowRect.left + frameWidth + 10;
-    if (cursorX >= windowRect.right - frameWidth - 14)
-        return windowRect.right - frameWidth - 14;
+    // The margins are pixels at 100 %, so that the splitter keeps as much room at every scale.
+    int leftmost = windowRect.left + frameWidth + ScaleToDpi(10, dpi);
+    int rightmost = windowRect.right - frameWidth - ScaleToDpi(14, dpi);
+    if (cursorX <= leftmost)
+        return leftmost;
+    if (cursorX >= rightmost)
+        return rightmost;
     return cursorX;
 }
 
@@ -398,7 +401,7 @@ static void TrackSplitter(HWND window)
     GetWindowRect(window, &windowRect);
     if (g_editor.tree)
         GetWindowRect(g_editor.tree, &treeRect);
-    int x = ClampSplitterX(cursor.x, windowRect, GetSystemMetrics(SM_CXFRAME));
+    int x = ClampSplitterX(cursor.x, windowRect, GetSystemMetrics(SM_CXFRAME), g_editor.dpi);
     if (x - windowRect.left == g_editor.splitterOutline[0].left)
         return;
     HDC dc = GetWindowDC(window);

@@ -638,6 +638,16 @@ TEST_CASE("the editor's sizes at each DPI, and a tree width that goes round unch
         CHECK(m.splitterGap == row.gap);
         CHECK(m.fontHeight == row.fontHeight);
     }
+    // The splitter stops 10 and 14 pixels at 100 % inside the frame, scaled like everything else.
+    const RECT window = {100, 0, 900, 600};
+    const struct {
+        int dpi, cursor, x;
+    } drags[] = {{96, 50, 114}, {96, 500, 500}, {96, 2000, 882}, {192, 50, 124}, {192, 880, 868}, {144, 885, 875}};
+    for (const auto &drag : drags) {
+        CAPTURE(drag.dpi);
+        CAPTURE(drag.cursor);
+        CHECK(ClampSplitterX(drag.cursor, window, 4, drag.dpi) == drag.x);
+    }
     // Stored at 100 %: a width set at any scale and stored comes back as it was set, and a stored
     // width used and stored again stays the same number.
     for (int dpi : {96, 120, 144, 168, 192, 288}) {
