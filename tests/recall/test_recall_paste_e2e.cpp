@@ -176,6 +176,17 @@ bool PictureAndHtmlAreBack()
     return pictureBack && htmlBack;
 }
 
+// Double-taps Shift and chooses the first registered entry in the menu: true when the field shows
+// the text within the time and the menu was there to be played.
+bool ChooseRegisteredUntil(HWND field, const std::wstring &text, DWORD ms)
+{
+    MenuPlayer player;
+    StartMenuPlayer(&player, ChooseRegistered);
+    PlayDoubleTap(VK_SHIFT);
+    bool typed = WaitUntil([&] { return FieldText(field) == text; }, ms);
+    return FinishMenuPlayer(&player) && typed;
+}
+
 }  // namespace
 
 TEST_CASE("E2E: with no pause and a target slow to read, every field gets its own line")
@@ -323,11 +334,7 @@ TEST_CASE("E2E: after a registered paste the user's earlier clipboard comes back
         PostMessageW(s.tavo.mainWindow, WM_COMMAND, IDM_CLEAR_HISTORY, 0);
         PumpFor(200);
         REQUIRE(FocusTestField(s.form, 1));
-        MenuPlayer player;
-        StartMenuPlayer(&player, ChooseRegistered);
-        PlayDoubleTap(VK_SHIFT);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
-        CHECK(FinishMenuPlayer(&player));
+        CHECK(ChooseRegisteredUntil(s.form.field2, L"pass", 6000));
         CHECK(FieldText(s.form.field1) == L"user");
         CHECK(WaitUntil([] { return TakeClipboardText() == L"earlier text"; }, 3000));
         PumpFor(300);
@@ -341,11 +348,7 @@ TEST_CASE("E2E: after a registered paste the user's earlier clipboard comes back
         REQUIRE(PutPictureAndHtml(s.form.window));
         PumpFor(200);
         REQUIRE(FocusTestField(s.form, 1));
-        MenuPlayer player;
-        StartMenuPlayer(&player, ChooseRegistered);
-        PlayDoubleTap(VK_SHIFT);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
-        CHECK(FinishMenuPlayer(&player));
+        CHECK(ChooseRegisteredUntil(s.form.field2, L"pass", 6000));
         CHECK(WaitUntil(PictureAndHtmlAreBack, 3000));
         s.Stop();
     }
@@ -353,11 +356,7 @@ TEST_CASE("E2E: after a registered paste the user's earlier clipboard comes back
     {
         TavoRun s;
         REQUIRE(s.Start(L"e2e_restore_empty", TestIni(0), &entries));
-        MenuPlayer player;
-        StartMenuPlayer(&player, ChooseRegistered);
-        PlayDoubleTap(VK_SHIFT);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
-        CHECK(FinishMenuPlayer(&player));
+        CHECK(ChooseRegisteredUntil(s.form.field2, L"pass", 6000));
         CHECK(WaitUntil([] { return !ClipboardHoldsText(); }, 3000));
         std::vector<PasteRecord> saved = s.Stop();
         CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy"});
@@ -445,11 +444,7 @@ TEST_CASE("E2E: beside a clipboard program that reads every change at once, the 
         REQUIRE(PutClipboardText(s.form.window, L"earlier text"));
         REQUIRE(WaitUntil([&] { return Watched(&watcher, L"earlier text"); }, 3000));
         REQUIRE(FocusTestField(s.form, 1));
-        MenuPlayer player;
-        StartMenuPlayer(&player, ChooseRegistered);
-        PlayDoubleTap(VK_SHIFT);
-        CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"S3cret!"; }, 8000));
-        CHECK(FinishMenuPlayer(&player));
+        CHECK(ChooseRegisteredUntil(s.form.field2, L"S3cret!", 8000));
         CHECK(FieldText(s.form.field1) == L"user");
         CHECK(WaitUntil([] { return TakeClipboardText() == L"earlier text"; }, 5000));
         if (honours)

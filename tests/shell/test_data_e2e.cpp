@@ -69,6 +69,19 @@ bool Settled(const TavoProcess &tavo)
     return SendMessageTimeoutW(tavo.mainWindow, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer) != 0;
 }
 
+// Closes the program while paste.dat cannot be saved: the box names the file and offers the three
+// choices, and "はい" tries again. The box that asks the second time, or null.
+HWND ExitAskedTwice(const TavoProcess &tavo)
+{
+    PostMessageW(tavo.mainWindow, WM_CLOSE, 0, 0);
+    HWND box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
+    PressButton(box, IDYES);
+    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+    return WaitForBox(tavo);
+}
+
 }  // namespace
 
 TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Yes/No/Cancel exit, and paste.dat.bak")
@@ -128,15 +141,8 @@ TEST_CASE("a paste.dat that a sync client holds: loaded; at exit Retry until it 
     PumpFor(300);
     CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
     SendMessageW(tavo.mainWindow, WM_COMMAND, ClearHistoryCommand, 0);
-
-    PostMessageW(tavo.mainWindow, WM_CLOSE, 0, 0);
-    HWND box = WaitForBox(tavo);
-    REQUIRE(box != nullptr);
-    CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
     // Retry while the file is still held: asked again.
-    PressButton(box, IDYES);
-    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
-    HWND again = WaitForBox(tavo);
+    HWND again = ExitAskedTwice(tavo);
     REQUIRE(again != nullptr);
     CHECK(BoxText(again) == std::wstring(PasteNotSaved) + ExitRetryLine);
     holder.Release();
@@ -192,15 +198,8 @@ TEST_CASE("a read-only paste.dat: No ends the program without saving, and paste.
     EndAtExit endAtExit = {&tavo};
     REQUIRE(StartClean(dir, &tavo));
     SendMessageW(tavo.mainWindow, WM_COMMAND, ClearHistoryCommand, 0);
-
-    PostMessageW(tavo.mainWindow, WM_CLOSE, 0, 0);
-    HWND box = WaitForBox(tavo);
-    REQUIRE(box != nullptr);
-    CHECK(BoxText(box) == std::wstring(PasteNotSaved) + ExitRetryLine);
     // Yes tries again and asks again; No ends.
-    PressButton(box, IDYES);
-    CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
-    box = WaitForBox(tavo);
+    HWND box = ExitAskedTwice(tavo);
     REQUIRE(box != nullptr);
     PressButton(box, IDNO);
     CHECK(WaitExit(tavo.process, 15000) == 0);
