@@ -1,7 +1,9 @@
 // The chosen entry goes into the application that had the focus: through the clipboard and a
 // synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
 // never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
-#include "recall/recall_internal.h"
+#include "recall/paste.h"
+#include "recall/clipboard.h"
+#include "recall/focus.h"
 #include <assert.h>
 #include "state/ini_data.h"
 
@@ -86,8 +88,8 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
     }
 }
 
-BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow, BOOL focusInForeground,
-              BOOL firstKey)
+BOOL DecideKeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow,
+                    BOOL focusInForeground, BOOL firstKey)
 {
     if (!recordedForeground || foregroundNow != recordedForeground)
         return FALSE;
@@ -97,9 +99,10 @@ BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, H
     return (!firstKey || !recordedFocus) && focusInForeground;
 }
 
-// Asks without attaching to the foreground thread: attached, this thread would share its input
-// state while the keys go out.
-static BOOL KeyMayGoNow(BOOL firstKey)
+// DecideKeyMayGo with the foreground and focus as they are now, without waiting. Asks without
+// attaching to the foreground thread: attached, this thread would share its input state while the
+// keys go out.
+static BOOL CheckKeyMayGoNow(BOOL firstKey)
 {
     HWND foreground = GetForegroundWindow();
     GUITHREADINFO info = {};
@@ -107,18 +110,20 @@ static BOOL KeyMayGoNow(BOOL firstKey)
     DWORD thread = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
     HWND focus = thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
     BOOL inForeground = focus && (focus == foreground || IsChild(foreground, focus));
-    return KeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus, inForeground,
-                    firstKey);
+    return DecideKeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus,
+                          inForeground, firstKey);
 }
 
 // Right after the menu closes the focus may still be on its way back: the target handles its
 // activation on its own thread. The first key waits this long for the recorded window and focus.
 #define FIRST_KEY_SETTLE_MS 500
 
-static BOOL KeyMayGoSoon(BOOL firstKey)
+// Before the first key, waits up to FIRST_KEY_SETTLE_MS (pumping) for the recorded window and
+// focus; any later key checks once.
+static BOOL WaitUntilKeyMayGo(BOOL firstKey)
 {
     DWORD start = GetTickCount();
-    while (!KeyMayGoNow(firstKey)) {
+    while (!CheckKeyMayGoNow(firstKey)) {
         if (!firstKey || GetTickCount() - start >= FIRST_KEY_SETTLE_MS || !WaitPumping(10, nullptr))
             return FALSE;
     }
@@ -154,19 +159,19 @@ BOOL WaitForClipboardReaders()
 // the line, or after LINE_TAKE_WAIT_MS.
 static BOOL TypeLine(HWND owner, const WCHAR *line, BOOL tabAfter, BOOL firstLine, SavedClipboard *earlier)
 {
-    if (!KeyMayGoSoon(firstLine))
+    if (!WaitUntilKeyMayGo(firstLine))
         return FALSE;
     TakeUsersClipboard(owner, earlier);
     // A Ctrl+V without the line pastes whatever the clipboard holds: nothing goes then.
     if (!OfferLineOnClipboard(line, TargetThread()) || !WaitForClipboardReaders())
         return FALSE;
-    if (!KeyMayGoSoon(firstLine))
+    if (!WaitUntilKeyMayGo(firstLine))
         return FALSE;
     SendCtrlV();
     g_offeredLine.pasted = TRUE;
     g_offeredLine.pastedAt = GetTickCount();
     if (tabAfter) {
-        if (!KeyMayGoNow(FALSE))
+        if (!CheckKeyMayGoNow(FALSE))
             return FALSE;
         SendTab();
     }
@@ -217,7 +222,7 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
 // once the programs that read the new clipboard have let go of it.
 static void PasteHistoryEntry(HWND owner, ItemId id)
 {
-    if (!KeyMayGoSoon(TRUE))
+    if (!WaitUntilKeyMayGo(TRUE))
         return;
     // The text is the entry's own copy: the look at a change made meanwhile may move the entry.
     const Item *item = ItemStore::Find(id);
@@ -228,8 +233,8 @@ static void PasteHistoryEntry(HWND owner, ItemId id)
     CopyMemory(text, item->text, 2 * length);
     CaptureChangeMadeMeanwhile(owner);
     // Set first, so that the capture takes the text again as the newest copy.
-    g_busyFlag = BUSY_HISTORY_PASTE;
-    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && KeyMayGoSoon(TRUE))
+    g_busyState = BUSY_HISTORY_PASTE;
+    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && WaitUntilKeyMayGo(TRUE))
         SendCtrlV();
     HeapFree(GetProcessHeap(), 0, text);
 }

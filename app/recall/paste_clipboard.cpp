@@ -3,7 +3,8 @@
 // it. That request tells the paste that the target has read the line, so the next line never
 // replaces it too early. A message-only window of the typing thread owns these lines; when the
 // paste ends it puts the user's earlier clipboard back, so that a typed password does not stay there.
-#include "recall/recall_internal.h"
+#include "recall/paste.h"
+#include "recall/clipboard.h"
 
 LineOffer g_offeredLine;
 

@@ -268,10 +268,10 @@ void UpdateTrayMenuStates(HMENU menu)
 static LRESULT OnInitMenuPopup(HMENU menu)
 {
     // The popup menu of the recall also opens with this window as owner and fills its blocks as
-    // they open; it runs with g_busyFlag set.
+    // they open; it runs with g_busyState set.
     if (OnPopupMenuOpening(menu))
         return 0;
-    if (g_busyFlag == BUSY_NONE)
+    if (g_busyState == BUSY_NONE)
         UpdateTrayMenuStates(menu);
     return 0;
 }
@@ -421,7 +421,7 @@ static BOOL ProgramIdle()
 
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    // Passed on along the chain even while busy; the capture itself waits for g_busyFlag.
+    // Passed on along the chain even while busy; the capture itself waits for g_busyState.
     OnDrawClipboard(window, wParam, lParam);
     return 0;
 }

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 #include "test_util.h"
-#include "recall/recall_internal.h"
+#include "recall/paste.h"
 #include "tavohook.h"
 
 namespace {

@@ -3,7 +3,12 @@
 #include <windows.h>
 #include <string>
 #include <vector>
-#include "recall/recall_internal.h"
+#include "recall/clipboard.h"
+#include "recall/trigger.h"
+#include "recall/focus.h"
+#include "recall/popup_menu.h"
+#include "recall/find_box.h"
+#include "recall/paste.h"
 #include "recall/recall.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
@@ -13,7 +18,7 @@ inline void ResetRecallForTests()
 {
     ItemStore::ResetForTests();
     SetDefaultIniData(&g_ini);
-    g_busyFlag = 0;
+    g_busyState = 0;
     ZeroMemory(&g_tapCounter, sizeof(g_tapCounter));
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
     g_sendInputRoute = SendInput;

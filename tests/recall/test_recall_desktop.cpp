@@ -78,7 +78,7 @@ struct Hub {
         g_mainWindow = nullptr;
         g_nextViewer = nullptr;
         g_sendInputRoute = SendInput;
-        g_busyFlag = 0;
+        g_busyState = 0;
         OnHubApp = nullptr;
         PumpFor(20);
     }
@@ -229,10 +229,10 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
 
         SUBCASE("while busy nothing is captured, but the next viewer still hears of every change")
         {
-            g_busyFlag = 1;
+            g_busyState = 1;
             PutClipboardText(nullptr, L"while busy");
             PumpFor(50);
-            g_busyFlag = 0;
+            g_busyState = 0;
             CHECK(ViewerDraws == drawsBefore + 2);
             CHECK(HistoryTexts().back() == L"seen by both");
         }
@@ -620,7 +620,7 @@ static std::string BatchShape()
     return shape;
 }
 
-TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
+TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyState")
 {
     Hub hub;
     RecordedTarget target;
@@ -632,26 +632,26 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
     ItemId older = ItemStore::Insert(History, nullptr, L"older text");
     ItemStore::Insert(History, nullptr, L"newer text");
 
-    SUBCASE("a history entry: g_busyFlag BUSY_HISTORY_PASTE first, one clipboard write, one Ctrl+V, captured again")
+    SUBCASE("a history entry: g_busyState BUSY_HISTORY_PASTE first, one clipboard write, one Ctrl+V, captured again")
     {
-        g_busyFlag = BUSY_MENU;
+        g_busyState = BUSY_MENU;
         PasteChosenEntry(g_mainWindow, older);
-        CHECK(g_busyFlag == BUSY_HISTORY_PASTE);
+        CHECK(g_busyState == BUSY_HISTORY_PASTE);
         CHECK(BatchShape() == "V");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"older text"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{false});
         PumpFor(30);
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"newer text", L"older text"});
         CHECK(ItemStore::KindOf(older) == -1);  // it moved under a new id
-        g_busyFlag = BUSY_NONE;
+        g_busyState = BUSY_NONE;
     }
-    SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, g_busyFlag stays 1")
+    SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, g_busyState stays 1")
     {
         ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, reg);
-        CHECK(g_busyFlag == 1);
-        g_busyFlag = 0;
+        CHECK(g_busyState == 1);
+        g_busyState = 0;
         CHECK(BatchShape() == "VTVTV");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"a", L"b", L"c"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{true, true, true});
@@ -659,12 +659,12 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
     }
     SUBCASE("an absent id or 0 pastes nothing")
     {
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, 0);
         PasteChosenEntry(g_mainWindow, 999);
         CHECK(RecordedBatches.empty());
-        CHECK(g_busyFlag == 1);
-        g_busyFlag = 0;
+        CHECK(g_busyState == 1);
+        g_busyState = 0;
     }
 }
 
@@ -695,7 +695,7 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         HookTap(VK_SHIFT);
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyState == 0);
         CHECK(g_focusSnapshot.foregroundWindow == nullptr);
         CHECK(g_tapCounter.TapCount == 0);
         CHECK(HistoryTexts().back() == L"newest copy");
@@ -712,9 +712,9 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(FieldText(form.field1) == L"user");
         CHECK(FieldText(form.field2) == L"pass");
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"older copy", L"newest copy"});
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyState == 0);
     }
-    SUBCASE("Esc pastes nothing, clears g_busyFlag, and the next double tap works again")
+    SUBCASE("Esc pastes nothing, clears g_busyState, and the next double tap works again")
     {
         MenuPlayer player;
         StartMenuPlayer(&player, {VK_ESCAPE});
@@ -724,7 +724,7 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(FinishMenuPlayer(&player));
         PumpFor(100);
         CHECK(FieldText(form.field1) == L"");
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyState == 0);
         CHECK(g_focusSnapshot.focusWindow == nullptr);
         REQUIRE(FocusTestField(form, 1));
         StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
@@ -755,13 +755,13 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
     }
     SUBCASE("while busy the decision waits: no second menu, the count is kept")
     {
-        g_busyFlag = 1;
+        g_busyState = 1;
         HookTap(VK_SHIFT);
         HookTap(VK_SHIFT);
         PumpFor(100);
         CHECK(VisibleMenuWindow() == nullptr);
         CHECK(g_tapCounter.TapCount == 2);
-        g_busyFlag = 0;
+        g_busyState = 0;
         g_tapCounter.TapCount = 0;
     }
     SUBCASE("the hotkey opens the menu only in hotkey mode")
@@ -805,9 +805,9 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
         REQUIRE(PutClipboardText(nullptr, L"earlier"));
         CtrlVSeen = 0;
         g_sendInputRoute = QuitAtFirstCtrlV;
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, reg);
-        g_busyFlag = 0;
+        g_busyState = 0;
         CHECK(BatchShape() == "VT");
         CHECK(g_pasteStopRequested);
         MSG msg;
@@ -821,9 +821,9 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
     SUBCASE("nobody reads: each line gives up after its wait, and the last one leaves the clipboard after its own")
     {
         g_sendInputRoute = RecordSendInput;
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, reg);
-        g_busyFlag = 0;
+        g_busyState = 0;
         CHECK(BatchShape() == "VTV");
         CHECK_FALSE(g_offeredLine.taken);
         CHECK_FALSE(IsClipboardFormatAvailable(CF_UNICODETEXT));
@@ -852,9 +852,9 @@ TEST_CASE("a registered line's Ctrl+V waits until a clipboard program reading th
     REQUIRE(StartClipboardWatcher(&reader, 60));
 
     g_sendInputRoute = RecordClipboardFree;
-    g_busyFlag = 1;
+    g_busyState = 1;
     PasteChosenEntry(g_mainWindow, reg);
-    g_busyFlag = 0;
+    g_busyState = 0;
     CHECK(BatchShape() == "VTVTV");
     // Each line was read by the slow program, and each Ctrl+V found the clipboard free again.
     CHECK(reader.reads >= 3);

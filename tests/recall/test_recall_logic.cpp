@@ -879,7 +879,7 @@ TEST_CASE("a key goes only to the window chosen: the foreground always, the focu
     for (const Row &row : rows) {
         std::string what = row.what;
         CAPTURE(what);
-        CHECK(KeyMayGo(row.recordedForeground, row.recordedFocus, row.foregroundNow, row.focusNow,
-                       row.focusInForeground, row.firstKey) == row.want);
+        CHECK(DecideKeyMayGo(row.recordedForeground, row.recordedFocus, row.foregroundNow, row.focusNow,
+                             row.focusInForeground, row.firstKey) == row.want);
     }
 }

@@ -121,14 +121,14 @@ TEST_CASE("the three window classes")
     CHECK((void *)info.lpfnWndProc == (void *)TextPaneProc);
 }
 
-TEST_CASE("tray menu states follow the copy history and the shortcut file, unless g_busyFlag is set")
+TEST_CASE("tray menu states follow the copy history and the shortcut file, unless g_busyState is set")
 {
     ItemStore::ResetForTests();
     RemoveShortcut();
     HMENU menu = LoadMenuW(g_appInstance, MAKEINTRESOURCEW(IDM_TRAY));
     REQUIRE(menu != nullptr);
     HMENU popup = GetSubMenu(menu, 0);
-    g_busyFlag = 0;
+    g_busyState = 0;
 
     SUBCASE("no history, no shortcut: clearing greyed, no check mark")
     {
@@ -150,14 +150,14 @@ TEST_CASE("tray menu states follow the copy history and the shortcut file, unles
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
         RemoveShortcut();
     }
-    SUBCASE("while g_busyFlag is 1 nothing changes")
+    SUBCASE("while g_busyState is 1 nothing changes")
     {
         ItemStore::Insert(History, L"", L"copied");
         SetState(popup, IDM_STARTUP, MFS_CHECKED);
         SetState(popup, IDM_CLEAR_HISTORY, MFS_GRAYED);
-        g_busyFlag = 1;
+        g_busyState = 1;
         MainWindowProc(nullptr, WM_INITMENUPOPUP, (WPARAM)popup, 0);
-        g_busyFlag = 0;
+        g_busyState = 0;
         CHECK(StateOf(popup, IDM_CLEAR_HISTORY) == MFS_GRAYED);
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
     }
@@ -219,7 +219,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
     std::wstring dir = MakeScratchDir(L"idle_save");
     SetDataDirectoryForTests(dir.c_str());
     ItemStore::ResetForTests();
-    g_busyFlag = BUSY_NONE;
+    g_busyState = BUSY_NONE;
     WNDCLASSW hubClass = {};
     hubClass.lpfnWndProc = TimerOnlyHubProc;
     hubClass.hInstance = g_appInstance;
@@ -261,7 +261,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
         else if (row.action != NOTHING)
             ItemStore::Insert(History, nullptr, (L"copy " + std::to_wstring(++copies)).c_str());
         if (row.action == COPY_WHILE_BUSY)
-            g_busyFlag = BUSY_MENU;
+            g_busyState = BUSY_MENU;
         if (row.action == COPY_UNDER_BOX)
             box = CreateWindowExW(0, L"#32770", L"tavo", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         g_testClock += row.advanceMs;
@@ -271,7 +271,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
             WaitUntil([&] { return FileIsThere(paste); }, 10000);
             OnIdleSaveDone(hub);  // waits for the worker to end
         }
-        g_busyFlag = BUSY_NONE;
+        g_busyState = BUSY_NONE;
         if (box)
             DestroyWindow(box);
         box = nullptr;
