@@ -5,9 +5,7 @@
 #include "recall_form.h"
 #include "recall_test_util.h"
 #include "test_util.h"
-
-// The message the hub is told key events with; the shell passes its own to the hook library.
-#define WM_HOOKKEY (WM_APP + 1)
+#include "tavohook.h"  // WM_HOOKKEY: the message the hub is told key events with
 
 static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
 static int DeepestDraw;         // the most of them seen at once
