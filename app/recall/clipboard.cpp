@@ -2,7 +2,9 @@
 // capture, and the hub's place at the head of the clipboard-viewer chain.
 #include "recall/clipboard.h"
 #include "state/item_store.h"
+#include "recall/paste_guard.h"
 #include "state/ini_data.h"
+#include "state/wiped_memory.h"
 
 HWND g_nextViewer;
 
@@ -323,6 +325,11 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
             GetWindowThreadProcessId(clipboardOwner, &ownerProcess);
         if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen())
             text = CopyTextWhileOpen();
+        // A typed line that another program put back without the markers is no copy of the user's.
+        if (text && IsRecentTypedLine(&g_typedLines, text, lstrlenW(text), GetTickCount())) {
+            GlobalFreeWiped(text);
+            text = nullptr;
+        }
     }
     CloseClipboard();
     if (text) {

@@ -5,7 +5,9 @@
 #include "recall/clipboard.h"
 #include "recall/focus.h"
 #include <assert.h>
+#include "recall/paste_guard.h"
 #include "state/ini_data.h"
+#include "state/wiped_memory.h"
 
 SendInputFunction g_sendInputRoute = SendInput;
 
@@ -99,9 +101,15 @@ BOOL DecideKeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foreground
     return (!firstKey || !recordedFocus) && focusInForeground;
 }
 
-// DecideKeyMayGo with the foreground and focus as they are now, without waiting. Asks without
-// attaching to the foreground thread: attached, this thread would share its input state while the
-// keys go out.
+// A registered paste: the caption of the window typed into, read before its first key, and why it
+// stopped (PASTE_STOP_*). A copy-history paste checks no caption.
+static BOOL g_captionRecorded;
+static WCHAR g_recordedCaption[PASTE_CAPTION_CHARS];
+static int g_pasteStopReason;
+
+// DecideKeyMayGo with the foreground and focus as they are now, without waiting, and for a
+// registered paste the caption. Asks without attaching to the foreground thread: attached, this
+// thread would share its input state while the keys go out.
 static BOOL CheckKeyMayGoNow(BOOL firstKey)
 {
     HWND foreground = GetForegroundWindow();
@@ -110,8 +118,21 @@ static BOOL CheckKeyMayGoNow(BOOL firstKey)
     DWORD thread = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
     HWND focus = thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
     BOOL inForeground = focus && (focus == foreground || IsChild(foreground, focus));
-    return DecideKeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus,
-                          inForeground, firstKey);
+    if (!DecideKeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus,
+                        inForeground, firstKey)) {
+        g_pasteStopReason = PASTE_STOP_WINDOW;
+        return FALSE;
+    }
+    if (g_captionRecorded) {
+        WCHAR caption[PASTE_CAPTION_CHARS];
+        ReadWindowCaption(foreground, caption);
+        if (CaptionChangeStopsPaste(g_recordedCaption, caption)) {
+            g_pasteStopReason = PASTE_STOP_CAPTION;
+            return FALSE;
+        }
+    }
+    g_pasteStopReason = PASTE_STOP_NONE;
+    return TRUE;
 }
 
 // Right after the menu closes the focus may still be on its way back: the target handles its
@@ -128,6 +149,28 @@ static BOOL WaitUntilKeyMayGo(BOOL firstKey)
             return FALSE;
     }
     return TRUE;
+}
+
+// Before a synthesized key: the user's Shift, Ctrl, Alt and Win are up, waited for while messages
+// are handled. FALSE when they stay down (the paste stops) or the typing must stop.
+static BOOL WaitUntilModifiersReleased()
+{
+    DWORD start = GetTickCount();
+    while (UserHoldsModifier()) {
+        if (GetTickCount() - start >= MODIFIER_RELEASE_WAIT_MS) {
+            g_pasteStopReason = PASTE_STOP_KEYS_HELD;
+            return FALSE;
+        }
+        if (!WaitPumping(10, nullptr))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// The checks of a key: modifiers first, since their wait may see the user turn to another window.
+static BOOL WaitUntilKeyAndModifiersMayGo(BOOL firstKey)
+{
+    return WaitUntilModifiersReleased() && WaitUntilKeyMayGo(firstKey);
 }
 
 // The thread typed into: the one of the window that had the focus when the menu opened.
@@ -161,17 +204,23 @@ static BOOL TypeLine(HWND owner, const WCHAR *line, BOOL tabAfter, BOOL firstLin
 {
     if (!WaitUntilKeyMayGo(firstLine))
         return FALSE;
+    // Read once the recorded window is in front again, before anything of the entry goes out.
+    if (!g_captionRecorded) {
+        ReadWindowCaption(g_focusSnapshot.foregroundWindow, g_recordedCaption);
+        g_captionRecorded = TRUE;
+    }
     TakeUsersClipboard(owner, earlier);
+    RememberTypedLine(&g_typedLines, line);
     // A Ctrl+V without the line pastes whatever the clipboard holds: nothing goes then.
     if (!OfferLineOnClipboard(line, TargetThread()) || !WaitForClipboardReaders())
         return FALSE;
-    if (!WaitUntilKeyMayGo(firstLine))
+    if (!WaitUntilKeyAndModifiersMayGo(firstLine))
         return FALSE;
     SendCtrlV();
     g_offeredLine.pasted = TRUE;
     g_offeredLine.pastedAt = GetTickCount();
     if (tabAfter) {
-        if (!CheckKeyMayGoNow(FALSE))
+        if (!WaitUntilModifiersReleased() || !CheckKeyMayGoNow(FALSE))
             return FALSE;
         SendTab();
     }
@@ -185,6 +234,9 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
         return;
     int length = lstrlenW(item->text);
     HANDLE heap = GetProcessHeap();
+    g_captionRecorded = FALSE;
+    g_pasteStopReason = PASTE_STOP_NONE;
+    StartTypedLines(&g_typedLines);
     WCHAR *source = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
     WCHAR *line = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
     if (source && line) {
@@ -209,13 +261,16 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
             going = going && WaitPumping(pause, nullptr);
         }
         if (going)
-            TypeLine(owner, line, FALSE, firstLine, &earlier);
+            going = TypeLine(owner, line, FALSE, firstLine, &earlier);
         FinishPasteClipboard(&earlier);
+        // Told once the clipboard is back; an exit asked is no stop to tell of.
+        if (!going && g_pasteStopReason != PASTE_STOP_NONE && !g_pasteStopRequested)
+            PostMessageW(owner, WM_PASTE_STOPPED, (WPARAM)g_pasteStopReason, 0);
     }
-    if (source)
-        HeapFree(heap, 0, source);
-    if (line)
-        HeapFree(heap, 0, line);
+    EndTypedLines(&g_typedLines, GetTickCount());
+    g_captionRecorded = FALSE;
+    HeapFreeWiped(source);
+    HeapFreeWiped(line);
 }
 
 // Its Ctrl+V goes only to the window chosen, only with the entry really on the clipboard, and only
@@ -234,7 +289,7 @@ static void PasteHistoryEntry(HWND owner, ItemId id)
     CaptureChangeMadeMeanwhile(owner);
     // Set first, so that the capture takes the text again as the newest copy.
     g_busyState = BUSY_HISTORY_PASTE;
-    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && WaitUntilKeyMayGo(TRUE))
+    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && WaitUntilKeyAndModifiersMayGo(TRUE))
         SendCtrlV();
     HeapFree(GetProcessHeap(), 0, text);
 }

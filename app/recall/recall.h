@@ -60,3 +60,10 @@ BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result);
 
 // Paste injection.
 void PasteChosenEntry(HWND owner, int identifier);
+// Posted to the owner when a registered paste stops before its end for a reason the user should
+// know of (wParam): the keys would no longer reach what was chosen. An exit asked is not one.
+#define WM_PASTE_STOPPED (WM_APP + 14)
+#define PASTE_STOP_NONE      0
+#define PASTE_STOP_WINDOW    1  // another window in front, or the focus left the field
+#define PASTE_STOP_CAPTION   2  // the window's caption names something else (a browser's other tab)
+#define PASTE_STOP_KEYS_HELD 3  // Shift, Ctrl, Alt or Win stayed down

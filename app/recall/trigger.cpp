@@ -146,6 +146,11 @@ void OnRawMouseInput(HWND window, LPARAM lParam)
     if (GetRawInputData((HRAWINPUT)lParam, RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER)) != (UINT)-1 &&
         input.header.dwType == RIM_TYPEMOUSE && (input.data.mouse.usButtonFlags & downs) != 0)
         CountMouseClick(&g_tapCounter);
+    // A release lost where the hook cannot see it (the secure desktop) would keep every move of the
+    // mouse coming here: the keyboard has the last word, and the press is forgotten with the mouse.
+    int trigger = TriggerKeyOfMode(g_ini.menuKeyMode);
+    if (TapWantsMouse(&g_tapCounter) && (trigger == 0 || GetAsyncKeyState(trigger) >= 0))
+        g_tapCounter.KeyDownFlag = 0;
     WatchMouse(window, TapWantsMouse(&g_tapCounter));
 }
 

@@ -10,6 +10,7 @@
 #include "recall/find_box.h"
 #include "recall/paste.h"
 #include "recall/recall.h"
+#include "recall/paste_guard.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
 
@@ -23,6 +24,7 @@ inline void ResetRecallForTests()
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
     g_sendInputRoute = SendInput;
     g_pasteStopRequested = FALSE;
+    ZeroMemory(&g_typedLines, sizeof(g_typedLines));
 }
 
 // Texts of the History entries, oldest first.

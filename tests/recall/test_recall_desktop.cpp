@@ -2,11 +2,13 @@
 // viewer chain with a second viewer, the tap counter driving the timer, and the popup menu
 // pasting into a form with two fields. A hidden hub window stands in for g_mainWindow.
 #include <doctest/doctest.h>
+#include <algorithm>
 #include "recall_form.h"
 #include "recall_test_util.h"
 #include "test_util.h"
 #include "tavohook.h"  // WM_HOOKKEY: the message the hub is told key events with
 
+static std::vector<int> StopsTold;  // wParam of each WM_PASTE_STOPPED the hub received
 static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
 static int DeepestDraw;         // the most of them seen at once
 static void (*OnHubApp)();      // what WM_APP does to the hub in a test
@@ -25,6 +27,7 @@ static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnHubApp();
         return 0;
     case WM_CHANGECBCHAIN: OnChangeCbChain(window, wParam, lParam); return 0;
+    case WM_PASTE_STOPPED: StopsTold.push_back((int)wParam); return 0;
     case WM_HOOKKEY: OnHookKey(window, wParam, lParam); return 0;
     case WM_HOTKEY: OnHotKey(window, wParam); return 0;
     case WM_INITMENUPOPUP: OnPopupMenuOpening((HMENU)wParam); return 0;
@@ -247,6 +250,22 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
             PutClipboardFormats(&secret, CF_NAME_IN_HISTORY, &one);  // allowed into history
             PumpFor(50);
             CHECK(HistoryTexts().back() == L"hunter2");
+        }
+        SUBCASE("a line of the last registered paste put back unmarked (a shared clipboard) is not captured")
+        {
+            StartTypedLines(&g_typedLines);
+            RememberTypedLine(&g_typedLines, L"alice");
+            RememberTypedLine(&g_typedLines, L"S3cret!");
+            EndTypedLines(&g_typedLines, GetTickCount());
+            PutClipboardText(nullptr, L"S3cret!");
+            PutClipboardText(nullptr, L"alice");
+            PumpFor(50);
+            CHECK(ViewerDraws == drawsBefore + 3);
+            CHECK(HistoryTexts().back() == L"seen by both");
+            PutClipboardText(nullptr, L"S3cret!!");  // another text
+            PumpFor(50);
+            CHECK(HistoryTexts().back() == L"S3cret!!");
+            ZeroMemory(&g_typedLines, sizeof(g_typedLines));
         }
         SUBCASE("the viewer after the hub leaves: g_nextViewer becomes its successor")
         {
@@ -581,11 +600,27 @@ TEST_CASE("do-not-record markers and the marked lines of a registered paste")
     CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == -1);
 }
 
+// At each recorded batch: a modifier of the user's was down. AtFirstCtrlV, when set, runs at the
+// first recorded Ctrl+V of a paste.
+static std::vector<bool> ModifierDownAtKeys;
+static void (*AtFirstCtrlV)(HWND form);
+static void CALLBACK ReleaseShiftLater(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    KeyUp(VK_SHIFT);
+}
+
 // What the clipboard held at each recorded Ctrl+V, and whether it was marked.
 static std::vector<std::wstring> TextsAtCtrlV;
 static std::vector<bool> MarkedAtCtrlV;
 static UINT WINAPI RecordWithClipboard(UINT count, LPINPUT inputs, int size)
 {
+    bool firstCtrlV = count > 0 && inputs[0].ki.wVk == VK_CONTROL &&
+                      std::none_of(RecordedBatches.begin(), RecordedBatches.end(),
+                                   [](const KeyBatch &batch) { return batch.inputs[0].ki.wVk == VK_CONTROL; });
+    ModifierDownAtKeys.push_back(GetAsyncKeyState(VK_SHIFT) < 0 || GetAsyncKeyState(VK_CONTROL) < 0);
+    if (firstCtrlV && AtFirstCtrlV)
+        AtFirstCtrlV(g_focusSnapshot.foregroundWindow);
     if (count > 0 && inputs[0].ki.wVk == VK_CONTROL) {
         TextsAtCtrlV.push_back(TakeClipboardText());
         MarkedAtCtrlV.push_back(ClipboardDword(CF_NAME_IN_HISTORY) == 0 && ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0 &&
@@ -654,6 +689,52 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyState")
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"a", L"b", L"c"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{true, true, true});
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"older text", L"newer text"});
+    }
+    SUBCASE("a registered paste stops, and says why, when the page or the window changes or a modifier stays down")
+    {
+        ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
+        struct Row {
+            const char *what;
+            void (*atFirstCtrlV)(HWND form);
+            const char *shape;
+            std::vector<int> told;
+        } rows[] = {
+            {"another page of the same window", [](HWND form) { SetWindowTextW(form, L"Chat - general"); }, "V",
+             {PASTE_STOP_CAPTION}},
+            {"the page counts and marks itself", [](HWND form) { SetWindowTextW(form, L"* recall form (2)"); },
+             "VTVTV", {}},
+            {"the window leaves the front", [](HWND form) { ShowWindow(form, SW_HIDE); }, "V", {PASTE_STOP_WINDOW}},
+            {"Shift held for 300 ms: the keys wait", [](HWND) {
+                 KeyDown(VK_SHIFT);
+                 SetTimer(nullptr, 0, 300, ReleaseShiftLater);
+             }, "VTVTV", {}},
+            {"Ctrl held beyond the wait", [](HWND) { KeyDown(VK_CONTROL); }, "V", {PASTE_STOP_KEYS_HELD}},
+        };
+        for (const Row &row : rows) {
+            std::string what = row.what;
+            CAPTURE(what);
+            RecordedBatches.clear();
+            ModifierDownAtKeys.clear();
+            StopsTold.clear();
+            REQUIRE(FocusTestField(target.form, 1));
+            TakeFocusSnapshot(&g_focusSnapshot);
+            AtFirstCtrlV = row.atFirstCtrlV;
+            g_busyState = BUSY_MENU;
+            PasteChosenEntry(g_mainWindow, reg);
+            g_busyState = BUSY_NONE;
+            PumpFor(50);
+            KeyUp(VK_CONTROL);
+            KeyUp(VK_SHIFT);
+            CHECK(BatchShape() == row.shape);
+            // No key went out under a modifier of the user's.
+            CHECK(std::find(ModifierDownAtKeys.begin(), ModifierDownAtKeys.end(), true) == ModifierDownAtKeys.end());
+            CHECK(StopsTold == row.told);
+            SetWindowTextW(target.form.window, L"recall form");
+            ShowWindow(target.form.window, SW_SHOW);
+            for (HWND field : {target.form.field1, target.form.field2, target.form.field3})
+                SetWindowTextW(field, L"");
+        }
+        AtFirstCtrlV = nullptr;
     }
     SUBCASE("an absent id or 0 pastes nothing")
     {
@@ -740,6 +821,28 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         HookTap(VK_SHIFT);
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
+    }
+    SUBCASE("a Shift press whose release was lost: the next mouse input lets the mouse and the press go")
+    {
+        auto mouseTarget = [] {
+            RAWINPUTDEVICE devices[4] = {};
+            UINT count = 4;
+            UINT found = GetRegisteredRawInputDevices(devices, &count, sizeof(RAWINPUTDEVICE));
+            for (UINT k = 0; k < found && found != (UINT)-1; k++)
+                if (devices[k].usUsagePage == 0x01 && devices[k].usUsage == 0x02)
+                    return devices[k].hwndTarget;
+            return (HWND) nullptr;
+        };
+        SendMessageW(g_mainWindow, WM_HOOKKEY, VK_SHIFT, 0x00000001);
+        REQUIRE(TapWantsMouse(&g_tapCounter));
+        CHECK(mouseTarget() == g_mainWindow);
+        KeyDown(VK_SHIFT);  // still held: the press stands
+        OnRawMouseInput(g_mainWindow, 0);
+        CHECK(TapWantsMouse(&g_tapCounter));
+        KeyUp(VK_SHIFT);
+        OnRawMouseInput(g_mainWindow, 0);
+        CHECK_FALSE(TapWantsMouse(&g_tapCounter));
+        CHECK(mouseTarget() == nullptr);
     }
     SUBCASE("two slow taps open nothing")
     {

@@ -1,6 +1,8 @@
 // g_mainWindow's pieces in this process: the prefix table, the tray record, the window classes and
 // the tray-menu states, through the real window procedure.
 #include <doctest/doctest.h>
+#include <algorithm>
+#include <vector>
 #include "editor/editor_internal.h"
 #include "recall/recall.h"
 #include "res/resource.h"
@@ -81,6 +83,33 @@ TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAY
     for (size_t i = used; i < sizeof(data) - offsetof(NOTIFYICONDATAW, szTip); i++)
         zeros = zeros && bytes[i] == 0;
     CHECK(zeros);
+}
+
+TEST_CASE("a stopped registered paste is told by a balloon of one line per reason, and only for those reasons")
+{
+    HWND window = (HWND)(INT_PTR)0x1234;
+    std::vector<std::wstring> texts;
+    for (int reason : {PASTE_STOP_WINDOW, PASTE_STOP_CAPTION, PASTE_STOP_KEYS_HELD}) {
+        CAPTURE(reason);
+        NOTIFYICONDATAW data;
+        memset(&data, 0xCC, sizeof(data));
+        REQUIRE(FillPasteStoppedBalloon(&data, window, reason));
+        CHECK(data.cbSize == NOTIFYICONDATAW_V2_SIZE);
+        CHECK(data.hWnd == window);
+        CHECK(data.uID == TRAY_ICON_ID);
+        CHECK(data.uFlags == NIF_INFO);  // the icon and its tooltip stay as they are
+        CHECK(data.dwInfoFlags == NIIF_WARNING);
+        std::wstring text = data.szInfo;
+        CHECK(text.size() > 10);
+        CHECK(text.find_first_of(L"\r\n") == std::wstring::npos);
+        CHECK(std::find(texts.begin(), texts.end(), text) == texts.end());
+        texts.push_back(text);
+    }
+    // Anything else, such as a stray message from another program, shows nothing.
+    for (int reason : {PASTE_STOP_NONE, 4, -1, 0x7FFFFFFF}) {
+        NOTIFYICONDATAW data;
+        CHECK_FALSE(FillPasteStoppedBalloon(&data, window, reason));
+    }
 }
 
 TEST_CASE("the three window classes")
