@@ -604,6 +604,7 @@ TEST_CASE("do-not-record markers and the marked lines of a registered paste")
 // first recorded Ctrl+V of a paste.
 static std::vector<bool> ModifierDownAtKeys;
 static void (*AtFirstCtrlV)(HWND form);
+static bool EchoEachLine;  // each line read at its Ctrl+V goes back on the clipboard unmarked, as a shared clipboard does
 static void CALLBACK ReleaseShiftLater(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(nullptr, timer);
@@ -623,6 +624,8 @@ static UINT WINAPI RecordWithClipboard(UINT count, LPINPUT inputs, int size)
         AtFirstCtrlV(g_focusSnapshot.foregroundWindow);
     if (count > 0 && inputs[0].ki.wVk == VK_CONTROL) {
         TextsAtCtrlV.push_back(TakeClipboardText());
+        if (EchoEachLine)
+            PutClipboardText(nullptr, TextsAtCtrlV.back());
         MarkedAtCtrlV.push_back(ClipboardDword(CF_NAME_IN_HISTORY) == 0 && ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0 &&
                                 ClipboardDword(CF_NAME_VIEWER_IGNORE) >= 0);
     }
@@ -735,6 +738,22 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyState")
                 SetWindowTextW(field, L"");
         }
         AtFirstCtrlV = nullptr;
+    }
+    SUBCASE("lines that another program puts back unmarked (a shared clipboard) are neither recorded nor put back")
+    {
+        ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
+        REQUIRE(PutClipboardText(nullptr, L"earlier"));
+        PumpFor(50);
+        EchoEachLine = true;
+        g_busyState = BUSY_MENU;
+        PasteChosenEntry(g_mainWindow, reg);
+        g_busyState = BUSY_NONE;
+        EchoEachLine = false;
+        CHECK(BatchShape() == "VTVTV");
+        CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"a", L"b", L"c"});
+        CHECK(TakeClipboardText() == L"earlier");
+        PumpFor(50);
+        CHECK(HistoryTexts() == std::vector<std::wstring>{L"older text", L"newer text", L"earlier"});
     }
     SUBCASE("an absent id or 0 pastes nothing")
     {
