@@ -734,8 +734,6 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyState")
             CHECK(StopsTold == row.told);
             SetWindowTextW(target.form.window, L"recall form");
             ShowWindow(target.form.window, SW_SHOW);
-            for (HWND field : {target.form.field1, target.form.field2, target.form.field3})
-                SetWindowTextW(field, L"");
         }
         AtFirstCtrlV = nullptr;
     }
