@@ -20,7 +20,10 @@
 #include <stdio.h>
 #include <string>
 #include "recall/find_match.h"
-#include "recall/recall_internal.h"
+#include "recall/clipboard.h"
+#include "recall/popup_menu.h"
+#include "recall/focus.h"
+#include "recall/paste.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"

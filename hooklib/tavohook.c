@@ -8,11 +8,11 @@
  * hook exists, only read by the hook procedure. Initialised so that the compiler keeps them in the
  * section; the build keeps their source order.
  * The section is writable by every process that loads the library, so any of them can name another
- * window and message here. Hence the hook sends only a message of the WM_APP range, only to a
- * window of tavo's class, and never anything that tells which key was typed: the virtual-key code
- * and bits 30 and 31 of Shift, Ctrl and Alt, and for any other key an anonymous press, only when a
- * modifier is near. A window that takes over the target learns when modifiers were pressed, and
- * that some key followed, never a letter of a password. */
+ * window and message here. Hence the hook sends WM_HOOKKEY alone, only to a window of tavo's class,
+ * and never anything that tells which key was typed: the virtual-key code and bits 30 and 31 of
+ * Shift, Ctrl and Alt, and for any other key an anonymous press, only when a modifier is near. Any
+ * program can register a window of that class, so what remains is this: a window that claims the
+ * class learns when modifiers were pressed and that some key followed, never which. */
 __attribute__((section("MY_DATA"), shared)) HHOOK HookHandle = NULL;
 __attribute__((section("MY_DATA"), shared)) HWND HookTarget = NULL;
 __attribute__((section("MY_DATA"), shared)) UINT TargetMessage = 0;
@@ -61,14 +61,14 @@ static WPARAM ModifierKeyOf(DWORD bit)
     return bit == HELD_SHIFT ? VK_SHIFT : bit == HELD_CTRL ? VK_CONTROL : VK_MENU;
 }
 
-/* The target as the section names it, when it is fit to receive: a message of the WM_APP range,
- * a window of class "tavoClass". */
+/* The target as the section names it, when it is fit to receive: the message tavo handles as a key
+ * event and nothing else, to a window of class "tavoClass". */
 static BOOL TargetIsTavo(void)
 {
     static const char expected[] = "tavoClass";
     char name[16];
     int k;
-    if (TargetMessage < WM_APP || TargetMessage > 0xBFFF)
+    if (TargetMessage != WM_HOOKKEY)
         return FALSE;
     if (GetClassNameA(HookTarget, name, sizeof(name)) != (int)sizeof(expected) - 1)
         return FALSE;
@@ -137,8 +137,11 @@ LRESULT CALLBACK tvKeyboardHookProc(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(HookHandle, code, wParam, lParam);
 }
 
+/* Only WM_HOOKKEY: a caller that asks for another message gets no hook and a section left as it was. */
 int WINAPI tvSetHook(HWND target, UINT message)
 {
+    if (message != WM_HOOKKEY)
+        return 0;
     HookTarget = target;
     TargetMessage = message;
     HookHandle = SetWindowsHookExA(WH_KEYBOARD, tvKeyboardHookProc, LibraryModule, 0);

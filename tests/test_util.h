@@ -110,6 +110,11 @@ int CountProcessWindows(DWORD processId, const wchar_t *className, const wchar_t
 HWND WaitForProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title, DWORD timeoutMs);
 // A visible popup-menu window of any process, or 0.
 HWND VisibleMenuWindow();
+// A text of this executable's string table (the tests link the program's resources); "<missing>".
+std::wstring StringOf(UINT id);
+// Pumps until a balloon of the system tray shows the text (under Wine: a balloon tooltip of the
+// tray's process, made about 2 s after the icon asked for it); false after the time-out.
+bool WaitForTrayBalloon(const std::wstring &text, DWORD timeoutMs);
 // Under Wine 8 a window of another process may need the foreground handed over from our thread.
 bool BringToForeground(HWND window, DWORD timeoutMs);
 

@@ -115,28 +115,18 @@ static void ShowEditorError(UINT textId)
 // kept in pixels at 100 % of the system scale, as the builds that ran unaware of it stored it.
 static void PlaceEditorWhereUserWorks(HWND window)
 {
-    RECT areas[WORK_AREAS_MAX], current;
-    int count = GetWorkAreas(areas, WORK_AREAS_MAX);
-    POINT mouse = {0, 0};
-    GetCursorPos(&mouse);
     WINDOWPLACEMENT placement = g_ini.editorPlacement;
     placement.length = sizeof(placement);
     BOOL saved = placement.showCmd != 0;
     if (saved)
         placement.rcNormalPosition = ScaleRect(placement.rcNormalPosition, BASE_DPI, SystemDpi());
+    else
+        placement.showCmd = SW_SHOW;
+    RECT current;
     GetWindowRect(window, &current);
     SIZE size = {current.right - current.left, current.bottom - current.top};
-    RECT place = ChooseWindowPlace(saved ? &placement.rcNormalPosition : nullptr, size, mouse, areas, count);
-    if (!saved) {
-        placement.showCmd = SW_SHOW;
-    } else if (!EqualRect(&place, &placement.rcNormalPosition)) {
-        // Its monitor is gone: the saved size, on the mouse's monitor.
-        SIZE savedSize = {placement.rcNormalPosition.right - placement.rcNormalPosition.left,
-                          placement.rcNormalPosition.bottom - placement.rcNormalPosition.top};
-        place = ChooseWindowPlace(nullptr, savedSize, mouse, areas, count);
-    }
     placement.flags = 0;
-    placement.rcNormalPosition = place;
+    placement.rcNormalPosition = ChooseWhereUserWorks(saved ? &placement.rcNormalPosition : nullptr, size);
     SetWindowPlacement(window, &placement);
 }
 

@@ -9,7 +9,7 @@
 // threads (the hook's key events, clipboard notices, cross-process hook calls), never posted
 // ones: the popup operation's guards already hold, and no window of this program moves meanwhile.
 // A worker that outlives the wait finishes alone and frees what it shares with the UI thread.
-#include "recall/recall_internal.h"
+#include "recall/focus.h"
 #include <oleacc.h>
 
 #define CARET_QUERY_WAIT_MS 200   // the longest the menu waits for an accessible caret

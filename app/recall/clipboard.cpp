@@ -1,7 +1,10 @@
 // The clipboard as the rest of the program uses it (CF_UNICODETEXT only), the copy-history
 // capture, and the hub's place at the head of the clipboard-viewer chain.
-#include "recall/recall_internal.h"
+#include "recall/clipboard.h"
+#include "state/item_store.h"
+#include "recall/paste_guard.h"
 #include "state/ini_data.h"
+#include "state/wiped_memory.h"
 
 HWND g_nextViewer;
 
@@ -312,7 +315,7 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
     WCHAR *text = nullptr;
     // A menu or paste started by a message handled while the capture waited holds entries: the
     // store stays as it is for them.
-    BOOL look = (afterwards || g_busyFlag != BUSY_MENU) && GetClipboardSequenceNumber() == sequence &&
+    BOOL look = (afterwards || g_busyState != BUSY_MENU) && GetClipboardSequenceNumber() == sequence &&
                 (sequence == 0 || sequence != g_capturedSequence);
     if (look) {
         g_capturedSequence = sequence;
@@ -322,6 +325,11 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
             GetWindowThreadProcessId(clipboardOwner, &ownerProcess);
         if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen())
             text = CopyTextWhileOpen();
+        // A typed line that another program put back without the markers is no copy of the user's.
+        if (text && IsRecentTypedLine(&g_typedLines, text, lstrlenW(text), GetTickCount())) {
+            GlobalFreeWiped(text);
+            text = nullptr;
+        }
     }
     CloseClipboard();
     if (text) {
@@ -356,7 +364,7 @@ static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM
         SendMessageBounded(g_nextViewer, message, wParam, lParam);
 }
 
-// The notification always goes on along the chain; only the capture waits for g_busyFlag (a change
+// The notification always goes on along the chain; only the capture waits for g_busyState (a change
 // made meanwhile is looked at when the popup operation ends: CaptureChangeMadeMeanwhile). The
 // text is read before the notification is passed on, since the next copy of a burst may replace
 // it while the next viewer works. The waits pump messages and may bring this notification again:
@@ -364,8 +372,8 @@ static void ForwardToNextViewer(HWND window, UINT message, WPARAM wParam, LPARAM
 // inside it.
 void OnDrawClipboard(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (g_busyFlag == BUSY_MENU || g_captureRunning) {
-        if (g_busyFlag != BUSY_MENU)
+    if (g_busyState == BUSY_MENU || g_captureRunning) {
+        if (g_busyState != BUSY_MENU)
             g_captureAgain = TRUE;
         ForwardToNextViewer(window, WM_DRAWCLIPBOARD, wParam, lParam);
         return;

@@ -2,7 +2,9 @@
 // every typed word and hands the chosen one to the menu's own paste. It runs a modal loop of its
 // own inside the popup operation and searches the store in slices between messages, so a
 // keystroke never waits for more than one slice, whatever the size of the texts.
-#include "recall/recall_internal.h"
+#include "recall/find_box.h"
+#include "recall/focus.h"
+#include "recall/paste.h"
 #include <commctrl.h>
 #include "recall/find_match.h"
 #include "res/resource.h"

@@ -1,9 +1,13 @@
 // The chosen entry goes into the application that had the focus: through the clipboard and a
 // synthesized Ctrl+V; a registered entry line by line with a Tab between the lines. The typing
 // never sleeps: this thread is the target of the keyboard hook, so every wait handles messages.
-#include "recall/recall_internal.h"
+#include "recall/paste.h"
+#include "recall/clipboard.h"
+#include "recall/focus.h"
 #include <assert.h>
+#include "recall/paste_guard.h"
 #include "state/ini_data.h"
+#include "state/wiped_memory.h"
 
 SendInputFunction g_sendInputRoute = SendInput;
 
@@ -86,8 +90,8 @@ BOOL WaitPumping(DWORD milliseconds, const BOOL *done)
     }
 }
 
-BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow, BOOL focusInForeground,
-              BOOL firstKey)
+BOOL DecideKeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow,
+                    BOOL focusInForeground, BOOL firstKey)
 {
     if (!recordedForeground || foregroundNow != recordedForeground)
         return FALSE;
@@ -97,9 +101,16 @@ BOOL KeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, H
     return (!firstKey || !recordedFocus) && focusInForeground;
 }
 
-// Asks without attaching to the foreground thread: attached, this thread would share its input
-// state while the keys go out.
-static BOOL KeyMayGoNow(BOOL firstKey)
+// A registered paste: the caption of the window typed into, read before its first key, and why it
+// stopped (PASTE_STOP_*). A copy-history paste checks no caption.
+static BOOL g_captionRecorded;
+static WCHAR g_recordedCaption[PASTE_CAPTION_CHARS];
+static int g_pasteStopReason;
+
+// DecideKeyMayGo with the foreground and focus as they are now, without waiting, and for a
+// registered paste the caption. Asks without attaching to the foreground thread: attached, this
+// thread would share its input state while the keys go out.
+static BOOL CheckKeyMayGoNow(BOOL firstKey)
 {
     HWND foreground = GetForegroundWindow();
     GUITHREADINFO info = {};
@@ -107,22 +118,59 @@ static BOOL KeyMayGoNow(BOOL firstKey)
     DWORD thread = foreground ? GetWindowThreadProcessId(foreground, nullptr) : 0;
     HWND focus = thread && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
     BOOL inForeground = focus && (focus == foreground || IsChild(foreground, focus));
-    return KeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus, inForeground,
-                    firstKey);
+    if (!DecideKeyMayGo(g_focusSnapshot.foregroundWindow, g_focusSnapshot.focusWindow, foreground, focus,
+                        inForeground, firstKey)) {
+        g_pasteStopReason = PASTE_STOP_WINDOW;
+        return FALSE;
+    }
+    if (g_captionRecorded) {
+        WCHAR caption[PASTE_CAPTION_CHARS];
+        ReadWindowCaption(foreground, caption);
+        if (CaptionChangeStopsPaste(g_recordedCaption, caption)) {
+            g_pasteStopReason = PASTE_STOP_CAPTION;
+            return FALSE;
+        }
+    }
+    g_pasteStopReason = PASTE_STOP_NONE;
+    return TRUE;
 }
 
 // Right after the menu closes the focus may still be on its way back: the target handles its
 // activation on its own thread. The first key waits this long for the recorded window and focus.
 #define FIRST_KEY_SETTLE_MS 500
 
-static BOOL KeyMayGoSoon(BOOL firstKey)
+// Before the first key, waits up to FIRST_KEY_SETTLE_MS (pumping) for the recorded window and
+// focus; any later key checks once.
+static BOOL WaitUntilKeyMayGo(BOOL firstKey)
 {
     DWORD start = GetTickCount();
-    while (!KeyMayGoNow(firstKey)) {
+    while (!CheckKeyMayGoNow(firstKey)) {
         if (!firstKey || GetTickCount() - start >= FIRST_KEY_SETTLE_MS || !WaitPumping(10, nullptr))
             return FALSE;
     }
     return TRUE;
+}
+
+// Before a synthesized key: the user's Shift, Ctrl, Alt and Win are up, waited for while messages
+// are handled. FALSE when they stay down (the paste stops) or the typing must stop.
+static BOOL WaitUntilModifiersReleased()
+{
+    DWORD start = GetTickCount();
+    while (UserHoldsModifier()) {
+        if (GetTickCount() - start >= MODIFIER_RELEASE_WAIT_MS) {
+            g_pasteStopReason = PASTE_STOP_KEYS_HELD;
+            return FALSE;
+        }
+        if (!WaitPumping(10, nullptr))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// The checks of a key: modifiers first, since their wait may see the user turn to another window.
+static BOOL WaitUntilKeyAndModifiersMayGo(BOOL firstKey)
+{
+    return WaitUntilModifiersReleased() && WaitUntilKeyMayGo(firstKey);
 }
 
 // The thread typed into: the one of the window that had the focus when the menu opened.
@@ -154,19 +202,25 @@ BOOL WaitForClipboardReaders()
 // the line, or after LINE_TAKE_WAIT_MS.
 static BOOL TypeLine(HWND owner, const WCHAR *line, BOOL tabAfter, BOOL firstLine, SavedClipboard *earlier)
 {
-    if (!KeyMayGoSoon(firstLine))
+    if (!WaitUntilKeyMayGo(firstLine))
         return FALSE;
+    // Read once the recorded window is in front again, before anything of the entry goes out.
+    if (!g_captionRecorded) {
+        ReadWindowCaption(g_focusSnapshot.foregroundWindow, g_recordedCaption);
+        g_captionRecorded = TRUE;
+    }
     TakeUsersClipboard(owner, earlier);
+    RememberTypedLine(&g_typedLines, line);
     // A Ctrl+V without the line pastes whatever the clipboard holds: nothing goes then.
     if (!OfferLineOnClipboard(line, TargetThread()) || !WaitForClipboardReaders())
         return FALSE;
-    if (!KeyMayGoSoon(firstLine))
+    if (!WaitUntilKeyAndModifiersMayGo(firstLine))
         return FALSE;
     SendCtrlV();
     g_offeredLine.pasted = TRUE;
     g_offeredLine.pastedAt = GetTickCount();
     if (tabAfter) {
-        if (!KeyMayGoNow(FALSE))
+        if (!WaitUntilModifiersReleased() || !CheckKeyMayGoNow(FALSE))
             return FALSE;
         SendTab();
     }
@@ -180,6 +234,9 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
         return;
     int length = lstrlenW(item->text);
     HANDLE heap = GetProcessHeap();
+    g_captionRecorded = FALSE;
+    g_pasteStopReason = PASTE_STOP_NONE;
+    StartTypedLines(&g_typedLines);
     WCHAR *source = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
     WCHAR *line = (WCHAR *)HeapAlloc(heap, HEAP_ZERO_MEMORY, 2 * length + 2);
     if (source && line) {
@@ -204,20 +261,23 @@ void TypeRegisteredEntry(HWND owner, ItemId id)
             going = going && WaitPumping(pause, nullptr);
         }
         if (going)
-            TypeLine(owner, line, FALSE, firstLine, &earlier);
+            going = TypeLine(owner, line, FALSE, firstLine, &earlier);
         FinishPasteClipboard(&earlier);
+        // Told once the clipboard is back; an exit asked is no stop to tell of.
+        if (!going && g_pasteStopReason != PASTE_STOP_NONE && !g_pasteStopRequested)
+            PostMessageW(owner, WM_PASTE_STOPPED, (WPARAM)g_pasteStopReason, 0);
     }
-    if (source)
-        HeapFree(heap, 0, source);
-    if (line)
-        HeapFree(heap, 0, line);
+    EndTypedLines(&g_typedLines, GetTickCount());
+    g_captionRecorded = FALSE;
+    HeapFreeWiped(source);
+    HeapFreeWiped(line);
 }
 
 // Its Ctrl+V goes only to the window chosen, only with the entry really on the clipboard, and only
 // once the programs that read the new clipboard have let go of it.
 static void PasteHistoryEntry(HWND owner, ItemId id)
 {
-    if (!KeyMayGoSoon(TRUE))
+    if (!WaitUntilKeyMayGo(TRUE))
         return;
     // The text is the entry's own copy: the look at a change made meanwhile may move the entry.
     const Item *item = ItemStore::Find(id);
@@ -228,8 +288,8 @@ static void PasteHistoryEntry(HWND owner, ItemId id)
     CopyMemory(text, item->text, 2 * length);
     CaptureChangeMadeMeanwhile(owner);
     // Set first, so that the capture takes the text again as the newest copy.
-    g_busyFlag = BUSY_HISTORY_PASTE;
-    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && KeyMayGoSoon(TRUE))
+    g_busyState = BUSY_HISTORY_PASTE;
+    if (ClipboardSetText(owner, text) && WaitForClipboardReaders() && WaitUntilKeyAndModifiersMayGo(TRUE))
         SendCtrlV();
     HeapFree(GetProcessHeap(), 0, text);
 }

@@ -3,7 +3,10 @@
 // it. That request tells the paste that the target has read the line, so the next line never
 // replaces it too early. A message-only window of the typing thread owns these lines; when the
 // paste ends it puts the user's earlier clipboard back, so that a typed password does not stay there.
-#include "recall/recall_internal.h"
+#include "recall/paste.h"
+#include "recall/clipboard.h"
+#include "recall/paste_guard.h"
+#include "state/wiped_memory.h"
 
 LineOffer g_offeredLine;
 
@@ -47,8 +50,7 @@ static BOOL RenderOfferedLine()
 static void KeepOfferedText(const WCHAR *text)
 {
     HANDLE heap = GetProcessHeap();
-    if (g_offeredLine.text)
-        HeapFree(heap, 0, g_offeredLine.text);
+    HeapFreeWiped(g_offeredLine.text);
     g_offeredLine.text = nullptr;
     if (!text)
         return;
@@ -206,10 +208,34 @@ static BOOL StillTavosLine(HWND owner)
            GetClipboardSequenceNumber() == g_offeredLine.sequence;
 }
 
+// With the clipboard open: its text is a line of this paste that another program put back without
+// the markers (the clipboard sharing of a remote session or a virtual machine).
+static BOOL TypedLineCameBackWhileOpen()
+{
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const WCHAR *chars = data ? (const WCHAR *)GlobalLock(data) : nullptr;
+    if (!chars)
+        return FALSE;
+    int length = ClipboardTextLength(chars, GlobalSize(data) / sizeof(WCHAR));
+    BOOL typed = IsRecentTypedLine(&g_typedLines, chars, length, GetTickCount());
+    GlobalUnlock(data);
+    return typed;
+}
+
+static BOOL TypedLineCameBack(HWND owner)
+{
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !ClipboardOpenRetry(owner))
+        return FALSE;
+    BOOL typed = TypedLineCameBackWhileOpen();
+    CloseClipboard();
+    return typed;
+}
+
 void TakeUsersClipboard(HWND owner, SavedClipboard *earlier)
 {
     HWND lineOwner = EnsureLineOwnerWindow();
-    if (lineOwner && StillTavosLine(lineOwner))
+    // A line that came back is no content of the user's: what comes back at the end stays.
+    if ((lineOwner && StillTavosLine(lineOwner)) || TypedLineCameBack(owner))
         return;
     CaptureChangeMadeMeanwhile(owner);
     FreeSavedClipboard(earlier);
@@ -220,14 +246,17 @@ void FinishPasteClipboard(SavedClipboard *earlier)
 {
     HWND owner = EnsureLineOwnerWindow();
     BOOL hadContent = earlier->count > 0;
+    // A typed line put back by another program counts as the paste's own: it goes like one.
+    BOOL lineCameBack = owner && !StillTavosLine(owner) && TypedLineCameBack(owner);
     // A stop (exit asked) ends the wait at once: WaitPumping returns at once from then on.
-    while (owner && DecideClipboardAfterPaste(StillTavosLine(owner), g_offeredLine.taken,
+    while (owner && DecideClipboardAfterPaste(StillTavosLine(owner) || lineCameBack, g_offeredLine.taken,
                                               g_offeredLine.pasted && !g_pasteStopRequested,
                                               GetTickCount() - g_offeredLine.pastedAt, hadContent) == AFTER_PASTE_WAIT)
         WaitPumping(20, &g_offeredLine.taken);
     // Opening waits until the target, which has the line by now, has closed the clipboard.
     if (owner && ClipboardOpenRetry(owner)) {
-        int action = DecideClipboardAfterPaste(StillTavosLine(owner), g_offeredLine.taken, FALSE, 0, hadContent);
+        BOOL ours = StillTavosLine(owner) || TypedLineCameBackWhileOpen();
+        int action = DecideClipboardAfterPaste(ours, g_offeredLine.taken, FALSE, 0, hadContent);
         if (action == AFTER_PASTE_RESTORE || action == AFTER_PASTE_EMPTY) {
             // Emptied even when nothing can be put back: a typed line never stays.
             EmptyClipboard();

@@ -14,7 +14,7 @@
 #define BUSY_NONE 0           // no popup menu, no paste
 #define BUSY_MENU 1           // the menu is open or a registered entry is typed: capture waits
 #define BUSY_HISTORY_PASTE 2  // a copy-history entry goes through the clipboard: capture takes it as the newest copy
-extern int g_busyFlag;
+extern int g_busyState;
 
 // Clipboard access and the clipboard-viewer chain.
 extern HWND g_nextViewer;  // the viewer after the hub in the chain; null when it is the last
@@ -25,9 +25,6 @@ void LeaveViewerChain(HWND window);
 // Longest text, in UTF-16 units, that is read off the clipboard (1 MiB of text); a longer one is
 // not captured.
 #define CLIPBOARD_TEXT_CAP 1048576
-// The copy history's names and texts together (ItemStore::HistoryUnits), in UTF-16 units: 128 MiB,
-// which a 32-bit process keeps comfortably. Beyond it a capture lets the oldest entries go.
-#define HISTORY_UNITS_MAX (64 * 1048576)
 // TRUE once the clipboard is open (the caller closes it); FALSE after about 10 s of retries, when
 // the owner window is gone, or when WM_QUIT came. Pumps this thread's messages while it waits.
 BOOL ClipboardOpenRetry(HWND owner);
@@ -49,15 +46,8 @@ void OnDoubleTapTimer(HWND window);
 void OnHotKey(HWND window, WPARAM wParam);
 
 // Popup menu.
-struct FocusSnapshotRecord {
-    HWND foregroundWindow;
-    HWND focusWindow;
-    POINT menuPoint;
-    BOOL targetHung;  // the focus window did not answer in time: nothing attaches to its thread
-};
-extern FocusSnapshotRecord g_focusSnapshot;  // all zero while no popup operation runs
 void ShowPopupMenu(HWND owner);
-// TRUE from the start of ShowPopupMenu to its end, the paste included (g_busyFlag is not BUSY_NONE).
+// TRUE from the start of ShowPopupMenu to its end, the paste included (g_busyState is not BUSY_NONE).
 BOOL PopupOperationRunning();
 // Exit was asked: a running popup menu closes and a paste stops typing.
 void EndPopupOperation();
@@ -70,3 +60,10 @@ BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result);
 
 // Paste injection.
 void PasteChosenEntry(HWND owner, int identifier);
+// Posted to the owner when a registered paste stops before its end for a reason the user should
+// know of (wParam): the keys would no longer reach what was chosen. An exit asked is not one.
+#define WM_PASTE_STOPPED (WM_APP + 14)
+#define PASTE_STOP_NONE      0
+#define PASTE_STOP_WINDOW    1  // another window in front, or the focus left the field
+#define PASTE_STOP_CAPTION   2  // the window's caption names something else (a browser's other tab)
+#define PASTE_STOP_KEYS_HELD 3  // Shift, Ctrl, Alt or Win stayed down

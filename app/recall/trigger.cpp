@@ -2,7 +2,7 @@
 // events that the hook library forwards, or the menu hotkey. The library forwards Shift, Ctrl and
 // Alt, and a nameless press for any other key typed near them; OnHookKey does a few comparisons
 // and at most one timer call: no allocation, no store.
-#include "recall/recall_internal.h"
+#include "recall/trigger.h"
 #include "state/ini_data.h"
 
 TapCounterState g_tapCounter;
@@ -86,9 +86,9 @@ BOOL TapWantsMouse(const TapCounterState *state)
     return state->KeyDownFlag == 1;
 }
 
-int DecideDoubleTap(const TapCounterState *state, int busyFlag)
+int DecideDoubleTap(const TapCounterState *state, int busyState)
 {
-    if (busyFlag != BUSY_NONE)
+    if (busyState != BUSY_NONE)
         return DOUBLETAP_WAIT;
     return state->TapCount > 1 ? DOUBLETAP_OPEN : DOUBLETAP_RESET;
 }
@@ -146,13 +146,18 @@ void OnRawMouseInput(HWND window, LPARAM lParam)
     if (GetRawInputData((HRAWINPUT)lParam, RID_INPUT, &input, &size, sizeof(RAWINPUTHEADER)) != (UINT)-1 &&
         input.header.dwType == RIM_TYPEMOUSE && (input.data.mouse.usButtonFlags & downs) != 0)
         CountMouseClick(&g_tapCounter);
+    // A release lost where the hook cannot see it (the secure desktop) would keep every move of the
+    // mouse coming here: the keyboard has the last word, and the press is forgotten with the mouse.
+    int trigger = TriggerKeyOfMode(g_ini.menuKeyMode);
+    if (TapWantsMouse(&g_tapCounter) && (trigger == 0 || GetAsyncKeyState(trigger) >= 0))
+        g_tapCounter.KeyDownFlag = 0;
     WatchMouse(window, TapWantsMouse(&g_tapCounter));
 }
 
 void OnDoubleTapTimer(HWND window)
 {
     KillTimer(window, TIMER_DOUBLETAP);
-    int decision = DecideDoubleTap(&g_tapCounter, g_busyFlag);
+    int decision = DecideDoubleTap(&g_tapCounter, g_busyState);
     if (decision == DOUBLETAP_WAIT)
         return;
     if (decision == DOUBLETAP_OPEN)
@@ -163,8 +168,8 @@ void OnDoubleTapTimer(HWND window)
 
 void OnHotKey(HWND window, WPARAM wParam)
 {
-    // A menu or paste already runs: a second one would take over its focus record and g_busyFlag.
-    if (g_busyFlag != BUSY_NONE)
+    // A menu or paste already runs: a second one would take over its focus record and g_busyState.
+    if (g_busyState != BUSY_NONE)
         return;
     if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode))
         ShowPopupMenu(window);

@@ -67,6 +67,9 @@
 #define IDS_FIND_TITLE            3015
 #define IDS_FIND_NO_MATCH         3016
 #define IDS_HOTKEY_TYPES          3017
+#define IDS_PASTE_STOPPED_WINDOW  3030  // the balloon when a registered paste stops: another window or field
+#define IDS_PASTE_STOPPED_CAPTION 3031  // ... the window's caption changed
+#define IDS_PASTE_STOPPED_KEYS    3032  // ... Shift, Ctrl, Alt or Win stayed down
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

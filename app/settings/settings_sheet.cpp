@@ -39,13 +39,10 @@ BYTE ModsToHotkeyFlags(UINT mods)
 
 void PlaceSheetWhereUserWorks(HWND sheet)
 {
-    RECT areas[WORK_AREAS_MAX], current;
-    int count = GetWorkAreas(areas, WORK_AREAS_MAX);
+    RECT current;
     GetWindowRect(sheet, &current);
     SIZE size = {current.right - current.left, current.bottom - current.top};
-    POINT mouse = {0, 0};
-    GetCursorPos(&mouse);
-    RECT place = ChooseWindowPlace(nullptr, size, mouse, areas, count);
+    RECT place = ChooseWhereUserWorks(nullptr, size);
     SetWindowPos(sheet, nullptr, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 

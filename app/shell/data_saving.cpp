@@ -6,6 +6,7 @@
 #include "state/data_files.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"
+#include "state/wiped_memory.h"
 
 #include "res/resource.h"
 
@@ -50,7 +51,7 @@ static BOOL FinishIdleSaveJob()
     WaitForSingleObject(g_idleSaveJob.thread, INFINITE);
     CloseHandle(g_idleSaveJob.thread);
     g_idleSaveJob.thread = nullptr;
-    HeapFree(GetProcessHeap(), 0, g_idleSaveJob.image);
+    HeapFreeWiped(g_idleSaveJob.image);  // it holds every registered text
     g_idleSaveJob.image = nullptr;
     g_idleSaveRunning = FALSE;
     return NoteIdleSaveAttempt(&g_idleSave, g_idleSaveJob.saved, g_idleSaveJob.changeCount, g_idleSaveJob.started);
@@ -73,7 +74,7 @@ static BOOL StartIdleSaveJob(HWND window, DWORD changeCount, DWORD now)
     job.thread = CreateThread(nullptr, 0, WriteIdleSaveImage, nullptr, 0, nullptr);
     if (job.thread)
         return TRUE;
-    HeapFree(GetProcessHeap(), 0, job.image);
+    HeapFreeWiped(job.image);
     job.image = nullptr;
     return FALSE;
 }

@@ -62,6 +62,32 @@ void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
     lstrcpynW(data->szTip, AppTitle, 64);
 }
 
+BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason)
+{
+    UINT textId = reason == PASTE_STOP_WINDOW    ? IDS_PASTE_STOPPED_WINDOW
+                  : reason == PASTE_STOP_CAPTION ? IDS_PASTE_STOPPED_CAPTION
+                  : reason == PASTE_STOP_KEYS_HELD ? IDS_PASTE_STOPPED_KEYS
+                                                   : 0;
+    ZeroMemory(data, sizeof(*data));
+    if (textId == 0)
+        return FALSE;
+    data->cbSize = NOTIFYICONDATAW_V2_SIZE;  // the first layout with a balloon
+    data->hWnd = window;
+    data->uID = TRAY_ICON_ID;
+    data->uFlags = NIF_INFO;
+    data->dwInfoFlags = NIIF_WARNING;
+    return LoadStringW(GetModuleHandleW(nullptr), textId, data->szInfo, ARRAYSIZE(data->szInfo)) > 0;
+}
+
+// A registered paste stopped early: the tray icon says so. The balloon goes through a record of
+// its own, so that an icon added again (TaskbarCreated) does not show it a second time.
+static void OnPasteStopped(HWND window, WPARAM reason)
+{
+    NOTIFYICONDATAW balloon;
+    if (!g_takenDown && FillPasteStoppedBalloon(&balloon, window, (int)reason))
+        Shell_NotifyIconW(NIM_MODIFY, &balloon);
+}
+
 static HICON LoadClassIcon(HINSTANCE instance)
 {
     return (HICON)LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED);
@@ -268,10 +294,10 @@ void UpdateTrayMenuStates(HMENU menu)
 static LRESULT OnInitMenuPopup(HMENU menu)
 {
     // The popup menu of the recall also opens with this window as owner and fills its blocks as
-    // they open; it runs with g_busyFlag set.
+    // they open; it runs with g_busyState set.
     if (OnPopupMenuOpening(menu))
         return 0;
-    if (g_busyFlag == BUSY_NONE)
+    if (g_busyState == BUSY_NONE)
         UpdateTrayMenuStates(menu);
     return 0;
 }
@@ -421,7 +447,7 @@ static BOOL ProgramIdle()
 
 static LRESULT OnDrawClipboardMessage(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    // Passed on along the chain even while busy; the capture itself waits for g_busyFlag.
+    // Passed on along the chain even while busy; the capture itself waits for g_busyState.
     OnDrawClipboard(window, wParam, lParam);
     return 0;
 }
@@ -480,6 +506,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_HOOKKEY:
         OnHookKey(window, wParam, lParam);
+        return 0;
+    case WM_PASTE_STOPPED:
+        OnPasteStopped(window, wParam);
         return 0;
     case WM_INPUT:
         OnRawMouseInput(window, lParam);

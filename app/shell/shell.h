@@ -19,6 +19,9 @@ BOOL RegisterMainWindowClass(HINSTANCE instance);
 // Creates the hidden g_mainWindow of class "tavoClass" (registered first) and stores it in g_mainWindow.
 HWND CreateMainWindow(HINSTANCE instance);
 void FillTrayIconData(NOTIFYICONDATAW *data, HWND window);
+// The tray balloon that says why a registered paste stopped (PASTE_STOP_*, recall.h): one line of
+// the string table and nothing of the entry; FALSE for any other reason.
+BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason);
 // Check mark of "スタートアップ登録(&S)" and grey state of "コピー履歴消去(&C)" in the tray menu.
 void UpdateTrayMenuStates(HMENU menu);
 // Registers g_ini's menu hotkey on the window again, or only gives it up when MenuHotkeyWanted

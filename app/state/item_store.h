@@ -51,6 +51,9 @@ int KindOf(ItemId id);
 
 // UTF-16 units of the names and texts of all copy-history entries, terminators not counted.
 SIZE_T HistoryUnits();
+// The most HistoryUnits that the copy history may hold: 128 MiB, which a 32-bit process keeps
+// comfortably. Beyond it a capture lets the oldest entries go.
+#define HISTORY_UNITS_MAX (64 * 1048576)
 // The entry with that id, or null. Valid until the entry changes.
 const Item *Find(ItemId id);
 // The whole map, for the ascending and descending walks. Callers never change it while walking.

@@ -88,3 +88,16 @@ int GetWorkAreas(RECT *areas, int capacity)
     EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, (LPARAM)&list);
     return list.count;
 }
+
+RECT ChooseWhereUserWorks(const RECT *saved, SIZE size)
+{
+    RECT areas[WORK_AREAS_MAX];
+    int count = GetWorkAreas(areas, WORK_AREAS_MAX);
+    POINT mouse = {0, 0};
+    GetCursorPos(&mouse);
+    if (saved) {
+        size.cx = saved->right - saved->left;
+        size.cy = saved->bottom - saved->top;
+    }
+    return ChooseWindowPlace(saved, size, mouse, areas, count);
+}

@@ -16,6 +16,9 @@ RECT ScaleRect(const RECT &rect, int fromDpi, int toDpi);
 // one when none holds it), no larger than that work area. count 0: the saved place or, without
 // one, the size at `mouse`.
 RECT ChooseWindowPlace(const RECT *saved, SIZE size, POINT mouse, const RECT *workAreas, int count);
+// ChooseWindowPlace with the monitors attached now and the mouse where it is, for the editor and
+// the settings sheet: a saved place whose monitor is gone keeps its size on the mouse's monitor.
+RECT ChooseWhereUserWorks(const RECT *saved, SIZE size);
 // The index of the rectangle that holds the point, else of the nearest one; -1 when count is 0.
 int RectNearestPoint(POINT point, const RECT *rects, int count);
 // The work areas of the monitors now attached, at most `capacity`; returns how many.

@@ -3,7 +3,7 @@
 #include "editor_test_util.h"
 #include "res/resource.h"
 #include "shell/shell.h"
-#include "recall/recall_internal.h"
+#include "recall/clipboard.h"
 #include "state/ini_data.h"
 #include "test_util.h"
 

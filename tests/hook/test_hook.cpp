@@ -5,14 +5,17 @@
 #include <doctest/doctest.h>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 #include "test_util.h"
-#include "recall/recall_internal.h"
+#include "recall/paste.h"
 #include "tavohook.h"
 
 namespace {
 
-const UINT TestMessage = WM_APP + 77;
+const UINT TestMessage = WM_HOOKKEY;
+// A message that a stranger's section names; the recorder records it too, so that a send shows.
+UINT StrangeMessage;
 
 typedef LRESULT(CALLBACK *HookProcFn)(int, WPARAM, LPARAM);
 typedef int(WINAPI *SetHookFn)(HWND, UINT);
@@ -42,6 +45,25 @@ bool LoadFreshLibrary(const wchar_t *name, HookLibrary *library)
     return library->hookProc && library->setHook && library->unHook;
 }
 
+// The library's shared section, in the order in which the library declares its fields.
+struct HookSection {
+    HHOOK hook;
+    HWND target;
+    UINT message;
+};
+
+// Where the section lies in the loaded copy, from the library's section headers; null when absent.
+HookSection *SharedSectionOf(HMODULE module)
+{
+    BYTE *base = (BYTE *)module;
+    IMAGE_NT_HEADERS *headers = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+    IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
+    for (int k = 0; k < headers->FileHeader.NumberOfSections; k++, section++)
+        if (memcmp(section->Name, "MY_DATA", 8) == 0)
+            return (HookSection *)(base + section->VirtualAddress);
+    return nullptr;
+}
+
 struct Forwarded {
     WPARAM wParam;
     LPARAM lParam;
@@ -51,7 +73,7 @@ std::vector<Forwarded> Received;
 
 LRESULT CALLBACK RecorderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == TestMessage) {
+    if (message == TestMessage || (StrangeMessage != 0 && message == StrangeMessage)) {
         Received.push_back({wParam, lParam, InSendMessageEx(nullptr)});
         return 0;
     }
@@ -180,7 +202,7 @@ TEST_CASE("the library exports its three functions by name and by ordinals 1 to 
     FreeLibrary(library.module);
 }
 
-TEST_CASE("tvUnHook without a hook returns 1; after one hook, the second removal is refused")
+TEST_CASE("tvSetHook refuses any message but WM_HOOKKEY; tvUnHook without a hook returns 1, after one hook the second removal is refused")
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_unhook", &library));
@@ -189,7 +211,16 @@ TEST_CASE("tvUnHook without a hook returns 1; after one hook, the second removal
 
     HWND recorder = CreateRecorder();
     REQUIRE(recorder != nullptr);
+    // Asked for any other message, the library installs nothing and leaves its section alone.
+    HookSection *section = SharedSectionOf(library.module);
+    REQUIRE(section != nullptr);
+    for (UINT message : {(UINT)WM_APP + 77, (UINT)WM_APP, (UINT)WM_COMMAND, 0u}) {
+        CAPTURE(message);
+        CHECK(library.setHook(recorder, message) == 0);
+        CHECK((section->hook == nullptr && section->target == nullptr && section->message == 0));
+    }
     REQUIRE(library.setHook(recorder, TestMessage) == 1);
+    CHECK(section->hook != nullptr);
     CHECK(library.unHook() == 1);
     // The handle stays in the shared section; the platform no longer knows it.
     CHECK(library.unHook() == 0);
@@ -197,7 +228,7 @@ TEST_CASE("tvUnHook without a hook returns 1; after one hook, the second removal
     FreeLibrary(library.module);
 }
 
-TEST_CASE("the hook procedure forwards codes 0 and above, passes negative codes on, and sends only to tavo's class in the WM_APP range")
+TEST_CASE("the hook procedure forwards codes 0 and above, passes negative codes on, and sends only WM_HOOKKEY to tavo's class")
 {
     HookLibrary library;
     REQUIRE(LoadFreshLibrary(L"hook_codes", &library));
@@ -225,19 +256,28 @@ TEST_CASE("the hook procedure forwards codes 0 and above, passes negative codes 
     CHECK(Received[2].wParam == VK_SHIFT);
     CHECK((DWORD)Received[2].lParam == 0xC0000000u);
 
-    // A section rewritten to name another window or a message outside WM_APP sends nothing.
-    CHECK(library.unHook() == 1);
-    struct Target { HWND window; UINT message; };
-    for (Target target : {Target{stranger, TestMessage}, Target{recorder, WM_COMMAND}, Target{recorder, WM_USER + 77},
-                          Target{recorder, 0xC000}}) {
-        REQUIRE(library.setHook(target.window, target.message) == 1);
+    // Another process rewrites the section, as any process that loads the library can: only tavo's
+    // own message to a window of tavo's class is sent.
+    HookSection *section = SharedSectionOf(library.module);
+    REQUIRE(section != nullptr);
+    REQUIRE(section->target == recorder);
+    REQUIRE(section->message == WM_HOOKKEY);
+    struct Target { HWND window; UINT message; size_t sent; };
+    for (Target target : {Target{recorder, WM_HOOKKEY, 2}, Target{stranger, WM_HOOKKEY, 0}, Target{recorder, WM_APP + 77, 0},
+                          Target{recorder, WM_APP, 0}, Target{recorder, WM_HOOKKEY + 1, 0}, Target{recorder, WM_COMMAND, 0},
+                          Target{recorder, WM_USER + 77, 0}, Target{recorder, 0xC000, 0}}) {
+        CAPTURE(target.message);
+        section->target = target.window;
+        section->message = target.message;
+        StrangeMessage = target.message;
         Received.clear();
         library.hookProc(HC_ACTION, VK_MENU, 0x20380001);
         library.hookProc(HC_ACTION, VK_MENU, (LPARAM)0xE0380001);
         PumpFor(20);
-        CHECK(Received.empty());
-        CHECK(library.unHook() == 1);
+        CHECK(Received.size() == target.sent);
     }
+    StrangeMessage = 0;
+    CHECK(library.unHook() == 1);
     DestroyWindow(stranger);
     DestroyWindow(recorder);
     FreeLibrary(library.module);

@@ -3,8 +3,14 @@
 #include <windows.h>
 #include <string>
 #include <vector>
-#include "recall/recall_internal.h"
+#include "recall/clipboard.h"
+#include "recall/trigger.h"
+#include "recall/focus.h"
+#include "recall/popup_menu.h"
+#include "recall/find_box.h"
+#include "recall/paste.h"
 #include "recall/recall.h"
+#include "recall/paste_guard.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
 
@@ -13,11 +19,12 @@ inline void ResetRecallForTests()
 {
     ItemStore::ResetForTests();
     SetDefaultIniData(&g_ini);
-    g_busyFlag = 0;
+    g_busyState = 0;
     ZeroMemory(&g_tapCounter, sizeof(g_tapCounter));
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
     g_sendInputRoute = SendInput;
     g_pasteStopRequested = FALSE;
+    ZeroMemory(&g_typedLines, sizeof(g_typedLines));
 }
 
 // Texts of the History entries, oldest first.

@@ -2,13 +2,13 @@
 // viewer chain with a second viewer, the tap counter driving the timer, and the popup menu
 // pasting into a form with two fields. A hidden hub window stands in for g_mainWindow.
 #include <doctest/doctest.h>
+#include <algorithm>
 #include "recall_form.h"
 #include "recall_test_util.h"
 #include "test_util.h"
+#include "tavohook.h"  // WM_HOOKKEY: the message the hub is told key events with
 
-// The message the hub is told key events with; the shell passes its own to the hook library.
-#define WM_HOOKKEY (WM_APP + 1)
-
+static std::vector<int> StopsTold;  // wParam of each WM_PASTE_STOPPED the hub received
 static int DrawDepth;           // WM_DRAWCLIPBOARD handlers of the hub running on the stack
 static int DeepestDraw;         // the most of them seen at once
 static void (*OnHubApp)();      // what WM_APP does to the hub in a test
@@ -27,6 +27,7 @@ static LRESULT CALLBACK HubProc(HWND window, UINT message, WPARAM wParam, LPARAM
             OnHubApp();
         return 0;
     case WM_CHANGECBCHAIN: OnChangeCbChain(window, wParam, lParam); return 0;
+    case WM_PASTE_STOPPED: StopsTold.push_back((int)wParam); return 0;
     case WM_HOOKKEY: OnHookKey(window, wParam, lParam); return 0;
     case WM_HOTKEY: OnHotKey(window, wParam); return 0;
     case WM_INITMENUPOPUP: OnPopupMenuOpening((HMENU)wParam); return 0;
@@ -78,7 +79,7 @@ struct Hub {
         g_mainWindow = nullptr;
         g_nextViewer = nullptr;
         g_sendInputRoute = SendInput;
-        g_busyFlag = 0;
+        g_busyState = 0;
         OnHubApp = nullptr;
         PumpFor(20);
     }
@@ -229,10 +230,10 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
 
         SUBCASE("while busy nothing is captured, but the next viewer still hears of every change")
         {
-            g_busyFlag = 1;
+            g_busyState = 1;
             PutClipboardText(nullptr, L"while busy");
             PumpFor(50);
-            g_busyFlag = 0;
+            g_busyState = 0;
             CHECK(ViewerDraws == drawsBefore + 2);
             CHECK(HistoryTexts().back() == L"seen by both");
         }
@@ -249,6 +250,22 @@ TEST_CASE("the viewer chain: capture, forwarding, the busy gate, repair and the 
             PutClipboardFormats(&secret, CF_NAME_IN_HISTORY, &one);  // allowed into history
             PumpFor(50);
             CHECK(HistoryTexts().back() == L"hunter2");
+        }
+        SUBCASE("a line of the last registered paste put back unmarked (a shared clipboard) is not captured")
+        {
+            StartTypedLines(&g_typedLines);
+            RememberTypedLine(&g_typedLines, L"alice");
+            RememberTypedLine(&g_typedLines, L"S3cret!");
+            EndTypedLines(&g_typedLines, GetTickCount());
+            PutClipboardText(nullptr, L"S3cret!");
+            PutClipboardText(nullptr, L"alice");
+            PumpFor(50);
+            CHECK(ViewerDraws == drawsBefore + 3);
+            CHECK(HistoryTexts().back() == L"seen by both");
+            PutClipboardText(nullptr, L"S3cret!!");  // another text
+            PumpFor(50);
+            CHECK(HistoryTexts().back() == L"S3cret!!");
+            ZeroMemory(&g_typedLines, sizeof(g_typedLines));
         }
         SUBCASE("the viewer after the hub leaves: g_nextViewer becomes its successor")
         {
@@ -583,13 +600,32 @@ TEST_CASE("do-not-record markers and the marked lines of a registered paste")
     CHECK(ClipboardDword(CF_NAME_IN_HISTORY) == -1);
 }
 
+// At each recorded batch: a modifier of the user's was down. AtFirstCtrlV, when set, runs at the
+// first recorded Ctrl+V of a paste.
+static std::vector<bool> ModifierDownAtKeys;
+static void (*AtFirstCtrlV)(HWND form);
+static bool EchoEachLine;  // each line read at its Ctrl+V goes back on the clipboard unmarked, as a shared clipboard does
+static void CALLBACK ReleaseShiftLater(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(nullptr, timer);
+    KeyUp(VK_SHIFT);
+}
+
 // What the clipboard held at each recorded Ctrl+V, and whether it was marked.
 static std::vector<std::wstring> TextsAtCtrlV;
 static std::vector<bool> MarkedAtCtrlV;
 static UINT WINAPI RecordWithClipboard(UINT count, LPINPUT inputs, int size)
 {
+    bool firstCtrlV = count > 0 && inputs[0].ki.wVk == VK_CONTROL &&
+                      std::none_of(RecordedBatches.begin(), RecordedBatches.end(),
+                                   [](const KeyBatch &batch) { return batch.inputs[0].ki.wVk == VK_CONTROL; });
+    ModifierDownAtKeys.push_back(GetAsyncKeyState(VK_SHIFT) < 0 || GetAsyncKeyState(VK_CONTROL) < 0);
+    if (firstCtrlV && AtFirstCtrlV)
+        AtFirstCtrlV(g_focusSnapshot.foregroundWindow);
     if (count > 0 && inputs[0].ki.wVk == VK_CONTROL) {
         TextsAtCtrlV.push_back(TakeClipboardText());
+        if (EchoEachLine)
+            PutClipboardText(nullptr, TextsAtCtrlV.back());
         MarkedAtCtrlV.push_back(ClipboardDword(CF_NAME_IN_HISTORY) == 0 && ClipboardDword(CF_NAME_EXCLUDE_MONITOR) >= 0 &&
                                 ClipboardDword(CF_NAME_VIEWER_IGNORE) >= 0);
     }
@@ -620,7 +656,7 @@ static std::string BatchShape()
     return shape;
 }
 
-TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
+TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyState")
 {
     Hub hub;
     RecordedTarget target;
@@ -632,39 +668,99 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyFlag")
     ItemId older = ItemStore::Insert(History, nullptr, L"older text");
     ItemStore::Insert(History, nullptr, L"newer text");
 
-    SUBCASE("a history entry: g_busyFlag BUSY_HISTORY_PASTE first, one clipboard write, one Ctrl+V, captured again")
+    SUBCASE("a history entry: g_busyState BUSY_HISTORY_PASTE first, one clipboard write, one Ctrl+V, captured again")
     {
-        g_busyFlag = BUSY_MENU;
+        g_busyState = BUSY_MENU;
         PasteChosenEntry(g_mainWindow, older);
-        CHECK(g_busyFlag == BUSY_HISTORY_PASTE);
+        CHECK(g_busyState == BUSY_HISTORY_PASTE);
         CHECK(BatchShape() == "V");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"older text"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{false});
         PumpFor(30);
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"newer text", L"older text"});
         CHECK(ItemStore::KindOf(older) == -1);  // it moved under a new id
-        g_busyFlag = BUSY_NONE;
+        g_busyState = BUSY_NONE;
     }
-    SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, g_busyFlag stays 1")
+    SUBCASE("a registered entry: lines marked, Tab between them, nothing captured, g_busyState stays 1")
     {
         ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, reg);
-        CHECK(g_busyFlag == 1);
-        g_busyFlag = 0;
+        CHECK(g_busyState == 1);
+        g_busyState = 0;
         CHECK(BatchShape() == "VTVTV");
         CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"a", L"b", L"c"});
         CHECK(MarkedAtCtrlV == std::vector<bool>{true, true, true});
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"older text", L"newer text"});
     }
+    SUBCASE("a registered paste stops, and says why, when the page or the window changes or a modifier stays down")
+    {
+        ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
+        struct Row {
+            const char *what;
+            void (*atFirstCtrlV)(HWND form);
+            const char *shape;
+            std::vector<int> told;
+        } rows[] = {
+            {"another page of the same window", [](HWND form) { SetWindowTextW(form, L"Chat - general"); }, "V",
+             {PASTE_STOP_CAPTION}},
+            {"the page counts and marks itself", [](HWND form) { SetWindowTextW(form, L"* recall form (2)"); },
+             "VTVTV", {}},
+            {"the window leaves the front", [](HWND form) { ShowWindow(form, SW_HIDE); }, "V", {PASTE_STOP_WINDOW}},
+            {"Shift held for 300 ms: the keys wait", [](HWND) {
+                 KeyDown(VK_SHIFT);
+                 SetTimer(nullptr, 0, 300, ReleaseShiftLater);
+             }, "VTVTV", {}},
+            {"Ctrl held beyond the wait", [](HWND) { KeyDown(VK_CONTROL); }, "V", {PASTE_STOP_KEYS_HELD}},
+        };
+        for (const Row &row : rows) {
+            std::string what = row.what;
+            CAPTURE(what);
+            RecordedBatches.clear();
+            ModifierDownAtKeys.clear();
+            StopsTold.clear();
+            REQUIRE(FocusTestField(target.form, 1));
+            TakeFocusSnapshot(&g_focusSnapshot);
+            AtFirstCtrlV = row.atFirstCtrlV;
+            g_busyState = BUSY_MENU;
+            PasteChosenEntry(g_mainWindow, reg);
+            g_busyState = BUSY_NONE;
+            PumpFor(50);
+            KeyUp(VK_CONTROL);
+            KeyUp(VK_SHIFT);
+            CHECK(BatchShape() == row.shape);
+            // No key went out under a modifier of the user's.
+            CHECK(std::find(ModifierDownAtKeys.begin(), ModifierDownAtKeys.end(), true) == ModifierDownAtKeys.end());
+            CHECK(StopsTold == row.told);
+            SetWindowTextW(target.form.window, L"recall form");
+            ShowWindow(target.form.window, SW_SHOW);
+        }
+        AtFirstCtrlV = nullptr;
+    }
+    SUBCASE("lines that another program puts back unmarked (a shared clipboard) are neither recorded nor put back")
+    {
+        ItemId reg = ItemStore::Insert(Registered, L"site", L"a\r\nb\r\nc");
+        REQUIRE(PutClipboardText(nullptr, L"earlier"));
+        PumpFor(50);
+        EchoEachLine = true;
+        g_busyState = BUSY_MENU;
+        PasteChosenEntry(g_mainWindow, reg);
+        g_busyState = BUSY_NONE;
+        EchoEachLine = false;
+        CHECK(BatchShape() == "VTVTV");
+        CHECK(TextsAtCtrlV == std::vector<std::wstring>{L"a", L"b", L"c"});
+        CHECK(TakeClipboardText() == L"earlier");
+        PumpFor(50);
+        CHECK(HistoryTexts() == std::vector<std::wstring>{L"older text", L"newer text", L"earlier"});
+    }
     SUBCASE("an absent id or 0 pastes nothing")
     {
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, 0);
         PasteChosenEntry(g_mainWindow, 999);
         CHECK(RecordedBatches.empty());
-        CHECK(g_busyFlag == 1);
-        g_busyFlag = 0;
+        CHECK(g_busyState == 1);
+        g_busyState = 0;
     }
 }
 
@@ -695,7 +791,7 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         HookTap(VK_SHIFT);
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyState == 0);
         CHECK(g_focusSnapshot.foregroundWindow == nullptr);
         CHECK(g_tapCounter.TapCount == 0);
         CHECK(HistoryTexts().back() == L"newest copy");
@@ -712,9 +808,9 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(FieldText(form.field1) == L"user");
         CHECK(FieldText(form.field2) == L"pass");
         CHECK(HistoryTexts() == std::vector<std::wstring>{L"older copy", L"newest copy"});
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyState == 0);
     }
-    SUBCASE("Esc pastes nothing, clears g_busyFlag, and the next double tap works again")
+    SUBCASE("Esc pastes nothing, clears g_busyState, and the next double tap works again")
     {
         MenuPlayer player;
         StartMenuPlayer(&player, {VK_ESCAPE});
@@ -724,7 +820,7 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(FinishMenuPlayer(&player));
         PumpFor(100);
         CHECK(FieldText(form.field1) == L"");
-        CHECK(g_busyFlag == 0);
+        CHECK(g_busyState == 0);
         CHECK(g_focusSnapshot.focusWindow == nullptr);
         REQUIRE(FocusTestField(form, 1));
         StartMenuPlayer(&player, {VK_DOWN, VK_RETURN});
@@ -743,6 +839,28 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
     }
+    SUBCASE("a Shift press whose release was lost: the next mouse input lets the mouse and the press go")
+    {
+        auto mouseTarget = [] {
+            RAWINPUTDEVICE devices[4] = {};
+            UINT count = 4;
+            UINT found = GetRegisteredRawInputDevices(devices, &count, sizeof(RAWINPUTDEVICE));
+            for (UINT k = 0; k < found && found != (UINT)-1; k++)
+                if (devices[k].usUsagePage == 0x01 && devices[k].usUsage == 0x02)
+                    return devices[k].hwndTarget;
+            return (HWND) nullptr;
+        };
+        SendMessageW(g_mainWindow, WM_HOOKKEY, VK_SHIFT, 0x00000001);
+        REQUIRE(TapWantsMouse(&g_tapCounter));
+        CHECK(mouseTarget() == g_mainWindow);
+        KeyDown(VK_SHIFT);  // still held: the press stands
+        OnRawMouseInput(g_mainWindow, 0);
+        CHECK(TapWantsMouse(&g_tapCounter));
+        KeyUp(VK_SHIFT);
+        OnRawMouseInput(g_mainWindow, 0);
+        CHECK_FALSE(TapWantsMouse(&g_tapCounter));
+        CHECK(mouseTarget() == nullptr);
+    }
     SUBCASE("two slow taps open nothing")
     {
         HookTap(VK_SHIFT);
@@ -755,13 +873,13 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
     }
     SUBCASE("while busy the decision waits: no second menu, the count is kept")
     {
-        g_busyFlag = 1;
+        g_busyState = 1;
         HookTap(VK_SHIFT);
         HookTap(VK_SHIFT);
         PumpFor(100);
         CHECK(VisibleMenuWindow() == nullptr);
         CHECK(g_tapCounter.TapCount == 2);
-        g_busyFlag = 0;
+        g_busyState = 0;
         g_tapCounter.TapCount = 0;
     }
     SUBCASE("the hotkey opens the menu only in hotkey mode")
@@ -805,9 +923,9 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
         REQUIRE(PutClipboardText(nullptr, L"earlier"));
         CtrlVSeen = 0;
         g_sendInputRoute = QuitAtFirstCtrlV;
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, reg);
-        g_busyFlag = 0;
+        g_busyState = 0;
         CHECK(BatchShape() == "VT");
         CHECK(g_pasteStopRequested);
         MSG msg;
@@ -821,9 +939,9 @@ TEST_CASE("a registered paste: a WM_QUIT stops it and is posted again; a target 
     SUBCASE("nobody reads: each line gives up after its wait, and the last one leaves the clipboard after its own")
     {
         g_sendInputRoute = RecordSendInput;
-        g_busyFlag = 1;
+        g_busyState = 1;
         PasteChosenEntry(g_mainWindow, reg);
-        g_busyFlag = 0;
+        g_busyState = 0;
         CHECK(BatchShape() == "VTV");
         CHECK_FALSE(g_offeredLine.taken);
         CHECK_FALSE(IsClipboardFormatAvailable(CF_UNICODETEXT));
@@ -852,9 +970,9 @@ TEST_CASE("a registered line's Ctrl+V waits until a clipboard program reading th
     REQUIRE(StartClipboardWatcher(&reader, 60));
 
     g_sendInputRoute = RecordClipboardFree;
-    g_busyFlag = 1;
+    g_busyState = 1;
     PasteChosenEntry(g_mainWindow, reg);
-    g_busyFlag = 0;
+    g_busyState = 0;
     CHECK(BatchShape() == "VTVTV");
     // Each line was read by the slow program, and each Ctrl+V found the clipboard free again.
     CHECK(reader.reads >= 3);

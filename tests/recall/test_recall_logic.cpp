@@ -446,7 +446,8 @@ TEST_CASE("find box: the selection keys and the labels")
 
 // Plays a script of forwarded events into a fresh counter: S C A press Shift, Ctrl, Alt and s c a
 // release them; L l press and release left Shift; ^ makes the next press an auto-repeat; x is the
-// hook's "another key"; w brings another window to the front; m clicks the mouse. Returns the arm
+// hook's "another key"; ? and ! are stray values of a message any program can send (a press and a
+// release of no key, with every flag bit set); w brings another window to the front; m clicks the mouse. Returns the arm
 // requests joined: "-" none, "F" first, "A" again.
 static std::string PlayTaps(TapCounterState *state, int mode, const char *script)
 {
@@ -460,6 +461,8 @@ static std::string PlayTaps(TapCounterState *state, int mode, const char *script
         case 'w': foreground = (HWND)((UINT_PTR)foreground + 1); continue;
         case 'm': CountMouseClick(state); arms += 'm'; continue;
         case 'x': arm = CountTap(state, mode, 0, 0, foreground); break;
+        case '?': arm = CountTap(state, mode, (WPARAM)0x7FFF1234, 0x3FFFFFFF, foreground); break;
+        case '!': arm = CountTap(state, mode, (WPARAM)-1, (LPARAM)-1, foreground); break;
         default: {
             const char *keys = "SsCcAaLl";
             const WPARAM codes[4] = {VK_SHIFT, VK_CONTROL, VK_MENU, VK_LSHIFT};
@@ -513,6 +516,8 @@ TEST_CASE("only a deliberate double tap opens the menu: chords, other keys, a ne
         {"Ctrl in Shift mode", 0, "CcCc", "----", false},
         {"Shift in hotkey mode", 3, "SsSs", "----", false},
         {"Shift in an unknown mode", -1, "SsSs", "----", false},
+        {"a stray value between the taps only starts over", 0, "Ss?Ss", "-F--F", false},
+        {"a stray release changes nothing", 0, "S!sS!s", "--F--A", true},
     };
     for (const Row &row : rows) {
         std::string what = row.what;
@@ -879,7 +884,77 @@ TEST_CASE("a key goes only to the window chosen: the foreground always, the focu
     for (const Row &row : rows) {
         std::string what = row.what;
         CAPTURE(what);
-        CHECK(KeyMayGo(row.recordedForeground, row.recordedFocus, row.foregroundNow, row.focusNow,
-                       row.focusInForeground, row.firstKey) == row.want);
+        CHECK(DecideKeyMayGo(row.recordedForeground, row.recordedFocus, row.foregroundNow, row.focusNow,
+                             row.focusInForeground, row.firstKey) == row.want);
     }
+}
+
+TEST_CASE("a registered paste goes on while the caption changes only in digits, spaces and marks")
+{
+    struct Pair {
+        const wchar_t *recorded, *now;
+        BOOL stops;
+    } pairs[] = {
+        {L"Bank - Login", L"Bank - Login", FALSE},
+        {L"Inbox (3)", L"Inbox (4)", FALSE},                          // an unread counter
+        {L"Inbox - Mail", L"Inbox (12) - Mail", FALSE},
+        {L"Untitled - Notepad", L"*Untitled - Notepad", FALSE},       // unsaved changes
+        {L"Document", L"\x25CF Document", FALSE},                     // "●"
+        {L"[1/3] Page", L"[2/3]  Page", FALSE},
+        {L"受信トレイ（３）", L"受信トレイ（４）", FALSE},              // full-width digits and brackets
+        {L"", L"", FALSE},
+        {L"Bank - Login", L"Chat - general", TRUE},                   // another tab of the browser
+        {L"銀行 - ログイン", L"チャット - 一般", TRUE},
+        {L"Login", L"Login - Bank", TRUE},
+        {L"Login - Bank", L"Login", TRUE},
+        {L"Login", L"", TRUE},
+        {L"Mail", L"mail", TRUE},                                     // letters compare exactly
+        {L"Page 1", L"Pages 1", TRUE},
+    };
+    for (const Pair &pair : pairs) {
+        CAPTURE(std::wstring(pair.recorded));
+        CAPTURE(std::wstring(pair.now));
+        CHECK(CaptionChangeStopsPaste(pair.recorded, pair.now) == pair.stops);
+    }
+}
+
+TEST_CASE("the lines of the last registered paste count as typed lines while it runs and 10 s after it ends")
+{
+    const DWORD End = 0xFFFFF000u;  // the tick count wraps within the time kept
+    struct Row {
+        const char *what;
+        BOOL ended;
+        DWORD now;
+        const wchar_t *text;
+        BOOL typed;
+    } rows[] = {
+        {"a line while the paste runs", FALSE, 5, L"S3cret!", TRUE},
+        {"the other line", FALSE, 5, L"alice", TRUE},
+        {"a line just ended", TRUE, End, L"S3cret!", TRUE},
+        {"just inside 10 s, across the wrap", TRUE, End + TYPED_LINES_KEEP_MS - 1, L"alice", TRUE},
+        {"10 s after the end", TRUE, End + TYPED_LINES_KEEP_MS, L"S3cret!", FALSE},
+        {"part of a line, or in other case", TRUE, End, L"s3cret", FALSE},
+        {"two lines together", TRUE, End, L"alice\r\nS3cret!", FALSE},
+        {"no text", TRUE, End, nullptr, FALSE},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        TypedLineMemory memory;
+        StartTypedLines(&memory);
+        RememberTypedLine(&memory, L"alice");
+        RememberTypedLine(&memory, L"S3cret!");
+        if (row.ended)
+            EndTypedLines(&memory, End);
+        CHECK(IsRecentTypedLine(&memory, row.text, row.text ? lstrlenW(row.text) : 0, row.now) == row.typed);
+    }
+    // The next paste forgets the last one's lines; lines beyond the bound are not kept.
+    TypedLineMemory memory;
+    StartTypedLines(&memory);
+    for (int n = 0; n <= TYPED_LINES_MAX; n++)
+        RememberTypedLine(&memory, std::to_wstring(n).c_str());
+    std::wstring last = std::to_wstring(TYPED_LINES_MAX - 1), beyond = std::to_wstring(TYPED_LINES_MAX);
+    CHECK(IsRecentTypedLine(&memory, last.c_str(), (int)last.size(), 0));
+    CHECK_FALSE(IsRecentTypedLine(&memory, beyond.c_str(), (int)beyond.size(), 0));
+    // A clipboard block without a terminator is compared by its length.
+    CHECK(IsRecentTypedLine(&memory, L"12345", 2, 0));
 }

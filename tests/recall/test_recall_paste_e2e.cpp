@@ -379,7 +379,7 @@ TEST_CASE("E2E: after a registered paste the user's earlier clipboard comes back
     }
 }
 
-TEST_CASE("E2E: the keys go only to the window chosen, and a copy made during a paste is recorded")
+TEST_CASE("E2E: the keys go only to the window and the page chosen, a stop is told, and a copy made during a paste is recorded")
 {
     // The second line alone takes 40 pauses of 100 ms: the user turns away long before it is typed.
     std::wstring longSecond(40, L'p');
@@ -400,6 +400,17 @@ TEST_CASE("E2E: the keys go only to the window chosen, and a copy made during a 
     REQUIRE(FocusTestField(chat, 1));
     CHECK_FALSE(WaitUntil([&] { return !FormIsEmpty(chat) || !FieldText(s.form.field2).empty(); }, 5500));
     CHECK(WaitUntil([] { return TakeClipboardText() == L"earlier text"; }, 4000));
+    CHECK(WaitForTrayBalloon(StringOf(IDS_PASTE_STOPPED_WINDOW), 6000));
+
+    // A registered entry: the window stays, its caption turns to another page (a browser's tab).
+    EmptyFields(s.form);
+    REQUIRE(FocusTestField(s.form, 1));
+    REQUIRE(PasteUntilFirstLine(s, DoubleTapShift));
+    SetWindowTextW(s.form.window, L"Chat - general");
+    CHECK_FALSE(WaitUntil([&] { return !FieldText(s.form.field2).empty(); }, 5500));
+    CHECK(WaitUntil([] { return TakeClipboardText() == L"earlier text"; }, 4000));
+    CHECK(WaitForTrayBalloon(StringOf(IDS_PASTE_STOPPED_CAPTION), 6000));
+    SetWindowTextW(s.form.window, L"recall form");
 
     // A copy-history entry: the user turns to the chat while a clipboard program reads the entry.
     EmptyFields(s.form);

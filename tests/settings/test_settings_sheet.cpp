@@ -240,47 +240,8 @@ TEST_CASE("the hotkey control's flags and RegisterHotKey's modifiers convert bot
     }
 }
 
-static bool SameRect(const RECT &a, const RECT &b)
+TEST_CASE("the sheet opens centred on the mouse's monitor")
 {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-TEST_CASE("where a window opens: its saved place while that is on a monitor, else centred on the mouse's monitor")
-{
-    // Two monitors: the primary with a task bar at the bottom, a second one to its left, higher up.
-    const RECT monitors[2] = {{0, 0, 1920, 1040}, {-1280, -300, 0, 724}};
-    const SIZE size = {600, 400};
-    const RECT savedOnSecond = {-1000, 0, -400, 400};
-    const RECT savedPartlyOnPrimary = {1800, 900, 2400, 1300};
-    const RECT savedGone = {2500, 100, 3100, 500};  // on a monitor that is no longer attached
-    const struct {
-        const RECT *saved;
-        POINT mouse;
-        int monitorCount;
-        RECT expected;
-    } cases[] = {
-        {nullptr, {100, 100}, 2, {660, 320, 1260, 720}},
-        {nullptr, {-600, 0}, 2, {-940, 12, -340, 412}},
-        {nullptr, {-1500, 0}, 2, {-940, 12, -340, 412}},   // left of every monitor: the nearest
-        {nullptr, {5000, 5000}, 2, {660, 320, 1260, 720}},
-        {&savedOnSecond, {100, 100}, 2, savedOnSecond},
-        {&savedPartlyOnPrimary, {-600, 0}, 2, savedPartlyOnPrimary},
-        {&savedGone, {-600, 0}, 2, {-940, 12, -340, 412}},
-        {&savedGone, {100, 100}, 0, savedGone},
-    };
-    for (const auto &c : cases) {
-        CAPTURE(c.mouse.x);
-        CAPTURE(c.mouse.y);
-        CAPTURE(c.saved != nullptr);
-        RECT place = ChooseWindowPlace(c.saved, size, c.mouse, monitors, c.monitorCount);
-        CHECK(SameRect(place, c.expected));
-    }
-    // A window larger than the work area is cut to it.
-    const RECT small = {0, 0, 800, 560};
-    RECT place = ChooseWindowPlace(nullptr, SIZE{1000, 700}, POINT{10, 10}, &small, 1);
-    CHECK(SameRect(place, small));
-
-    // The sheet itself goes to the mouse's monitor, the only one here.
     HWND sheet = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 5, 5, 300, 200, nullptr, nullptr, nullptr, nullptr);
     RECT areas[WORK_AREAS_MAX];
     REQUIRE(GetWorkAreas(areas, WORK_AREAS_MAX) >= 1);

@@ -1,6 +1,8 @@
 // g_mainWindow's pieces in this process: the prefix table, the tray record, the window classes and
 // the tray-menu states, through the real window procedure.
 #include <doctest/doctest.h>
+#include <algorithm>
+#include <vector>
 #include "editor/editor_internal.h"
 #include "recall/recall.h"
 #include "res/resource.h"
@@ -83,6 +85,24 @@ TEST_CASE("the tray record: the first layout's size, icon 2000, callback WM_TRAY
     CHECK(zeros);
 }
 
+TEST_CASE("a stopped registered paste is told by a balloon of one line per reason, and only for those reasons")
+{
+    std::vector<std::wstring> texts;
+    NOTIFYICONDATAW data;
+    for (int reason : {PASTE_STOP_WINDOW, PASTE_STOP_CAPTION, PASTE_STOP_KEYS_HELD}) {
+        REQUIRE(FillPasteStoppedBalloon(&data, (HWND)0x1234, reason));
+        // The icon and its tooltip stay as they are.
+        CHECK((data.uFlags == NIF_INFO && data.uID == TRAY_ICON_ID && data.cbSize == NOTIFYICONDATAW_V2_SIZE));
+        std::wstring text = data.szInfo;
+        CHECK((text.size() > 10 && text.find_first_of(L"\r\n") == std::wstring::npos));
+        CHECK(std::find(texts.begin(), texts.end(), text) == texts.end());
+        texts.push_back(text);
+    }
+    // Anything else, such as a stray message from another program, shows nothing.
+    for (int reason : {PASTE_STOP_NONE, 4, -1})
+        CHECK_FALSE(FillPasteStoppedBalloon(&data, (HWND)0x1234, reason));
+}
+
 TEST_CASE("the three window classes")
 {
     REQUIRE(RegisterMainWindowClass(g_appInstance));
@@ -121,14 +141,14 @@ TEST_CASE("the three window classes")
     CHECK((void *)info.lpfnWndProc == (void *)TextPaneProc);
 }
 
-TEST_CASE("tray menu states follow the copy history and the shortcut file, unless g_busyFlag is set")
+TEST_CASE("tray menu states follow the copy history and the shortcut file, unless g_busyState is set")
 {
     ItemStore::ResetForTests();
     RemoveShortcut();
     HMENU menu = LoadMenuW(g_appInstance, MAKEINTRESOURCEW(IDM_TRAY));
     REQUIRE(menu != nullptr);
     HMENU popup = GetSubMenu(menu, 0);
-    g_busyFlag = 0;
+    g_busyState = 0;
 
     SUBCASE("no history, no shortcut: clearing greyed, no check mark")
     {
@@ -150,14 +170,14 @@ TEST_CASE("tray menu states follow the copy history and the shortcut file, unles
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
         RemoveShortcut();
     }
-    SUBCASE("while g_busyFlag is 1 nothing changes")
+    SUBCASE("while g_busyState is 1 nothing changes")
     {
         ItemStore::Insert(History, L"", L"copied");
         SetState(popup, IDM_STARTUP, MFS_CHECKED);
         SetState(popup, IDM_CLEAR_HISTORY, MFS_GRAYED);
-        g_busyFlag = 1;
+        g_busyState = 1;
         MainWindowProc(nullptr, WM_INITMENUPOPUP, (WPARAM)popup, 0);
-        g_busyFlag = 0;
+        g_busyState = 0;
         CHECK(StateOf(popup, IDM_CLEAR_HISTORY) == MFS_GRAYED);
         CHECK(StateOf(popup, IDM_STARTUP) == MFS_CHECKED);
     }
@@ -219,7 +239,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
     std::wstring dir = MakeScratchDir(L"idle_save");
     SetDataDirectoryForTests(dir.c_str());
     ItemStore::ResetForTests();
-    g_busyFlag = BUSY_NONE;
+    g_busyState = BUSY_NONE;
     WNDCLASSW hubClass = {};
     hubClass.lpfnWndProc = TimerOnlyHubProc;
     hubClass.hInstance = g_appInstance;
@@ -261,7 +281,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
         else if (row.action != NOTHING)
             ItemStore::Insert(History, nullptr, (L"copy " + std::to_wstring(++copies)).c_str());
         if (row.action == COPY_WHILE_BUSY)
-            g_busyFlag = BUSY_MENU;
+            g_busyState = BUSY_MENU;
         if (row.action == COPY_UNDER_BOX)
             box = CreateWindowExW(0, L"#32770", L"tavo", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
         g_testClock += row.advanceMs;
@@ -271,7 +291,7 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
             WaitUntil([&] { return FileIsThere(paste); }, 10000);
             OnIdleSaveDone(hub);  // waits for the worker to end
         }
-        g_busyFlag = BUSY_NONE;
+        g_busyState = BUSY_NONE;
         if (box)
             DestroyWindow(box);
         box = nullptr;
