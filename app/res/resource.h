@@ -67,6 +67,11 @@
 #define IDS_FIND_TITLE            3015
 #define IDS_FIND_NO_MATCH         3016
 #define IDS_HOTKEY_TYPES          3017
+#define IDS_ITEMS_LOCKED          3030  // paste.dat cannot be unprotected: start empty or end
+#define IDS_ITEMS_NOT_MOVED       3031
+#define IDS_ITEMS_LOCKED_KEPT     3032  // %s: the file's name
+#define IDS_PROTECT_ITEMS         3033  // the check box of the その他 page
+#define IDS_PROTECT_ITEMS_NOTE    3034
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005
@@ -89,3 +94,5 @@
 #define IDC_HISTORY_MAX_SPIN 1008
 #define IDC_HOTKEY           1009
 #define IDC_MENU_KEY         1010
+#define IDC_PROTECT_ITEMS    1011
+#define IDC_PROTECT_NOTE     1012

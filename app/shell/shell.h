@@ -56,6 +56,9 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room);
 void UnreadableFileText(int file, WCHAR *text, int room);
 // One warning box per data file that was there at the start but could not be read.
 void WarnUnreadableDataFiles(HWND owner);
+// paste.dat cannot be unprotected: asks whether to start with empty data (the file moved aside,
+// or, where that fails, kept in place and never saved over in this run) or to end. FALSE: end.
+BOOL StartWithoutLockedItems(HWND owner);
 // What the user chose at exit.
 #define EXIT_SAVED   0  // both files written
 #define EXIT_UNSAVED 1  // end without saving: the files on disk stay as they were
