@@ -60,7 +60,8 @@ static BOOL FinishIdleSaveJob()
 // that, and the hub writes it itself.
 static BOOL StartIdleSaveJob(HWND window, DWORD changeCount, DWORD now)
 {
-    if (ItemStore::HistoryUnits() <= IDLE_SAVE_WORKER_UNITS)
+    SIZE_T onHub = ItemsFileForm() == ITEMS_FORM_USER ? IDLE_SAVE_WORKER_UNITS_USER_FORM : IDLE_SAVE_WORKER_UNITS;
+    if (ItemStore::HistoryUnits() <= onHub)
         return FALSE;
     IdleSaveJob &job = g_idleSaveJob;
     job.image = MakeItemsImage(&job.size);
