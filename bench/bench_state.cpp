@@ -3,7 +3,8 @@
 // store this process can hold: entries of 1 MiB of text (the capture cap) up to the 5,000 the
 // settings allow or until the memory runs out, saved and loaded once. Last, the hub's longest gap
 // during an idle save (it writes on the hub's thread): of the full history above, and of the
-// largest store the history's total bound lets capture build.
+// largest store the history's total bound lets capture build. And the full history once in each
+// form of paste.dat: shared (the fixed key) and protected for the Windows user.
 #include "recall/recall.h"
 #include "shell/shell.h"
 #include "state/data_files.h"
@@ -97,6 +98,49 @@ static BOOL LargestStore(const WCHAR *dir)
     return saved && (loaded == DATA_FILE_LOADED ? loadedEntries == entries : loaded == DATA_FILE_UNREADABLE);
 }
 
+// One save and one load of the full history in the given form; FALSE when either fails.
+static BOOL TimeOneRun(const WCHAR *dir, int form, double *save, double *load, DWORD *size)
+{
+    ItemStore::ResetForTests();
+    FillHistory();
+    SetItemsFileForm(form);
+    LARGE_INTEGER t0, t1, t2;
+    QueryPerformanceCounter(&t0);
+    BOOL saved = SaveItems();
+    QueryPerformanceCounter(&t1);
+    ItemStore::ResetForTests();
+    BOOL loaded = LoadItems() == DATA_FILE_LOADED && ItemStore::Size() == EntryCount && ItemsFileForm() == form;
+    QueryPerformanceCounter(&t2);
+    *save = Milliseconds(t0, t1);
+    *load = Milliseconds(t1, t2);
+    WCHAR path[MAX_PATH];
+    wsprintfW(path, L"%spaste.dat", dir);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    *size = GetFileAttributesExW(path, GetFileExInfoStandard, &info) ? info.nFileSizeLow : 0;
+    DeleteFileW(path);
+    ItemStore::ResetForTests();
+    SetItemsFileForm(ITEMS_FORM_SHARED);
+    return saved && loaded;
+}
+
+static BOOL ReportForms(const WCHAR *dir)
+{
+    static const struct {
+        int form;
+        const char *name;
+    } forms[] = {{ITEMS_FORM_SHARED, "shared (fixed key)"}, {ITEMS_FORM_USER, "protected for the user"}};
+    BOOL ok = TRUE;
+    for (const auto &form : forms) {
+        double save = 0, load = 0;
+        DWORD size = 0;
+        BOOL done = TimeOneRun(dir, form.form, &save, &load, &size);
+        printf("paste.dat %s, %d entries of %d characters, one run: SaveItems %.1f ms, LoadItems %.1f ms, %lu bytes%s\n",
+               form.name, EntryCount, EntryChars, save, load, (unsigned long)size, done ? "" : " (FAILED)");
+        ok = ok && done;
+    }
+    return ok;
+}
+
 static DWORD g_benchClock;
 
 // The store filled with `entries` copy-history texts of `units` units each; one idle-save tick of
@@ -141,17 +185,22 @@ static double IdleSaveGap(int entries, int units, BOOL *saved, double *written)
 
 static BOOL ReportIdleSaveGaps()
 {
-    BOOL full = FALSE, bounded = FALSE;
-    double fullWritten = 0, boundedWritten = 0;
+    BOOL full = FALSE, bounded = FALSE, userForm = FALSE;
+    double fullWritten = 0, boundedWritten = 0, userFormWritten = 0;
     double fullGap = IdleSaveGap(EntryCount, EntryChars, &full, &fullWritten);
+    SetItemsFileForm(ITEMS_FORM_USER);
+    double userFormGap = IdleSaveGap(EntryCount, EntryChars, &userForm, &userFormWritten);
+    SetItemsFileForm(ITEMS_FORM_SHARED);
     int boundedEntries = HISTORY_UNITS_MAX / CLIPBOARD_TEXT_CAP;
     double boundedGap = IdleSaveGap(boundedEntries, CLIPBOARD_TEXT_CAP, &bounded, &boundedWritten);
     printf("idle save, the hub's longest gap: %.1f ms for %d entries of %d characters (%s after %.1f ms)\n", fullGap,
            EntryCount, EntryChars, full ? "written" : "NOT WRITTEN", fullWritten);
+    printf("idle save, the hub's longest gap: %.1f ms for the same, protected for the user (%s after %.1f ms)\n",
+           userFormGap, userForm ? "written" : "NOT WRITTEN", userFormWritten);
     printf("idle save, the hub's longest gap: %.0f ms for the bounded largest history, %d entries of %d units "
            "(%s by the worker after %.0f ms)\n",
            boundedGap, boundedEntries, CLIPBOARD_TEXT_CAP, bounded ? "written" : "NOT WRITTEN", boundedWritten);
-    return full && bounded;
+    return full && bounded && userForm;
 }
 
 int main()
@@ -199,6 +248,7 @@ int main()
     printf("LoadItems: median %.1f ms (min %.1f, max %.1f) over %d runs\n", Median(loadTimes),
            *std::min_element(loadTimes.begin(), loadTimes.end()), *std::max_element(loadTimes.begin(), loadTimes.end()),
            Runs);
+    BOOL forms = ReportForms(dir);
     BOOL gaps = ReportIdleSaveGaps();
-    return LargestStore(dir) && gaps ? 0 : 1;
+    return LargestStore(dir) && gaps && forms ? 0 : 1;
 }

@@ -1,4 +1,6 @@
 #include "test_util.h"
+#include <wincrypt.h>
+#include <algorithm>
 #include <map>
 
 std::wstring BinDir()
@@ -177,10 +179,73 @@ static bool ParsePasteImage(const Bytes &plain, std::vector<PasteRecord> *record
     return at == plain.size();
 }
 
+const std::string ProgramEntropy = "tavo paste.dat user form";
+
+static const char UserMagic[] = "tavoUSER";
+
+Bytes UserFormPasteFile(const std::vector<PasteRecord> &records, const std::string &entropy, size_t chunkBytes,
+                        DWORD version)
+{
+    Bytes file(UserMagic, UserMagic + 8);
+    AppendInt32(&file, (int)version);
+    Bytes plain = PastePlainImage(records);
+    for (size_t at = 0; at < plain.size(); at += chunkBytes) {
+        size_t size = std::min(chunkBytes, plain.size() - at);
+        DATA_BLOB in = {(DWORD)size, plain.data() + at}, salt = {(DWORD)entropy.size(), (BYTE *)entropy.data()}, out = {};
+        if (!CryptProtectData(&in, nullptr, &salt, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+            return Bytes();
+        AppendInt32(&file, (int)out.cbData);
+        file.insert(file.end(), out.pbData, out.pbData + out.cbData);
+        LocalFree(out.pbData);
+    }
+    AppendInt32(&file, 0);
+    return file;
+}
+
+bool UnprotectUserForm(const Bytes &file, const std::string &entropy, Bytes *plain, std::vector<size_t> *chunks)
+{
+    plain->clear();
+    chunks->clear();
+    if (file.size() < 16 || !std::equal(UserMagic, UserMagic + 8, file.begin()) || file[8] != 1 || file[9] || file[10] ||
+        file[11])
+        return false;
+    for (size_t at = 12;;) {
+        if (at + 4 > file.size())
+            return false;
+        DWORD size = file[at] | file[at + 1] << 8 | file[at + 2] << 16 | (DWORD)file[at + 3] << 24;
+        at += 4;
+        if (size == 0)
+            return at == file.size();
+        if (size > file.size() - at)
+            return false;
+        DATA_BLOB in = {size, (BYTE *)file.data() + at}, salt = {(DWORD)entropy.size(), (BYTE *)entropy.data()}, out = {};
+        if (!CryptUnprotectData(&in, nullptr, &salt, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+            return false;
+        plain->insert(plain->end(), out.pbData, out.pbData + out.cbData);
+        chunks->push_back(out.cbData);
+        LocalFree(out.pbData);
+        at += size;
+    }
+}
+
+bool HoldsUtf16(const Bytes &bytes, const std::wstring &text)
+{
+    Bytes units;
+    for (wchar_t ch : text) {
+        units.push_back((BYTE)ch);
+        units.push_back((BYTE)(ch >> 8));
+    }
+    return std::search(bytes.begin(), bytes.end(), units.begin(), units.end()) != bytes.end();
+}
+
 bool ReadPasteRecords(const std::wstring &path, std::vector<PasteRecord> *records)
 {
     records->clear();
     Bytes file = ReadFileBytes(path);
+    Bytes plain;
+    std::vector<size_t> chunks;
+    if (UnprotectUserForm(file, ProgramEntropy, &plain, &chunks))
+        return ParsePasteImage(plain, records);
     return !file.empty() && ParsePasteImage(DecryptDataFile(file), records);
 }
 

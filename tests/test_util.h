@@ -36,8 +36,17 @@ void AppendInt32(Bytes *out, int value);  // little-endian
 void AppendPasteRecord(Bytes *out, const PasteRecord &record);
 Bytes PastePlainImage(const std::vector<PasteRecord> &records);  // the count, then the records
 Bytes EncryptedPasteFile(const std::vector<PasteRecord> &records);
-// Reads and decodes an encrypted paste.dat; false when it is missing or is not exactly the count
-// and that many records.
+// paste.dat protected for this Windows user, built and taken apart here with CryptProtectData:
+// "tavoUSER", version 1, then chunks (size, protected bytes) of at most chunkBytes of the plain
+// image, and a size of 0. Every file the program protects depends on its entropy value.
+extern const std::string ProgramEntropy;
+Bytes UserFormPasteFile(const std::vector<PasteRecord> &records, const std::string &entropy,
+                        size_t chunkBytes = 256 * 1024, DWORD version = 1);
+// The plain image and each chunk's plain size; false unless the file is that form, whole.
+bool UnprotectUserForm(const Bytes &file, const std::string &entropy, Bytes *plain, std::vector<size_t> *chunks);
+bool HoldsUtf16(const Bytes &bytes, const std::wstring &text);
+// Reads and decodes paste.dat in either form; false when it is missing or is not exactly the
+// count and that many records.
 bool ReadPasteRecords(const std::wstring &path, std::vector<PasteRecord> *records);
 std::vector<std::wstring> HistoryTextsOf(const std::vector<PasteRecord> &records);  // in file order
 Bytes EncryptedIni(const IniData &ini);

@@ -70,6 +70,11 @@
 #define IDS_PASTE_STOPPED_WINDOW  3030  // the balloon when a registered paste stops: another window or field
 #define IDS_PASTE_STOPPED_CAPTION 3031  // ... the window's caption changed
 #define IDS_PASTE_STOPPED_KEYS    3032  // ... Shift, Ctrl, Alt or Win stayed down
+#define IDS_ITEMS_LOCKED          3033  // paste.dat cannot be unprotected: start empty or end
+#define IDS_ITEMS_NOT_MOVED       3034
+#define IDS_ITEMS_LOCKED_KEPT     3035  // %s: the file's name
+#define IDS_PROTECT_ITEMS         3036  // the check box of the その他 page
+#define IDS_PROTECT_ITEMS_NOTE    3037
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005
@@ -92,3 +97,5 @@
 #define IDC_HISTORY_MAX_SPIN 1008
 #define IDC_HOTKEY           1009
 #define IDC_MENU_KEY         1010
+#define IDC_PROTECT_ITEMS    1011
+#define IDC_PROTECT_NOTE     1012

@@ -4,11 +4,12 @@
 #include "state/ini_data.h"
 #include "state/screen_place.h"
 
-// The modal sheet over a copy of the settings. TRUE when the user chose OK: *settings then holds
-// what the sheet took (the hotkey fields zeroed when no key was typed). FALSE on Cancel, and at
-// once while a sheet is already open (it is brought forward); *settings is then as it was.
-// Storing, registering the hotkey and saving are the caller's.
-BOOL ShowSettingsSheet(HWND parent, IniData *settings);
+// The modal sheet over a copy of the settings and of paste.dat's form (*userForm: TRUE when the
+// entries are protected for the Windows user). TRUE when the user chose OK: *settings and
+// *userForm then hold what the sheet took (the hotkey fields zeroed when no key was typed). FALSE
+// on Cancel, and at once while a sheet is already open (it is brought forward); both are then as
+// they were. Storing, registering the hotkey and saving are the caller's.
+BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm);
 INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 // Moves the sheet, centred, onto the work area of the mouse's monitor: where the user works.

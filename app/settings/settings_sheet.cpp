@@ -1,6 +1,7 @@
 // The settings sheet: a modal property sheet over a copy of the settings. Page 107 holds the
-// trigger, the hotkey and the four numeric settings; page 108 is empty. Only OK writes into the
-// copy, so Cancel needs no undo; what OK took is applied by the caller.
+// trigger, the hotkey and the four numeric settings; page 108 whether paste.dat is protected for
+// the Windows user. Only OK writes into the copy, so Cancel needs no undo; what OK took is
+// applied by the caller.
 #include "settings/settings.h"
 #include <commctrl.h>
 #include "res/resource.h"
@@ -8,6 +9,7 @@
 HWND g_settingsSheet;
 static IniData *g_sheetSettings;  // the copy the open sheet shows and OK writes
 static BOOL g_sheetAccepted;      // OK was chosen
+static BOOL *g_sheetUserForm;     // the copy of paste.dat's form that the open sheet shows and OK writes
 
 // In the order of MenuKeyMode: an item's index is the mode it chooses.
 static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
@@ -230,12 +232,46 @@ INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     return FALSE;
 }
 
-INT_PTR CALLBACK OtherPageProc(HWND, UINT message, WPARAM, LPARAM)
+static void SetTextOf(HWND page, int controlId, UINT textId)
 {
-    return message == WM_INITDIALOG || message == WM_COMMAND || message == WM_NOTIFY;
+    WCHAR text[256];
+    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 256) <= 0)
+        text[0] = 0;
+    SetDlgItemTextW(page, controlId, text);
 }
 
-BOOL ShowSettingsSheet(HWND parent, IniData *settings)
+static BOOL OnOtherPageInit(HWND page)
+{
+    SetTextOf(page, IDC_PROTECT_ITEMS, IDS_PROTECT_ITEMS);
+    SetTextOf(page, IDC_PROTECT_NOTE, IDS_PROTECT_ITEMS_NOTE);
+    CheckDlgButton(page, IDC_PROTECT_ITEMS, *g_sheetUserForm ? BST_CHECKED : BST_UNCHECKED);
+    return TRUE;
+}
+
+// The sheet applies its pages in order: the menu page, which may refuse, has decided already.
+static BOOL OnOtherPageNotify(HWND page, const NMHDR *header)
+{
+    if (header->code != PSN_APPLY)
+        return header->code == PSN_RESET;
+    *g_sheetUserForm = IsDlgButtonChecked(page, IDC_PROTECT_ITEMS) == BST_CHECKED;
+    SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_NOERROR);
+    return TRUE;
+}
+
+INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnOtherPageInit(page);
+    case WM_COMMAND:
+        return TRUE;
+    case WM_NOTIFY:
+        return OnOtherPageNotify(page, (const NMHDR *)lParam);
+    }
+    return FALSE;
+}
+
+BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
 {
     // A second sheet from the tray would run a nested modal loop over the same settings.
     if (g_settingsSheet) {
@@ -244,7 +280,9 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
     }
     // OK writes into a copy of its own, handed out only when the sheet closed with OK.
     IniData edited = *settings;
+    BOOL editedForm = *userForm;
     g_sheetSettings = &edited;
+    g_sheetUserForm = &editedForm;
     g_sheetAccepted = FALSE;
     PROPSHEETPAGEW pageInfo[2] = {};
     pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
@@ -264,6 +302,7 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
         if (pages[1])
             DestroyPropertySheetPage(pages[1]);
         g_sheetSettings = nullptr;
+        g_sheetUserForm = nullptr;
         return FALSE;
     }
     PROPSHEETHEADERW header = {};
@@ -278,8 +317,10 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
     PropertySheetW(&header);
     g_settingsSheet = nullptr;
     g_sheetSettings = nullptr;
+    g_sheetUserForm = nullptr;
     if (!g_sheetAccepted)
         return FALSE;
     *settings = edited;
+    *userForm = editedForm;
     return TRUE;
 }

@@ -61,7 +61,8 @@ static BOOL FinishIdleSaveJob()
 // that, and the hub writes it itself.
 static BOOL StartIdleSaveJob(HWND window, DWORD changeCount, DWORD now)
 {
-    if (ItemStore::HistoryUnits() <= IDLE_SAVE_WORKER_UNITS)
+    SIZE_T onHub = ItemsFileForm() == ITEMS_FORM_USER ? IDLE_SAVE_WORKER_UNITS_USER_FORM : IDLE_SAVE_WORKER_UNITS;
+    if (ItemStore::HistoryUnits() <= onHub)
         return FALSE;
     IdleSaveJob &job = g_idleSaveJob;
     job.image = MakeItemsImage(&job.size);
@@ -179,7 +180,9 @@ static void Append(WCHAR *text, int room, const WCHAR *more)
 static void AppendFailedFile(WCHAR *text, int room, int file, const WCHAR *name)
 {
     WCHAR format[128], line[160];
-    if (DataFileProtected(file))
+    if (file == DATA_ITEMS && ItemsFileLocked())
+        wsprintfW(line, MessageText(IDS_ITEMS_LOCKED_KEPT, format, 128), name);
+    else if (DataFileProtected(file))
         wsprintfW(line, MessageText(IDS_FILE_NOT_REPLACED, format, 128), name, name);
     else
         wsprintfW(line, MessageText(IDS_FILE_NOT_SAVED, format, 128), name);
@@ -218,6 +221,17 @@ void WarnUnreadableDataFiles(HWND owner)
         UnreadableFileText(file, text, 256);
         MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
     }
+}
+
+BOOL StartWithoutLockedItems(HWND owner)
+{
+    WCHAR text[512];
+    // A box cannot name its own buttons: はい starts empty, いいえ ends.
+    if (MessageBoxW(owner, MessageText(IDS_ITEMS_LOCKED, text, 512), APP_CAPTION, MB_YESNO | MB_ICONWARNING) != IDYES)
+        return FALSE;
+    if (!MoveLockedItemsAside())
+        MessageBoxW(owner, MessageText(IDS_ITEMS_NOT_MOVED, text, 512), APP_CAPTION, MB_ICONWARNING);
+    return TRUE;
 }
 
 int SaveBeforeExit(HWND owner)

@@ -165,13 +165,20 @@ void StoreSheetSettings(IniData *ini, const IniData *sheet)
 void OpenSettings(HWND window)
 {
     IniData settings = g_ini;
-    if (!ShowSettingsSheet(window, &settings))
+    BOOL userForm = ItemsFileForm() == ITEMS_FORM_USER;
+    if (!ShowSettingsSheet(window, &settings, &userForm))
         return;
     StoreSheetSettings(&g_ini, &settings);
     RegisterMenuHotkey(window);
     // Written at once, so that the new settings survive a crash; a failure is told, and the
-    // save at exit tries again.
-    SaveOrWarn(window, SAVE_INI);
+    // save at exit tries again. A new form of paste.dat is written at once too: the file's own
+    // form is the setting.
+    int files = SAVE_INI;
+    if (userForm != (ItemsFileForm() == ITEMS_FORM_USER)) {
+        SetItemsFileForm(userForm ? ITEMS_FORM_USER : ITEMS_FORM_SHARED);
+        files |= SAVE_ITEMS;
+    }
+    SaveOrWarn(window, files);
 }
 
 static LRESULT OnCreate(HWND window)
@@ -185,6 +192,12 @@ static LRESULT OnCreate(HWND window)
     // Only a missing file is a first start; an unreadable one is told below and never replaced
     // before a copy of it exists.
     int loaded = LoadItems();
+    // A file protected for another user or PC is neither read nor written over: the user starts
+    // without it or ends here, before anything could be saved.
+    if (loaded == DATA_FILE_LOCKED && !StartWithoutLockedItems(window)) {
+        Shell_NotifyIconW(NIM_DELETE, &g_trayIconData);
+        return -1;
+    }
     // What was loaded is on disk already; the default entry of a first start is not.
     StartIdleSave(window);
     if (loaded == DATA_FILE_NONE)

@@ -59,6 +59,9 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room);
 void UnreadableFileText(int file, WCHAR *text, int room);
 // One warning box per data file that was there at the start but could not be read.
 void WarnUnreadableDataFiles(HWND owner);
+// paste.dat cannot be unprotected: asks whether to start with empty data (the file moved aside,
+// or, where that fails, kept in place and never saved over in this run) or to end. FALSE: end.
+BOOL StartWithoutLockedItems(HWND owner);
 // What the user chose at exit.
 #define EXIT_SAVED   0  // both files written
 #define EXIT_UNSAVED 1  // end without saving: the files on disk stay as they were
@@ -76,11 +79,13 @@ BOOL SaveOrWarn(HWND owner, int files);
 // the store as it is: text typed in the editor stays the editor's until it closes. A history
 // larger than IDLE_SAVE_WORKER_UNITS is copied into an image on the hub and written by a worker
 // thread, so that the hub keeps handling its messages (the hook's keys among them); every other
-// save of paste.dat first waits for that worker.
+// save of paste.dat first waits for that worker. Protecting for the user costs about ten times
+// the fixed key's time, so a protected paste.dat goes to the worker from a sixteenth of that size.
 #define TIMER_IDLESAVE    2010
 #define IDLE_SAVE_TICK_MS 5000
 #define IDLE_SAVE_GAP_MS  60000
 #define IDLE_SAVE_WORKER_UNITS (4 * 1048576)
+#define IDLE_SAVE_WORKER_UNITS_USER_FORM (IDLE_SAVE_WORKER_UNITS / 16)
 struct IdleSaveState {
     DWORD savedCount;   // the store's change count that paste.dat holds
     DWORD lastAttempt;  // tick of the last attempt, or of the start

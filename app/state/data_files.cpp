@@ -3,7 +3,8 @@
 // disk and never leaves a half-written file: the encrypted image goes, in chunks, to a temporary
 // file of its own in the same folder, which then replaces the old file in one step. A file that is
 // there but cannot be read is never taken for a first start: it is copied to its .bak file before
-// any save may replace it.
+// any save may replace it. paste.dat may instead be protected for the Windows user (see
+// ItemsFileForm); such a file that cannot be unprotected is never written over.
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include <wincrypt.h>
@@ -14,6 +15,17 @@ static const WCHAR IniFileName[] = L"ini.dat";
 static const WCHAR ItemsFileName[] = L"paste.dat";
 static const WCHAR IniBackupName[] = L"ini.dat.bak";
 static const WCHAR ItemsBackupName[] = L"paste.dat.bak";
+static const WCHAR ItemsLockedName[] = L"paste.dat.protected";
+
+// The user's form of paste.dat: the magic, the version (32 bits), then chunks of the plain image,
+// each as its size (32 bits) and the bytes CryptProtectData made of it, and a size of 0 to end.
+// Read with the fixed key, the magic's first four bytes give a negative count, which no build
+// writes: an earlier build takes the file for a damaged one and never for entries.
+static const BYTE UserFormMagic[8] = {'t', 'a', 'v', 'o', 'U', 'S', 'E', 'R'};
+#define USER_FORM_VERSION 1
+#define USER_FORM_HEADER 12
+// Another program of the same user must at least know this value to unprotect the chunks.
+static const char UserFormEntropy[] = "tavo paste.dat user form";
 
 // RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
 // same stream; pieces keep every buffer the provider sees small.
@@ -31,10 +43,15 @@ static BOOL g_dataDirTooLongForTests;  // the folder given did not fit: AppDir f
 static WCHAR g_dataDirForTests[MAX_PATH];
 static BOOL g_cipherFailsForTests;
 
+static int g_itemsForm;       // ITEMS_FORM_*: the form paste.dat was loaded in or chosen since
+static BOOL g_itemsLocked;    // paste.dat could not be unprotected and is still in its place
+
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
     for (int file = DATA_INI; file <= DATA_ITEMS; file++)
         g_unreadable[file] = g_protected[file] = FALSE;
+    g_itemsForm = ITEMS_FORM_SHARED;
+    g_itemsLocked = FALSE;
     g_useDataDirForTests = dir != nullptr;
     g_dataDirTooLongForTests = FALSE;
     g_dataDirForTests[0] = 0;
@@ -102,6 +119,21 @@ BOOL DataFileUnreadable(int file)
 BOOL DataFileProtected(int file)
 {
     return (file == DATA_INI || file == DATA_ITEMS) && g_protected[file];
+}
+
+int ItemsFileForm()
+{
+    return g_itemsForm;
+}
+
+void SetItemsFileForm(int form)
+{
+    g_itemsForm = form == ITEMS_FORM_USER ? ITEMS_FORM_USER : ITEMS_FORM_SHARED;
+}
+
+BOOL ItemsFileLocked()
+{
+    return g_itemsLocked;
 }
 
 // One RC4 key stream over any number of pieces.
@@ -257,23 +289,74 @@ static HANDLE CreateTempFile(const WCHAR *fileName, DWORD attributes, WCHAR temp
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes a temporary file piece by piece, encrypting each piece on the way when a cipher is given.
+// Writes a temporary file piece by piece, encrypting each piece on the way when a cipher is given,
+// or protecting each as one chunk of the user's form.
 struct FileWriter {
     HANDLE file;
     CipherStream *cipher;
+    BOOL userForm;
     BYTE *buffer;
     DWORD used;
     BOOL ok;
 };
 
+// Also the largest chunk of the user's form: a large history never needs its image twice.
 #define WRITER_BUFFER (256 * 1024)
+
+// How ReplaceDataFile writes: as given (a copy), with the fixed key, or in the user's form.
+#define WRITE_PLAIN 0
+#define WRITE_SCRAMBLED 1
+#define WRITE_USER_FORM 2
+
+static BOOL WriteBytes(HANDLE file, const void *bytes, DWORD size)
+{
+    DWORD written = 0;
+    return WriteFile(file, bytes, size, &written, nullptr) && written == size;
+}
+
+static DATA_BLOB UserFormEntropyBlob()
+{
+    DATA_BLOB entropy = {(DWORD)sizeof(UserFormEntropy) - 1, (BYTE *)UserFormEntropy};
+    return entropy;
+}
+
+// One chunk: its size, then the protected bytes. A failed protect call fails the save; nothing
+// falls back to the shared form.
+static BOOL WriteUserChunk(HANDLE file, BYTE *plain, DWORD size)
+{
+    if (g_cipherFailsForTests)
+        return FALSE;
+    DATA_BLOB in = {size, plain}, entropy = UserFormEntropyBlob(), out = {};
+    if (!CryptProtectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+        return FALSE;
+    BOOL ok = WriteBytes(file, &out.cbData, 4) && WriteBytes(file, out.pbData, out.cbData);
+    LocalFree(out.pbData);
+    return ok;
+}
+
+static BOOL WriteUserHeader(HANDLE file)
+{
+    BYTE header[USER_FORM_HEADER];
+    DWORD version = USER_FORM_VERSION;
+    CopyMemory(header, UserFormMagic, 8);
+    CopyMemory(header + 8, &version, 4);
+    return WriteBytes(file, header, USER_FORM_HEADER);
+}
+
+static BOOL WriteUserEnd(HANDLE file)
+{
+    DWORD end = 0;
+    return WriteBytes(file, &end, 4);
+}
 
 static BOOL FlushWriter(FileWriter *writer)
 {
     if (writer->ok && writer->used > 0) {
-        DWORD written = 0;
-        writer->ok = (!writer->cipher || CipherPiece(writer->cipher, writer->buffer, writer->used, CIPHER_ENCRYPT)) &&
-                     WriteFile(writer->file, writer->buffer, writer->used, &written, nullptr) && written == writer->used;
+        if (writer->userForm)
+            writer->ok = WriteUserChunk(writer->file, writer->buffer, writer->used);
+        else
+            writer->ok = (!writer->cipher || CipherPiece(writer->cipher, writer->buffer, writer->used, CIPHER_ENCRYPT)) &&
+                         WriteBytes(writer->file, writer->buffer, writer->used);
     }
     writer->used = 0;
     return writer->ok;
@@ -348,7 +431,7 @@ static BOOL PutInPlace(const WCHAR *tempPath, const WCHAR *path, DWORD attribute
 // attributes of modelName (the file itself, or for a .bak its data file). On any failure the data
 // file is left exactly as it was and the temporary file is removed.
 static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, WriteContents write, const void *source,
-                            BOOL encrypt)
+                            int how)
 {
     WCHAR path[MAX_PATH];
     WCHAR modelPath[MAX_PATH];
@@ -367,9 +450,10 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, Write
     if (!writer.buffer)
         return FALSE;
     CipherStream cipher;
-    BOOL ok = !encrypt || OpenCipher(&cipher, DataPassPhrase);
+    BOOL ok = how != WRITE_SCRAMBLED || OpenCipher(&cipher, DataPassPhrase);
     if (ok) {
-        writer.cipher = encrypt ? &cipher : nullptr;
+        writer.cipher = how == WRITE_SCRAMBLED ? &cipher : nullptr;
+        writer.userForm = how == WRITE_USER_FORM;
         writer.file = CreateTempFile(fileName, keptAttributes, tempPath);
         // Where encryption cannot be had for a new file, the save still goes through; replacing
         // an encrypted file keeps its encryption all the same.
@@ -380,17 +464,19 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, Write
         ok = writer.file != INVALID_HANDLE_VALUE;
     }
     if (ok) {
-        writer.ok = TRUE;
+        writer.ok = !writer.userForm || WriteUserHeader(writer.file);
         write(&writer, source);
-        ok = FlushWriter(&writer) && FlushFileBuffers(writer.file);
+        ok = FlushWriter(&writer) && (!writer.userForm || WriteUserEnd(writer.file)) && FlushFileBuffers(writer.file);
         CloseHandle(writer.file);
         if (ok)
             ok = PutInPlace(tempPath, path, keptAttributes);
         if (!ok)
             DeleteFileW(tempPath);
     }
-    if (encrypt && writer.cipher)
+    if (writer.cipher)
         CloseCipher(&cipher);
+    if (writer.userForm)
+        SecureZeroMemory(writer.buffer, WRITER_BUFFER);  // the plain entries that the file keeps from others
     HeapFree(GetProcessHeap(), 0, writer.buffer);
     return ok;
 }
@@ -428,7 +514,7 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
     int opened = OpenDataFile(path, &source.file, 0);
     if (opened != OPEN_OK)
         return opened == OPEN_MISSING;  // a file that went away needs no copy
-    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, FALSE);
+    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, WRITE_PLAIN);
     CloseHandle(source.file);
     return ok;
 }
@@ -458,13 +544,53 @@ static void MoveOlderBackupAside(const WCHAR *backupName)
     }
 }
 
+// Results of ReadUserHeader.
+#define USER_HEADER_NONE 0     // the shared form (or too short for a header): the file is where it was
+#define USER_HEADER_OK 1
+#define USER_HEADER_NEWER 2    // the magic with a version this build does not know
+#define USER_HEADER_FAILED 3   // the file could not be read
+
+// Reads the header of the user's form; for any other file goes back to the file's start.
+static int ReadUserHeader(HANDLE file)
+{
+    BYTE header[USER_FORM_HEADER];
+    DWORD got = 0;
+    if (!ReadFile(file, header, USER_FORM_HEADER, &got, nullptr))
+        return USER_HEADER_FAILED;
+    BOOL magic = got == USER_FORM_HEADER;
+    for (int i = 0; magic && i < 8; i++)
+        magic = header[i] == UserFormMagic[i];
+    if (magic) {
+        DWORD version;
+        CopyMemory(&version, header + 8, 4);
+        return version == USER_FORM_VERSION ? USER_HEADER_OK : USER_HEADER_NEWER;
+    }
+    return SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 ? USER_HEADER_NONE : USER_HEADER_FAILED;
+}
+
+static BOOL HasUserHeader(const WCHAR *fileName)
+{
+    WCHAR path[MAX_PATH];
+    HANDLE file;
+    if (!DataFilePath(fileName, path) || OpenDataFile(path, &file, 0) != OPEN_OK)
+        return FALSE;
+    int header = ReadUserHeader(file);
+    CloseHandle(file);
+    return header == USER_HEADER_OK || header == USER_HEADER_NEWER;
+}
+
 // An unreadable file is copied to its .bak file, the newest copy always under that name.
 static BOOL KeepUnreadableFile(int file)
 {
     WCHAR path[MAX_PATH];
     if (DataFilePath(FileNameOf(file), path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         MoveOlderBackupAside(BackupNameOf(file));
-    return KeepFileAside(FileNameOf(file), BackupNameOf(file));
+    BOOL kept = KeepFileAside(FileNameOf(file), BackupNameOf(file));
+    // The form of a paste.dat that could not be read shows in its copy: what replaces it keeps
+    // the protection.
+    if (kept && file == DATA_ITEMS && HasUserHeader(ItemsBackupName))
+        g_itemsForm = ITEMS_FORM_USER;
+    return kept;
 }
 
 // A file found unreadable at the start is kept as .bak; until that works, it stays protected.
@@ -474,9 +600,13 @@ static void NoteUnreadable(int file)
     g_protected[file] = !KeepUnreadableFile(file);
 }
 
-// A protected file may be replaced once a copy of it has been made.
+// A protected file may be replaced once a copy of it has been made; a locked paste.dat never.
 static BOOL MayReplace(int file)
 {
+    if (file == DATA_ITEMS && g_itemsLocked) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (g_protected[file])
         g_protected[file] = !KeepUnreadableFile(file);
     return !g_protected[file];
@@ -516,7 +646,7 @@ static void WriteIni(FileWriter *writer, const void *source)
 
 BOOL SaveIniData(const IniData *ini)
 {
-    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, TRUE);
+    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, WRITE_SCRAMBLED);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -581,22 +711,83 @@ static void WriteItems(FileWriter *writer, const void *)
 // piece on the way, so that a load needs no buffer of the file's size, only the store itself.
 struct ItemsReader {
     HANDLE file;              // null when the image is in memory
-    CipherStream *cipher;
+    CipherStream *cipher;     // the shared form's key stream
+    BYTE *chunk;              // the user's form: one chunk as it is on disk; null for the shared form
     BYTE *piece;              // the piece being taken apart
     DWORD pieceSize, at;      // bytes in it, bytes taken
     unsigned long long left;  // bytes of the file not yet read
     BOOL readFailed;
+    BOOL locked;              // a chunk of the user's form could not be unprotected, or the form is broken
+    BOOL ended;               // the user's form reached its end mark
 };
 
 #define READER_PIECE (256 * 1024)  // even, so a UTF-16 unit never straddles two pieces
 #define ITEMS_IMAGE_READ_FAILED 4  // the file could not be read to its end: nothing inserted
+#define ITEMS_IMAGE_LOCKED 5       // the user's form could not be unprotected: nothing inserted
+static_assert(WRITER_BUFFER <= READER_PIECE, "a chunk of the user's form fits one piece");
+// A protected chunk is its plain bytes and a small, fixed overhead.
+#define USER_CHUNK_MAX (READER_PIECE + 64 * 1024)
+
+static BOOL ReadFromFile(ItemsReader *reader, void *to, DWORD size)
+{
+    DWORD got = 0;
+    if (!ReadFile(reader->file, to, size, &got, nullptr) || got != size) {
+        reader->readFailed = TRUE;
+        return FALSE;
+    }
+    reader->left -= got;
+    return TRUE;
+}
+
+static BOOL LockReader(ItemsReader *reader)
+{
+    reader->locked = TRUE;
+    return FALSE;
+}
+
+// The next chunk of the user's form, unprotected into the piece. Anything but a whole chunk, or
+// the end mark where the file ends, locks the file: it is never taken for damage to repair.
+static BOOL NextUserChunk(ItemsReader *reader)
+{
+    DWORD size = 0;
+    if (reader->left < 4)
+        return LockReader(reader);
+    if (!ReadFromFile(reader, &size, 4))
+        return FALSE;
+    if (size == 0) {
+        reader->ended = reader->left == 0;
+        return reader->ended ? FALSE : LockReader(reader);
+    }
+    if (size > USER_CHUNK_MAX || size > reader->left)
+        return LockReader(reader);
+    if (!ReadFromFile(reader, reader->chunk, size))
+        return FALSE;
+    DATA_BLOB in = {size, reader->chunk}, entropy = UserFormEntropyBlob(), out = {};
+    if (g_cipherFailsForTests ||
+        !CryptUnprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+        return LockReader(reader);
+    BOOL fits = out.cbData > 0 && out.cbData <= READER_PIECE;
+    if (fits)
+        CopyMemory(reader->piece, out.pbData, out.cbData);
+    SecureZeroMemory(out.pbData, out.cbData);
+    LocalFree(out.pbData);
+    if (!fits)
+        return LockReader(reader);
+    reader->pieceSize = out.cbData;
+    reader->at = 0;
+    return TRUE;
+}
 
 // TRUE while there is a byte to take; reads the next piece once the current one is used up.
 static BOOL ReaderHasByte(ItemsReader *reader)
 {
     if (reader->at < reader->pieceSize)
         return TRUE;
-    if (!reader->file || reader->left == 0 || reader->readFailed)
+    if (!reader->file || reader->readFailed || reader->locked || reader->ended)
+        return FALSE;
+    if (reader->chunk)
+        return NextUserChunk(reader);
+    if (reader->left == 0)
         return FALSE;
     DWORD want = reader->left < READER_PIECE ? (DWORD)reader->left : READER_PIECE;
     DWORD got = 0;
@@ -696,7 +887,7 @@ static int ParseItems(ItemsReader *reader)
 {
     int count = 0;
     if (!TakeBytes(reader, &count, 4))
-        return reader->readFailed ? ITEMS_IMAGE_READ_FAILED : ITEMS_IMAGE_BAD;
+        return reader->readFailed ? ITEMS_IMAGE_READ_FAILED : reader->locked ? ITEMS_IMAGE_LOCKED : ITEMS_IMAGE_BAD;
     UnitBuffer name = {}, text = {};
     ItemId first = g_nextItemId;
     int result = ITEMS_IMAGE_OK;
@@ -717,11 +908,13 @@ static int ParseItems(ItemsReader *reader)
         result = ITEMS_IMAGE_DAMAGED;
     if (reader->readFailed)
         result = ITEMS_IMAGE_READ_FAILED;
+    else if (reader->locked)
+        result = ITEMS_IMAGE_LOCKED;
     if (name.units)
         HeapFree(GetProcessHeap(), 0, name.units);
     if (text.units)
         HeapFree(GetProcessHeap(), 0, text.units);
-    if (result == ITEMS_IMAGE_NO_MEMORY || result == ITEMS_IMAGE_READ_FAILED)
+    if (result == ITEMS_IMAGE_NO_MEMORY || result == ITEMS_IMAGE_READ_FAILED || result == ITEMS_IMAGE_LOCKED)
         EraseFrom(first);
     return result;
 }
@@ -734,23 +927,47 @@ int ParseItemsImage(const BYTE *image, DWORD size)
     return ParseItems(&reader);
 }
 
-// paste.dat read, decrypted and parsed piece by piece.
-static int ParseItemsFile(HANDLE file)
+// paste.dat in the user's form, after its header: unprotected and parsed chunk by chunk.
+static int ParseUserFormFile(ItemsReader *reader)
 {
+    reader->chunk = (BYTE *)HeapAlloc(GetProcessHeap(), 0, USER_CHUNK_MAX);
+    if (!reader->chunk)
+        return ITEMS_IMAGE_NO_MEMORY;
+    // Behind the last record, only the end mark ends the file without locking it.
+    int parsed = ParseItems(reader);
+    HeapFree(GetProcessHeap(), 0, reader->chunk);
+    SecureZeroMemory(reader->piece, READER_PIECE);
+    return parsed;
+}
+
+// paste.dat read, decrypted or unprotected, and parsed piece by piece; *form is the form found.
+static int ParseItemsFile(HANDLE file, int *form)
+{
+    *form = ITEMS_FORM_SHARED;
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size))
         return ITEMS_IMAGE_READ_FAILED;
     if (size.QuadPart < 4)
         return ITEMS_IMAGE_BAD;
+    int header = ReadUserHeader(file);
+    if (header == USER_HEADER_FAILED)
+        return ITEMS_IMAGE_READ_FAILED;
+    if (header != USER_HEADER_NONE)
+        *form = ITEMS_FORM_USER;
+    // A newer build's file: kept whole for that build.
+    if (header == USER_HEADER_NEWER)
+        return ITEMS_IMAGE_LOCKED;
     ItemsReader reader = {};
     reader.file = file;
-    reader.left = (unsigned long long)size.QuadPart;
+    reader.left = (unsigned long long)size.QuadPart - (header == USER_HEADER_OK ? USER_FORM_HEADER : 0);
     reader.piece = (BYTE *)HeapAlloc(GetProcessHeap(), 0, READER_PIECE);
     if (!reader.piece)
         return ITEMS_IMAGE_NO_MEMORY;
     CipherStream cipher;
     int parsed = ITEMS_IMAGE_BAD;  // a file that cannot be decrypted is kept aside like a damaged one
-    if (OpenCipher(&cipher, DataPassPhrase)) {
+    if (header == USER_HEADER_OK) {
+        parsed = ParseUserFormFile(&reader);
+    } else if (OpenCipher(&cipher, DataPassPhrase)) {
         reader.cipher = &cipher;
         parsed = ParseItems(&reader);
         CloseCipher(&cipher);
@@ -769,9 +986,16 @@ int LoadItems()
     if (opened == OPEN_MISSING)
         return DATA_FILE_NONE;
     int parsed = ITEMS_IMAGE_READ_FAILED;
+    int form = ITEMS_FORM_SHARED;
     if (opened == OPEN_OK) {
-        parsed = ParseItemsFile(file);
+        parsed = ParseItemsFile(file, &form);
         CloseHandle(file);
+    }
+    g_itemsForm = form;
+    // Copied or replaced, it would be lost to the one user and PC that can still read it.
+    if (parsed == ITEMS_IMAGE_LOCKED) {
+        g_itemsLocked = TRUE;
+        return DATA_FILE_LOCKED;
     }
     // Not read, or too large for the memory: the file itself may be sound, so it is no first start.
     if (parsed == ITEMS_IMAGE_NO_MEMORY || parsed == ITEMS_IMAGE_READ_FAILED) {
@@ -796,13 +1020,34 @@ static void WriteImage(FileWriter *writer, const void *source)
     PutBytes(writer, image->image, image->size);
 }
 
+// Decided after MayReplace, which may learn the form of a file unreadable at the start.
+static int ItemsWriteMode()
+{
+    return g_itemsForm == ITEMS_FORM_USER ? WRITE_USER_FORM : WRITE_SCRAMBLED;
+}
+
 BOOL SaveItemsImage(const BYTE *image, DWORD size)
 {
     ImageSource source = {image, size};
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE);
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, ItemsWriteMode());
 }
 
 BOOL SaveItems()
 {
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE);
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, ItemsWriteMode());
+}
+
+BOOL MoveLockedItemsAside()
+{
+    if (!g_itemsLocked)
+        return TRUE;
+    WCHAR path[MAX_PATH], aside[MAX_PATH];
+    if (!DataFilePath(ItemsFileName, path) || !DataFilePath(ItemsLockedName, aside))
+        return FALSE;
+    MoveOlderBackupAside(ItemsLockedName);
+    // Never over another file: while the name is taken, paste.dat stays where it is, locked.
+    if (!MoveFileExW(path, aside, MOVEFILE_WRITE_THROUGH))
+        return FALSE;
+    g_itemsLocked = FALSE;
+    return TRUE;
 }

@@ -15,6 +15,7 @@ BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode);
 #define DATA_FILE_NONE 0        // no file (a first start), or nothing usable in it: the caller uses its defaults
 #define DATA_FILE_LOADED 1      // read and taken over (a damaged tail is kept as .bak)
 #define DATA_FILE_UNREADABLE 2  // the file is there but could not be read: see DataFileProtected
+#define DATA_FILE_LOCKED 3      // paste.dat is in the user's form but cannot be unprotected here: see ItemsFileLocked
 
 // The two files, for the questions below.
 #define DATA_INI 0
@@ -32,6 +33,22 @@ BOOL DataFileUnreadable(int file);
 // ...and it could not be copied to its .bak file either: no save replaces it until a copy
 // succeeds (every save tries again).
 BOOL DataFileProtected(int file);
+
+// The two forms of paste.dat. The shared form opens on every PC with the program's fixed key; the
+// user's form is protected for the Windows user who wrote it (CryptProtectData) and starts with
+// a header of its own. The file's own form is the setting: a load takes the form it finds, a
+// first start is shared, and every save writes the form until SetItemsFileForm changes it.
+#define ITEMS_FORM_SHARED 0
+#define ITEMS_FORM_USER 1
+int ItemsFileForm();
+void SetItemsFileForm(int form);
+
+// paste.dat is in the user's form and could not be unprotected at the start (another user or
+// PC, a damaged file, a newer version): no save replaces it while it is there.
+BOOL ItemsFileLocked();
+// Moves a locked paste.dat to paste.dat.protected (an older file of that name moves on to
+// ".protected.1", ...); saves then write a new paste.dat. FALSE when it stays locked.
+BOOL MoveLockedItemsAside();
 
 // The plain image of paste.dat for the whole store (count, then the records oldest first).
 // The caller frees it with HeapFree(GetProcessHeap()); null when it cannot be built.

@@ -9,7 +9,7 @@ import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
-SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'shell32.dll', 'ole32.dll', 'oleacc.dll',
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'gdi32.dll', 'advapi32.dll', 'crypt32.dll', 'shell32.dll', 'ole32.dll', 'oleacc.dll',
                'oleaut32.dll', 'comctl32.dll', 'comdlg32.dll', 'msvcrt.dll', 'shlwapi.dll', 'uuid.dll'}
 HOOK_DLLS = {'kernel32.dll', 'user32.dll'}
 

@@ -902,8 +902,9 @@ TEST_CHILD(scaled_layout)
     fprintf(FiguresFile, "trayIcon %ld\n", picture.bmWidth);
 
     IniData copy = g_ini;
+    BOOL userForm = FALSE;
     SetTimer(nullptr, 0, 100, InspectSheet);
-    ShowSettingsSheet(nullptr, &copy);
+    ShowSettingsSheet(nullptr, &copy, &userForm);
     fprintf(FiguresFile, "sheetClipped %d\nsheetOverlaps %d\nsheetControls %d\n", SheetClipped, SheetOverlaps, SheetControls);
     fclose(FiguresFile);
     return 0;

@@ -294,16 +294,39 @@ TEST_CASE("each number: a framed right-aligned edit taking more digits than it s
     }
 }
 
-TEST_CASE("the その他 page shows only 未使用, inside the page")
+TEST_CASE("the その他 page: the protection box and its note, their string-table texts fitting inside the page")
 {
     LivePage live(IDD_PAGE_OTHER);
     REQUIRE(live.page != nullptr);
     std::vector<HWND> children = ChildrenOf(live.page);
-    REQUIRE(children.size() == 1);
-    CHECK(ClassOf(children[0]) == L"static");
-    CHECK(TextOf(children[0]) == L"未使用");
+    REQUIRE(children.size() == 2);
+    HWND box = live.Control(IDC_PROTECT_ITEMS), note = live.Control(IDC_PROTECT_NOTE);
+    REQUIRE((box && note));
+    CHECK(ClassOf(box) == L"button");
+    CHECK((GetWindowLongW(box, GWL_STYLE) & (BS_TYPEMASK | WS_TABSTOP)) == (BS_AUTOCHECKBOX | WS_TABSTOP));
+    CHECK(ClassOf(note) == L"static");
     RECT page;
     GetClientRect(live.page, &page);
     MapWindowPoints(live.page, nullptr, (POINT *)&page, 2);
-    CHECK(Inside(RectOf(children[0]), page));
+    RECT overlap, boxRect = RectOf(box), noteRect = RectOf(note);
+    CHECK_FALSE(IntersectRect(&overlap, &boxRect, &noteRect));
+    // Each text, wrapped at its control's width (the box's less its check mark), fits its height.
+    const struct {
+        HWND control;
+        UINT text;
+        int reserved;
+    } texts[] = {{box, IDS_PROTECT_ITEMS, GetSystemMetrics(SM_CXMENUCHECK) + 6}, {note, IDS_PROTECT_ITEMS_NOTE, 0}};
+    HDC dc = GetDC(live.page);
+    HGDIOBJ oldFont = SelectObject(dc, (HFONT)SendMessageW(live.page, WM_GETFONT, 0, 0));
+    for (const auto &item : texts) {
+        CAPTURE(item.text);
+        CHECK(Inside(RectOf(item.control), page));
+        WCHAR text[256];
+        REQUIRE(LoadStringW(GetModuleHandleW(nullptr), item.text, text, 256) > 0);
+        RECT control = RectOf(item.control), needed = {0, 0, control.right - control.left - item.reserved, 0};
+        DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK);
+        CHECK(needed.bottom <= control.bottom - control.top);
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(live.page, dc);
 }

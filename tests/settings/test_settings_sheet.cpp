@@ -304,25 +304,31 @@ TEST_CASE("the sheet works on the copy it is given: OK fills the copy, Cancel le
     SetIni(3, VK_F9, MOD_ALT);
     IniData before = g_ini;
     IniData copy = g_ini;
+    BOOL userForm = FALSE;
     BOOL accepted = -1;
     auto typeNewValues = Do([] {
         SetText(IDC_WRAP_COUNT, L"12");
         SetHotkey(VK_F8, HOTKEYF_CONTROL);
+        PropSheet_SetCurSel(Sheet(), nullptr, 1);
     });
+    auto tickProtection = Do([] { SendMessageW(GetDlgItem(Page(), IDC_PROTECT_ITEMS), BM_CLICK, 0, 0); });
+    auto open = [&] { accepted = ShowSettingsSheet(g_mainWindow, &copy, &userForm); };
     SUBCASE("OK")
     {
-        RunSheet({WaitForSheet(), typeNewValues, Press(PSBTN_OK)}, [&] { accepted = ShowSettingsSheet(g_mainWindow, &copy); });
+        RunSheet({WaitForSheet(), typeNewValues, tickProtection, Press(PSBTN_OK)}, open);
         CHECK(accepted == TRUE);
         CHECK(copy.menuWrapCount == 12);
         CHECK(copy.hotkeyVk == VK_F8);
         CHECK(copy.hotkeyMods == MOD_CONTROL);
         CHECK(copy.pasteWaitMs == 250);
+        CHECK(userForm == TRUE);
     }
     SUBCASE("Cancel")
     {
-        RunSheet({WaitForSheet(), typeNewValues, Press(PSBTN_CANCEL)}, [&] { accepted = ShowSettingsSheet(g_mainWindow, &copy); });
+        RunSheet({WaitForSheet(), typeNewValues, tickProtection, Press(PSBTN_CANCEL)}, open);
         CHECK(accepted == FALSE);
         CHECK(memcmp(&copy, &before, sizeof(copy)) == 0);
+        CHECK(userForm == FALSE);
     }
     CHECK(memcmp(&g_ini, &before, sizeof(g_ini)) == 0);
     CHECK(!HotkeyTaken(MOD_CONTROL, VK_F8));
@@ -511,26 +517,64 @@ TEST_CASE("OK with an empty hotkey control, or modifiers without a key, unregist
     CHECK(!HotkeyTaken(MOD_ALT, VK_F9));
 }
 
-TEST_CASE("the その他 page shows only 未使用, and OK there applies the first page")
+TEST_CASE("the その他 page shows the form paste.dat has; OK there applies the first page and writes paste.dat in the form chosen")
 {
-    SetUpMainWindow();
-    SetIni(0, 0, 0);
-    RunSheet({
-        WaitForSheet(),
-        Do([] {
-            SetText(IDC_WRAP_COUNT, L"12");
-            PropSheet_SetCurSel(Sheet(), nullptr, 1);
-        }),
-        Do([] {
-            HWND page = Page();
-            CHECK(TextOf(page) == L"その他");
-            HWND only = GetWindow(page, GW_CHILD);
-            CHECK(TextOf(only) == L"未使用");
-            CHECK((only && GetWindow(only, GW_HWNDNEXT) == nullptr));
-        }),
-        Press(PSBTN_OK),
-    });
-    CHECK(g_ini.menuWrapCount == 12);
+    struct Row {
+        int form;     // paste.dat's form when the sheet opens
+        bool click;   // the box is clicked
+        int written;  // the form on disk afterwards; -1: paste.dat not written
+    };
+    const Row rows[] = {
+        {ITEMS_FORM_SHARED, true, ITEMS_FORM_USER},
+        {ITEMS_FORM_USER, true, ITEMS_FORM_SHARED},
+        {ITEMS_FORM_USER, false, -1},  // unchanged: only ini.dat is written
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.form);
+        CAPTURE(row.click);
+        SetUpMainWindow();
+        SetIni(0, 0, 0);
+        std::wstring dir = MakeScratchDir(L"settings_form");
+        SetDataDirectoryForTests(dir.c_str());
+        ItemStore::ResetForTests();
+        ItemStore::Insert(Registered, L"bank", L"S3cret!");
+        SetItemsFileForm(row.form);
+        RunSheet({
+            WaitForSheet(),
+            Do([] {
+                SetText(IDC_WRAP_COUNT, L"12");
+                PropSheet_SetCurSel(Sheet(), nullptr, 1);
+            }),
+            Do([row] {
+                HWND page = Page();
+                CHECK(TextOf(page) == L"その他");
+                HWND box = GetDlgItem(page, IDC_PROTECT_ITEMS);
+                CHECK(TextOf(box) == L"登録データとコピー履歴をこの Windows ユーザー専用に暗号化する");
+                CHECK((GetWindowLongW(box, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX);
+                CHECK(IsDlgButtonChecked(page, IDC_PROTECT_ITEMS) == (row.form == ITEMS_FORM_USER ? BST_CHECKED : BST_UNCHECKED));
+                CHECK(TextOf(GetDlgItem(page, IDC_PROTECT_NOTE)).find(L"ほかの PC") != std::wstring::npos);
+                if (row.click)
+                    SendMessageW(box, BM_CLICK, 0, 0);
+            }),
+            Press(PSBTN_OK),
+        });
+        CHECK(g_ini.menuWrapCount == 12);
+        Bytes file = ReadFileBytes(dir + L"paste.dat");
+        if (row.written < 0) {
+            CHECK(file.empty());
+            CHECK(ItemsFileForm() == row.form);
+        } else {
+            CHECK(ItemsFileForm() == row.written);
+            Bytes plain;
+            std::vector<size_t> chunks;
+            CHECK(UnprotectUserForm(file, ProgramEntropy, &plain, &chunks) == (row.written == ITEMS_FORM_USER));
+            std::vector<PasteRecord> saved;
+            CHECK(ReadPasteRecords(dir + L"paste.dat", &saved));
+            CHECK(saved == std::vector<PasteRecord>{{Registered, L"bank", L"S3cret!"}});
+        }
+        ItemStore::ResetForTests();
+        SetDataDirectoryForTests(nullptr);
+    }
 }
 
 TEST_CASE("a second request while the sheet is open opens no second sheet")

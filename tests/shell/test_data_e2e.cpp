@@ -2,10 +2,12 @@
 // holds, a read-only file, a stale temporary file, logoff or shutdown, a restarted shell.
 // Each case runs a copy in a scratch folder; the test plays the other program and the user.
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <cstdio>
 #include <doctest/doctest.h>
 #include "shell_e2e.h"
+#include "res/resource.h"
 #include "state/ini_data.h"
 
 namespace {
@@ -18,6 +20,10 @@ const wchar_t ExitRetryLine[] =
     L"[はい] でもう一度保存します。\n[いいえ] で保存せずに終了します。ディスク上のファイルは元のまま残ります。\n[キャンセル] で終了を取りやめます。";
 const wchar_t PasteNotSaved[] = L"paste.dat を保存できませんでした。\n";
 const wchar_t PasteProtected[] = L"paste.dat を読み込めなかったため、paste.dat.bak に控えを作れるまで上書きしません。\n";
+const wchar_t PasteLocked[] =
+    L"この paste.dat は別の Windows ユーザーまたは別の PC で暗号化されているか、壊れているため開けません。"
+    L"暗号化したユーザーとして、その PC で起動すれば開けます。このファイルには書き込みません。\n"
+    L"[はい] で空のデータで起動します。paste.dat は paste.dat.protected という名前で残します。\n[いいえ] で終了します。";
 
 std::vector<PasteRecord> Entries()
 {
@@ -82,7 +88,77 @@ HWND ExitAskedTwice(const TavoProcess &tavo)
     return WaitForBox(tavo);
 }
 
+// Opens the settings from the tray command, shows the その他 page and answers whether its box is
+// ticked; `tick` clicks it when it is not as wanted, then OK. -1 when the sheet did not work.
+int SetUserForm(const TavoProcess &tavo, bool tick)
+{
+    PostMessageW(tavo.mainWindow, WM_COMMAND, IDM_SETTINGS, 0);
+    HWND sheet = nullptr;
+    WaitUntil([&] { return (sheet = FindVisibleProcessWindow(tavo.process.dwProcessId, L"#32770", L"設定")) != nullptr; }, 5000);
+    if (!sheet)
+        return -1;
+    SendMessageW(sheet, PSM_SETCURSEL, 1, 0);
+    HWND box = GetDlgItem((HWND)SendMessageW(sheet, PSM_GETCURRENTPAGEHWND, 0, 0), IDC_PROTECT_ITEMS);
+    int ticked = box ? SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED : -1;
+    if (box && ticked != (int)tick)
+        SendMessageW(box, BM_CLICK, 0, 0);
+    PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    if (!WaitUntil([&] { return !IsWindow(sheet); }, 5000) || !Settled(tavo))
+        return -1;
+    return ticked;
+}
+
 }  // namespace
+
+TEST_CASE("entries protected for this Windows user: written at once, read back at a start; another user's file survives")
+{
+    std::wstring dir = MakeScratchDir(L"data_user_form");
+    const std::vector<PasteRecord> bank = {{1, L"bank", L"S3cret!"}};
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(bank)));
+    TavoProcess tavo = {};
+    EndAtExit endAtExit = {&tavo};
+    REQUIRE(StartClean(dir, &tavo));
+    CHECK(SetUserForm(tavo, true) == 0);  // off until the user turns it on
+    // OK wrote paste.dat at once: nothing of the secret shows, in UTF-16 or through the fixed key.
+    Bytes file = ReadFileBytes(dir + L"paste.dat");
+    CHECK_FALSE(HoldsUtf16(file, L"S3cret!"));
+    CHECK_FALSE(HoldsUtf16(DecryptDataFile(file), L"S3cret!"));
+    CHECK(Saved(dir) == bank);
+    CHECK(StopTavo(&tavo) == 0);
+
+    // A start reads it back, the box shows the file's form, and the exit keeps it.
+    REQUIRE(StartClean(dir, &tavo));
+    CHECK(CountProcessWindows(tavo.process.dwProcessId, L"#32770", L"tavo", true) == 0);
+    CHECK(SetUserForm(tavo, true) == 1);
+    CHECK(StopTavo(&tavo) == 0);
+    CHECK(Saved(dir) == bank);
+    CHECK_FALSE(HoldsUtf16(ReadFileBytes(dir + L"paste.dat"), L"S3cret!"));
+
+    // A file protected by another user: told at the start; "end" leaves it as it was.
+    Bytes foreign = UserFormPasteFile(bank, "another user's key");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", foreign));
+    REQUIRE(StartClean(dir, &tavo));
+    HWND box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    CHECK(BoxText(box) == PasteLocked);
+    PressButton(box, IDNO);
+    CHECK(WaitExit(tavo.process, 15000) == 0);
+    CHECK(ReadFileBytes(dir + L"paste.dat") == foreign);
+
+    // "Start with empty data": the file moves aside and stays, byte for byte, through the exit.
+    REQUIRE(StartClean(dir, &tavo));
+    box = WaitForBox(tavo);
+    REQUIRE(box != nullptr);
+    PressButton(box, IDYES);
+    CHECK(WaitUntil([&] { return GetClipboardViewer() == tavo.mainWindow; }, 10000));
+    CHECK(ReadFileBytes(dir + L"paste.dat.protected") == foreign);
+    CHECK(StopTavo(&tavo) == 0);
+    CHECK(ReadFileBytes(dir + L"paste.dat.protected") == foreign);
+    CHECK(Saved(dir).empty());
+    Bytes plain;
+    std::vector<size_t> chunks;
+    CHECK(UnprotectUserForm(ReadFileBytes(dir + L"paste.dat"), ProgramEntropy, &plain, &chunks));
+}
 
 TEST_CASE("a paste.dat held open at the start is no first start: a warning, a Yes/No/Cancel exit, and paste.dat.bak")
 {

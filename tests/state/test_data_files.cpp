@@ -295,6 +295,13 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
         CHECK_FALSE(SaveItems());
         SetCipherFailureForTests(FALSE);
     }
+    SUBCASE("the protect call fails: no fallback to the shared form")
+    {
+        SetItemsFileForm(ITEMS_FORM_USER);
+        SetCipherFailureForTests(TRUE);
+        CHECK_FALSE(SaveItems());
+        SetCipherFailureForTests(FALSE);
+    }
     SUBCASE("the old file is held open by someone else")
     {
         HANDLE held = CreateFileW((dir + L"paste.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -896,4 +903,187 @@ TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is
         CHECK(HotkeyAllowed(row.vk, row.mods) == row.allowed);
         CHECK(MenuHotkeyWanted(&ini) == row.wanted);
     }
+}
+
+static const std::wstring Secret = L"S3cret!";
+
+static std::vector<PasteRecord> SecretEntries()
+{
+    return {{History, L"", L"copied"}, {Registered, L"bank", Secret}};
+}
+
+// One copy-history text making the plain image exactly `bytes` long (even, at least 14).
+static std::vector<PasteRecord> ImageOfSize(size_t bytes)
+{
+    std::wstring text((bytes - 14) / 2 + 1, L'x');
+    for (size_t i = 0; i < text.size(); i++)
+        text[i] = (wchar_t)(L'a' + i % 26);
+    return {{History, L"", text}};
+}
+
+TEST_CASE("paste.dat in the user's form: round trips, chunks at their boundaries, and the form is the setting")
+{
+    const size_t Chunk = 256 * 1024;
+    struct Row {
+        const char *what;
+        std::vector<PasteRecord> records;
+        std::vector<size_t> chunks;
+    };
+    const Row rows[] = {
+        {"two entries in one chunk", SecretEntries(), {PastePlainImage(SecretEntries()).size()}},
+        {"one unit short of a chunk", ImageOfSize(Chunk - 2), {Chunk - 2}},
+        {"exactly one chunk", ImageOfSize(Chunk), {Chunk}},
+        {"one unit into the second chunk", ImageOfSize(Chunk + 2), {Chunk, 2}},
+        {"exactly two chunks", ImageOfSize(2 * Chunk), {Chunk, Chunk}},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        std::wstring dir = UseScratch(L"user_form");
+        CHECK(ItemsFileForm() == ITEMS_FORM_SHARED);  // a first start
+        REQUIRE(ParseItemsImage(PastePlainImage(row.records).data(), (DWORD)PastePlainImage(row.records).size()) ==
+                ITEMS_IMAGE_OK);
+        SetItemsFileForm(ITEMS_FORM_USER);
+        REQUIRE(SaveItems());
+        Bytes file = ReadFileBytes(dir + L"paste.dat");
+        Bytes plain;
+        std::vector<size_t> chunks;
+        REQUIRE(UnprotectUserForm(file, ProgramEntropy, &plain, &chunks));
+        CHECK(plain == PastePlainImage(row.records));
+        CHECK(chunks == row.chunks);
+        CHECK_FALSE(HoldsUtf16(file, row.records.back().text.substr(0, 7)));
+        CHECK_FALSE(HoldsUtf16(DecryptDataFile(file), row.records.back().text.substr(0, 7)));
+        // An earlier build reads a negative count and takes the file for damage, not for entries.
+        ItemStore::ResetForTests();
+        CHECK(ParseItemsImage(DecryptDataFile(file).data(), (DWORD)file.size()) == ITEMS_IMAGE_DAMAGED);
+        CHECK(ItemStore::Size() == 0);
+
+        SetItemsFileForm(ITEMS_FORM_SHARED);
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        CHECK(ItemsFileForm() == ITEMS_FORM_USER);  // the file's form, whatever was set before
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+        std::vector<PasteRecord> loaded;
+        for (ItemId id = 1; id <= (ItemId)row.records.size(); id++)
+            loaded.push_back({ItemStore::KindOf(id), StoredName(id), StoredText(id)});
+        CHECK(loaded == row.records);
+        // The idle save's image goes the same way.
+        DWORD size = 0;
+        BYTE *image = MakeItemsImage(&size);
+        REQUIRE(image);
+        CHECK(SaveItemsImage(image, size));
+        HeapFree(GetProcessHeap(), 0, image);
+        REQUIRE(UnprotectUserForm(ReadFileBytes(dir + L"paste.dat"), ProgramEntropy, &plain, &chunks));
+        CHECK(chunks == row.chunks);
+
+        // Turned off: the shared form, read back as such.
+        SetItemsFileForm(ITEMS_FORM_SHARED);
+        REQUIRE(SaveItems());
+        CHECK(ReadFileBytes(dir + L"paste.dat") == DecryptDataFile(PastePlainImage(row.records)));
+        ItemStore::ResetForTests();
+        SetItemsFileForm(ITEMS_FORM_USER);
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        CHECK(ItemsFileForm() == ITEMS_FORM_SHARED);
+        CHECK(ItemStore::Size() == (int)row.records.size());
+        CHECK(CountTempFiles(dir) == 0);
+    }
+}
+
+TEST_CASE("a file made here in the user's form in small chunks loads; a file unreadable at the start keeps its form")
+{
+    std::wstring dir = UseScratch(L"user_form_small");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", UserFormPasteFile(SecretEntries(), ProgramEntropy, 6)));
+    CHECK(LoadItems() == DATA_FILE_LOADED);
+    CHECK(StoredText(2) == Secret);
+
+    // Held at the start: nothing told its form, but the copy it gets before the first save does.
+    ItemStore::ResetForTests();
+    SetDataDirectoryForTests(dir.c_str());
+    {
+        HeldFile holder(dir + L"paste.dat", GENERIC_READ, 0);
+        REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+        CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+        CHECK(ItemsFileForm() == ITEMS_FORM_SHARED);
+    }
+    ItemStore::Insert(Registered, L"this run", L"new");
+    REQUIRE(SaveItems());
+    CHECK(ItemsFileForm() == ITEMS_FORM_USER);
+    Bytes plain;
+    std::vector<size_t> chunks;
+    CHECK(UnprotectUserForm(ReadFileBytes(dir + L"paste.dat"), ProgramEntropy, &plain, &chunks));
+}
+
+TEST_CASE("a paste.dat in the user's form that cannot be unprotected is never written over; moved aside, saves go on")
+{
+    Bytes good = UserFormPasteFile(SecretEntries(), ProgramEntropy);
+    REQUIRE(good.size() > 40);
+    Bytes flipped = good;
+    flipped[good.size() / 2] ^= 0x01;
+    Bytes truncated(good.begin(), good.end() - 4);
+    Bytes trailing = good;
+    trailing.push_back(0);
+    Bytes oversized = good;
+    oversized[12] = 0xff, oversized[13] = 0xff, oversized[14] = 0xff;
+    struct Row {
+        const char *what;
+        Bytes file;
+    };
+    const Row rows[] = {
+        {"protected with another entropy (another user or PC)", UserFormPasteFile(SecretEntries(), "another key")},
+        {"one byte changed", flipped},
+        {"a header with an unknown version", UserFormPasteFile(SecretEntries(), ProgramEntropy, 256 * 1024, 2)},
+        {"the end mark missing", truncated},
+        {"bytes behind the end mark", trailing},
+        {"a chunk longer than the file", oversized},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.what);
+        std::wstring dir = UseScratch(L"user_form_locked");
+        REQUIRE(WriteFileBytes(dir + L"paste.dat", row.file));
+        CHECK(LoadItems() == DATA_FILE_LOCKED);
+        CHECK(ItemStore::Size() == 0);
+        CHECK(ItemsFileLocked());
+        CHECK(ItemsFileForm() == ITEMS_FORM_USER);
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak"));
+
+        // Neither a save, nor the idle save, nor a save in the other form replaces it.
+        ItemStore::Insert(Registered, L"this run", L"new");
+        CHECK_FALSE(SaveItems());
+        BYTE image[4] = {};
+        CHECK_FALSE(SaveItemsImage(image, 4));
+        SetItemsFileForm(ITEMS_FORM_SHARED);
+        CHECK_FALSE(SaveItems());
+        CHECK(ReadFileBytes(dir + L"paste.dat") == row.file);
+        CHECK(CountTempFiles(dir) == 0);
+
+        // Moved aside, an older file of that name numbered: the next save writes a new paste.dat.
+        REQUIRE(WriteFileBytes(dir + L"paste.dat.protected", Bytes{1, 2, 3}));
+        SetItemsFileForm(ITEMS_FORM_USER);
+        CHECK(MoveLockedItemsAside());
+        CHECK_FALSE(ItemsFileLocked());
+        CHECK(ReadFileBytes(dir + L"paste.dat.protected") == row.file);
+        CHECK(ReadFileBytes(dir + L"paste.dat.protected.1") == (Bytes{1, 2, 3}));
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat"));
+        CHECK(SaveItems());
+        std::vector<PasteRecord> saved;
+        REQUIRE(ReadPasteRecords(dir + L"paste.dat", &saved));
+        CHECK(saved == std::vector<PasteRecord>{{Registered, L"this run", L"new"}});
+    }
+}
+
+TEST_CASE("a locked paste.dat that cannot be moved aside stays locked for the whole run")
+{
+    std::wstring dir = UseScratch(L"user_form_unmovable");
+    Bytes file = UserFormPasteFile(SecretEntries(), "another key");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", file));
+    CHECK(LoadItems() == DATA_FILE_LOCKED);
+    {
+        // Another program reads it and lets nobody rename it.
+        HeldFile holder(dir + L"paste.dat", GENERIC_READ, FILE_SHARE_READ);
+        REQUIRE(holder.handle != INVALID_HANDLE_VALUE);
+        CHECK_FALSE(MoveLockedItemsAside());
+    }
+    CHECK(ItemsFileLocked());
+    ItemStore::Insert(History, nullptr, L"this run");
+    CHECK_FALSE(SaveItems());
+    CHECK(ReadFileBytes(dir + L"paste.dat") == file);
+    CHECK_FALSE(FileIsThere(dir + L"paste.dat.protected"));
 }
