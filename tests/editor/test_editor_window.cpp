@@ -79,7 +79,7 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     REQUIRE(tips);
     CHECK(ClassOf(tips) == "tooltips_class32");
     CHECK(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0) == 10);
-    // The tooltip of the Cut button is the string resource numbered like the command.
+    // The tooltip of the Cut button is the string numbered like the command, in the interface language.
     WCHAR text[80] = {};
     TOOLINFOW tool = {};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -87,8 +87,11 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     tool.uId = 40008;
     tool.lpszText = text;
     REQUIRE(SendMessageW(tips, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
-    CHECK(tool.lpszText == MAKEINTRESOURCEW(40008));
-    CHECK(tool.hinst == g_appInstance);
+    CHECK(std::wstring(text) == L"切り取り");
+    // The window's own menu bar, File and Edit.
+    WCHAR menuText[32] = {};
+    GetMenuStringW(GetMenu(window), 1, menuText, ARRAYSIZE(menuText), MF_BYPOSITION);
+    CHECK(std::wstring(menuText) == L"編集(&E)");
 
     CHECK(GetDlgItem(window, 2005) == g_editor.tree);
     CHECK(ClassOf(g_editor.tree) == "SysTreeView32");
