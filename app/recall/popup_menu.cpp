@@ -106,15 +106,15 @@ static int AddSubmenuItem(MenuLayout *layout, int menu, const WCHAR *title)
 static int LayOutList(MenuLayout *layout, ItemKind kind, int kindMenu, int wrapCount, int itemChars)
 {
     int placed = 0, blocks = 0, block = 0;
+    WCHAR blockFormat[32];
+    LoadUiText(IDS_MENU_BLOCK, blockFormat, ARRAYSIZE(blockFormat));
     const ItemMap &items = ItemStore::Items();
     for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it) {
         if (it->second.kind != kind)
             continue;
         if (placed == (blocks + 1) * wrapCount) {
             WCHAR title[ITEM_LABEL_CHARS];
-            WCHAR format[32];
-            LoadUiText(IDS_MENU_BLOCK, format, ARRAYSIZE(format));
-            wsprintfW(title, format, placed + 1);
+            wsprintfW(title, blockFormat, placed + 1);
             block = AddSubmenuItem(layout, kindMenu, title);
             blocks++;
         }
