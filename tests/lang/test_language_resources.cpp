@@ -40,9 +40,9 @@ bool HoldsJapanese(const std::wstring &text)
 }
 
 // The printf conversions of a text in order ("%s%s"), "%%" left out.
-std::string FormatSpecifiers(const std::wstring &text)
+std::string FormatConversions(const std::wstring &text)
 {
-    std::string specs;
+    std::string conversions;
     for (size_t i = 0; i < text.size(); i++) {
         if (text[i] != L'%')
             continue;
@@ -50,13 +50,13 @@ std::string FormatSpecifiers(const std::wstring &text)
             i++;
             continue;
         }
-        specs += '%';
+        conversions += '%';
         for (i++; i < text.size() && !iswalpha(text[i]); i++)
-            specs += (char)text[i];
+            conversions += (char)text[i];
         if (i < text.size())
-            specs += (char)text[i];
+            conversions += (char)text[i];
     }
-    return specs;
+    return conversions;
 }
 
 // The access key of a label ('&' before it), upper-cased; 0 when it has none.
@@ -366,7 +366,7 @@ TEST_CASE("tavo.exe holds every string, menu and dialog in Japanese and in Engli
             CAPTURE(Narrow(japanese[i]));
             CAPTURE(Narrow(english[i]));
             CHECK(japanese[i].empty() == english[i].empty());
-            CHECK(FormatSpecifiers(japanese[i]) == FormatSpecifiers(english[i]));
+            CHECK(FormatConversions(japanese[i]) == FormatConversions(english[i]));
             CHECK(!HoldsJapanese(english[i]));
             texts += !japanese[i].empty();
         }
