@@ -1,6 +1,7 @@
 #include "test_util.h"
 #include <wincrypt.h>
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 std::wstring BinDir()
@@ -846,4 +847,35 @@ bool FocusWindowNow(HWND window, DWORD timeoutMs)
             SetFocus(window);
         return GetForegroundWindow() == window && GetFocus() == window;
     }, timeoutMs);
+}
+
+// The window as it is on the screen, as a .bmp file.
+void SaveWindowPicture(HWND window, const std::string &path)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    DWORD stride = ((width * 3 + 3) & ~3), size = stride * height;
+    BITMAPFILEHEADER head = {0x4D42, (DWORD)(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
+                             sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    info.bmiHeader.biSizeImage = size;
+    FILE *file = fopen(path.c_str(), "wb");
+    if (file) {
+        fwrite(&head, sizeof(head), 1, file);
+        fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, file);
+        fwrite(bits, 1, size, file);
+        fclose(file);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
 }

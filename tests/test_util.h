@@ -117,6 +117,8 @@ HWND FindVisibleProcessWindow(DWORD processId, const wchar_t *className, const w
 int CountProcessWindows(DWORD processId, const wchar_t *className, const wchar_t *title, bool visibleOnly);
 // Pumps until FindProcessWindow finds one; 0 after the time-out.
 HWND WaitForProcessWindow(DWORD processId, const wchar_t *className, const wchar_t *title, DWORD timeoutMs);
+// The window as it is on the screen, as a .bmp file (the pictures in docs/ are made this way).
+void SaveWindowPicture(HWND window, const std::string &path);
 // A visible popup-menu window of any process, or 0.
 HWND VisibleMenuWindow();
 // A text of this executable's string table (the tests link the program's resources); "<missing>".

@@ -25,6 +25,14 @@ tavo_run_arch() {
     echo "${arches%% *}"
 }
 
+# The locale Wine runs the program in: the caller's LC_ALL, else Japanese, the program's first
+# language, in which every test is written. Wine takes the display language and the ANSI code page
+# from LC_ALL (LANG alone does not do); the locale need not exist on the Linux side. Given to wine
+# through env, since a shell that sets a locale it lacks warns on every run.
+tavo_wine_locale() {
+    echo "${LC_ALL:-ja_JP.UTF-8}"
+}
+
 # Exports the Wine environment of the build tree $2 of architecture $1: its own prefix, and the
 # loader of its own bitness first on PATH.
 tavo_wine_env() {

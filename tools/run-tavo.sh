@@ -3,7 +3,8 @@
 # else on an Xvfb display of its own. It runs the 32-bit build where this machine executes 32-bit
 # code and the x64 build where it cannot (TAVO_ARCH=x86 or x64 chooses). The program keeps its data
 # files (ini.dat, paste.dat) beside itself in build/<arch>/bin; without them it starts on the
-# defaults with one registered entry.
+# defaults with one registered entry. The interface is Japanese unless LC_ALL names another
+# language (LC_ALL=en_US.UTF-8 for English).
 # The script returns when the program ends (tray menu "終了(&X)", or Ctrl+C here).
 set -e
 source "$(dirname "$0")/prepare.sh"
@@ -35,6 +36,6 @@ fi
 echo "run-tavo: starting $root/build/$arch/bin/tavo.exe; its icon sits in the notification area"
 cd "$root/build/$arch/bin"
 status=0
-wine tavo.exe || status=$?
+env LC_ALL="$(tavo_wine_locale)" wine tavo.exe || status=$?
 echo "run-tavo: tavo.exe has ended (exit code $status)"
 exit $status

@@ -18,4 +18,3 @@ void CommitPendingEditorEdit();
 void PrepareEditorForSave();
 #define EDITOR_CLASS      L"tavoDataEditClass"
 #define EDITOR_PANE_CLASS L"tavoDataEditRClass"
-#define EDITOR_TITLE      L"データ編集"

@@ -4,6 +4,7 @@
 // entries above it, and Up/Down exchange contents between two ids instead of moving ids.
 #include <windowsx.h>
 #include "editor/editor_internal.h"
+#include "lang/ui_language.h"
 #include "recall/label.h"
 #include "res/resource.h"
 #include "state/ini_data.h"
@@ -114,9 +115,12 @@ void FillEditorTree()
     if (!g_editor.tree)
         return;
     HTREEITEM groups[2];
-    groups[History] = InsertTreeItem(TVI_ROOT, TVI_LAST, L"コピー履歴", NODE_HISTORY_GROUP, GROUP_NODE_PARAM(History));
+    WCHAR historyRoot[64], registeredRoot[64];
+    LoadUiText(IDS_HISTORY_GROUP, historyRoot, ARRAYSIZE(historyRoot));
+    LoadUiText(IDS_REGISTERED_GROUP, registeredRoot, ARRAYSIZE(registeredRoot));
+    groups[History] = InsertTreeItem(TVI_ROOT, TVI_LAST, historyRoot, NODE_HISTORY_GROUP, GROUP_NODE_PARAM(History));
     groups[Registered] =
-        InsertTreeItem(TVI_ROOT, TVI_LAST, L"登録データ", NODE_REGISTERED_GROUP, GROUP_NODE_PARAM(Registered));
+        InsertTreeItem(TVI_ROOT, TVI_LAST, registeredRoot, NODE_REGISTERED_GROUP, GROUP_NODE_PARAM(Registered));
     const ItemMap &items = ItemStore::Items();
     for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it) {
         const Item &entry = it->second;
@@ -258,12 +262,12 @@ void EditorAdd()
     if (!ClassifyTreeItem(item, &id, &kind, &nodeType))
         return;
     HTREEITEM group = nodeType == NODE_ENTRY ? TreeNext(item, TVGN_PARENT) : item;
-    const WCHAR *text;
+    WCHAR text[64];
     if (kind == History) {
-        text = L"(新しいコピー履歴)";
+        LoadUiText(IDS_NEW_HISTORY_NAME, text, ARRAYSIZE(text));
         id = ItemStore::Insert(History, nullptr, text);
     } else if (kind == Registered) {
-        text = L"(新しい登録データ)";
+        LoadUiText(IDS_NEW_REGISTERED_NAME, text, ARRAYSIZE(text));
         id = ItemStore::Insert(Registered, text, text);
     } else {
         return;

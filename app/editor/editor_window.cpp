@@ -3,6 +3,7 @@
 // window, its children, the layout for its monitor's DPI, the splitter and the remembered
 // placement; the tree's content and every command live in editor_tree.cpp.
 #include "editor/editor_internal.h"
+#include "lang/ui_language.h"
 #include "res/resource.h"
 #include "state/ini_data.h"
 #include "state/screen_place.h"
@@ -49,8 +50,8 @@ static BOOL RegisterClassOf(HINSTANCE instance, const WCHAR *name, WNDPROC proce
 BOOL RegisterEditorClasses(HINSTANCE instance)
 {
     HICON icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED);
-    if (!RegisterClassOf(instance, EDITOR_CLASS, EditorWindowProc, icon, IDC_SIZEWE, COLOR_BTNFACE,
-                         MAKEINTRESOURCEW(IDM_EDITOR)))
+    // The menu bar comes with each window, in the interface language (OpenEditorWindow).
+    if (!RegisterClassOf(instance, EDITOR_CLASS, EditorWindowProc, icon, IDC_SIZEWE, COLOR_BTNFACE, nullptr))
         return FALSE;
     return RegisterClassOf(instance, EDITOR_PANE_CLASS, TextPaneProc, nullptr, IDC_ARROW, COLOR_WINDOW, nullptr);
 }
@@ -106,8 +107,7 @@ int WindowDpi(HWND window)
 static void ShowEditorError(UINT textId)
 {
     WCHAR text[128];
-    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 128) <= 0)
-        text[0] = 0;
+    LoadUiText(textId, text, 128);
     MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONERROR);
 }
 
@@ -132,7 +132,9 @@ static void PlaceEditorWhereUserWorks(HWND window)
 
 HWND OpenEditorWindow(HWND hub)
 {
-    HWND existing = FindWindowW(EDITOR_CLASS, EDITOR_TITLE);
+    WCHAR title[64];
+    LoadUiText(IDS_EDITOR_TITLE, title, ARRAYSIZE(title));
+    HWND existing = FindWindowW(EDITOR_CLASS, title);
     if (existing) {
         if (IsIconic(existing))
             ShowWindow(existing, SW_RESTORE);
@@ -141,9 +143,12 @@ HWND OpenEditorWindow(HWND hub)
         return nullptr;
     }
     g_editor.hub = hub;
-    HWND window = CreateWindowExW(0, EDITOR_CLASS, EDITOR_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    HMENU menu = LoadUiMenu(IDM_EDITOR);
+    HWND window = CreateWindowExW(0, EDITOR_CLASS, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, nullptr, menu, GetModuleHandleW(nullptr), nullptr);
     if (!window) {
+        if (menu)
+            DestroyMenu(menu);
         ShowEditorError(IDS_EDITOR_NOT_CREATED);
         return nullptr;
     }
@@ -169,9 +174,11 @@ static void CreateEditorToolbar(HWND window)
         tool.hwnd = g_editor.toolbar;
         tool.uId = ToolbarButtons[i].idCommand;
         SendMessageW(g_editor.toolbar, TB_GETITEMRECT, i, (LPARAM)&tool.rect);
-        tool.hinst = GetModuleHandleW(nullptr);
-        // The string resource numbered like the command is the tooltip; separators have none.
-        tool.lpszText = ToolbarButtons[i].idCommand ? MAKEINTRESOURCEW(ToolbarButtons[i].idCommand) : nullptr;
+        // The string numbered like the command is the tooltip (the control keeps a copy); separators have none.
+        WCHAR tip[64] = {};
+        if (ToolbarButtons[i].idCommand)
+            LoadUiText(ToolbarButtons[i].idCommand, tip, ARRAYSIZE(tip));
+        tool.lpszText = tip[0] ? tip : nullptr;
         if (tips)
             SendMessageW(tips, TTM_ADDTOOLW, 0, (LPARAM)&tool);
     }

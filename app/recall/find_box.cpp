@@ -6,6 +6,7 @@
 #include "recall/focus.h"
 #include "recall/paste.h"
 #include <commctrl.h>
+#include "lang/ui_language.h"
 #include "recall/find_match.h"
 #include "res/resource.h"
 
@@ -224,16 +225,16 @@ static void PlaceFindBox(POINT at)
 static BOOL CreateFindBox(HWND owner, POINT at, WCHAR firstChar)
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    g_findBox.box = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_FIND), owner, FindBoxProc, 0);
+    LPCDLGTEMPLATEW boxTemplate = UiDialogTemplate(IDD_FIND);
+    g_findBox.box = boxTemplate ? CreateDialogIndirectParamW(instance, boxTemplate, owner, FindBoxProc, 0) : nullptr;
     if (!g_findBox.box)
         return FALSE;
     g_findBox.edit = GetDlgItem(g_findBox.box, IDC_FIND_EDIT);
     g_findBox.list = GetDlgItem(g_findBox.box, IDC_FIND_LIST);
     WCHAR title[64];
-    if (LoadStringW(instance, IDS_FIND_TITLE, title, ARRAYSIZE(title)) > 0)
+    if (LoadUiText(IDS_FIND_TITLE, title, ARRAYSIZE(title)) > 0)
         SetWindowTextW(g_findBox.box, title);
-    if (LoadStringW(instance, IDS_FIND_NO_MATCH, g_findBox.noMatch, ARRAYSIZE(g_findBox.noMatch)) <= 0)
-        g_findBox.noMatch[0] = 0;
+    LoadUiText(IDS_FIND_NO_MATCH, g_findBox.noMatch, ARRAYSIZE(g_findBox.noMatch));
     SendMessageW(g_findBox.edit, EM_LIMITTEXT, FIND_QUERY_CHARS - 1, 0);
     SendMessageW(g_findBox.list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     RECT client;

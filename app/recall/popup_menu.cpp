@@ -7,6 +7,8 @@
 #include "recall/focus.h"
 #include "recall/paste.h"
 #include <assert.h>
+#include "lang/ui_language.h"
+#include "res/resource.h"
 #include "state/ini_data.h"
 
 int g_busyState;
@@ -104,13 +106,15 @@ static int AddSubmenuItem(MenuLayout *layout, int menu, const WCHAR *title)
 static int LayOutList(MenuLayout *layout, ItemKind kind, int kindMenu, int wrapCount, int itemChars)
 {
     int placed = 0, blocks = 0, block = 0;
+    WCHAR blockFormat[32];
+    LoadUiText(IDS_MENU_BLOCK, blockFormat, ARRAYSIZE(blockFormat));
     const ItemMap &items = ItemStore::Items();
     for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it) {
         if (it->second.kind != kind)
             continue;
         if (placed == (blocks + 1) * wrapCount) {
             WCHAR title[ITEM_LABEL_CHARS];
-            wsprintfW(title, L"[%d ～ ]", placed + 1);
+            wsprintfW(title, blockFormat, placed + 1);
             block = AddSubmenuItem(layout, kindMenu, title);
             blocks++;
         }
@@ -141,10 +145,14 @@ BOOL LayOutPopupMenu(int wrapCount, int itemChars, MenuLayout *layout)
     if (!layout->items)
         return FALSE;
 
-    if (LayOutList(layout, History, 0, wrapCount, itemChars) == 0)
-        lstrcpyW(AddLayoutItem(layout, MENU_ITEM_PLACEHOLDER, 0)->label, L"(コピー履歴なし)");
+    if (LayOutList(layout, History, 0, wrapCount, itemChars) == 0) {
+        MenuLayoutItem *placeholder = AddLayoutItem(layout, MENU_ITEM_PLACEHOLDER, 0);
+        LoadUiText(IDS_MENU_NO_HISTORY, placeholder->label, ARRAYSIZE(placeholder->label));
+    }
     AddLayoutItem(layout, MENU_ITEM_SEPARATOR, 0);
-    int registeredMenu = AddSubmenuItem(layout, 0, L"L: 登録データ");
+    WCHAR registeredTitle[ITEM_LABEL_CHARS];
+    LoadUiText(IDS_MENU_REGISTERED, registeredTitle, ARRAYSIZE(registeredTitle));
+    int registeredMenu = AddSubmenuItem(layout, 0, registeredTitle);
     LayOutList(layout, Registered, registeredMenu, wrapCount, itemChars);
     return TRUE;
 }

@@ -49,7 +49,7 @@
 #define IDM_EDITOR_UP        40020
 #define IDM_EDITOR_DOWN      40021
 
-// Message texts (string tables of shell.rc and editor.rc), read with LoadStringW.
+// Texts of the string tables, read in the interface language with LoadUiText (lang/ui_language.h).
 #define IDS_ALREADY_RUNNING       3001
 #define IDS_HOOK_FAILED           3002
 #define IDS_HOTKEY_FAILED         3003
@@ -67,6 +67,18 @@
 #define IDS_FIND_TITLE            3015
 #define IDS_FIND_NO_MATCH         3016
 #define IDS_HOTKEY_TYPES          3017
+#define IDS_EDITOR_TITLE          3018
+#define IDS_HISTORY_GROUP         3019
+#define IDS_REGISTERED_GROUP      3020
+#define IDS_NEW_HISTORY_NAME      3021
+#define IDS_NEW_REGISTERED_NAME   3022
+#define IDS_MENU_NO_HISTORY       3023
+#define IDS_MENU_REGISTERED       3024  // starts with the "L" that opens it
+#define IDS_MENU_BLOCK            3025  // %d: the number of the block's first entry
+#define IDS_SETTINGS_TITLE        3026
+#define IDS_MENU_KEY_OTHER        3027
+#define IDS_DEFAULT_ENTRY_NAME    3028  // the registered entry of the first start
+#define IDS_DEFAULT_ENTRY_TEXT    3029
 #define IDS_PASTE_STOPPED_WINDOW  3030  // the balloon when a registered paste stops: another window or field
 #define IDS_PASTE_STOPPED_CAPTION 3031  // ... the window's caption changed
 #define IDS_PASTE_STOPPED_KEYS    3032  // ... Shift, Ctrl, Alt or Win stayed down

@@ -4,6 +4,7 @@
 // applied by the caller.
 #include "settings/settings.h"
 #include <commctrl.h>
+#include "lang/ui_language.h"
 #include "res/resource.h"
 
 HWND g_settingsSheet;
@@ -11,8 +12,9 @@ static IniData *g_sheetSettings;  // the copy the open sheet shows and OK writes
 static BOOL g_sheetAccepted;      // OK was chosen
 static BOOL *g_sheetUserForm;     // the copy of paste.dat's form that the open sheet shows and OK writes
 
-// In the order of MenuKeyMode: an item's index is the mode it chooses.
-static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", L"その他"};
+// In the order of MenuKeyMode: an item's index is the mode it chooses; the last, the hotkey, is
+// named in the interface language.
+static const WCHAR *const MenuKeyNames[] = {L"Shift + Shift", L"Ctrl + Ctrl", L"Alt + Alt", nullptr};
 static_assert(ARRAYSIZE(MenuKeyNames) == MENU_KEY_HOTKEY + 1, "one name per mode");
 
 UINT HotkeyFlagsToMods(BYTE hotkeyFlags)
@@ -113,8 +115,10 @@ static BOOL OnMenuPageInit(HWND page)
     InitSpin(page, IDC_ITEM_CHARS_SPIN, ITEM_CHARS_MIN, ITEM_CHARS_MAX, settings.menuItemChars);
     InitSpin(page, IDC_WRAP_COUNT_SPIN, WRAP_COUNT_MIN, WRAP_COUNT_MAX, settings.menuWrapCount);
     InitSpin(page, IDC_HISTORY_MAX_SPIN, HISTORY_MAX_MIN, HISTORY_MAX_MAX, settings.historyMax);
+    WCHAR hotkeyName[32];
+    LoadUiText(IDS_MENU_KEY_OTHER, hotkeyName, ARRAYSIZE(hotkeyName));
     for (const WCHAR *name : MenuKeyNames)
-        SendDlgItemMessageW(page, IDC_MENU_KEY, CB_ADDSTRING, 0, (LPARAM)name);
+        SendDlgItemMessageW(page, IDC_MENU_KEY, CB_ADDSTRING, 0, (LPARAM)(name ? name : hotkeyName));
     SendDlgItemMessageW(page, IDC_MENU_KEY, CB_SETCURSEL, settings.menuKeyMode, 0);
     // A key typed without a modifier gets Ctrl from the control; OnHotkeyFieldChanged gives keys
     // that type nothing their own modifiers back.
@@ -174,8 +178,7 @@ static BOOL RefuseTypingHotkey(HWND page)
         HotkeyAllowed(taken.hotkeyVk, taken.hotkeyMods))
         return FALSE;
     WCHAR text[128];
-    if (LoadStringW(GetModuleHandleW(nullptr), IDS_HOTKEY_TYPES, text, 128) <= 0)
-        text[0] = 0;
+    LoadUiText(IDS_HOTKEY_TYPES, text, 128);
     MessageBoxW(GetParent(page), text, APP_CAPTION, MB_ICONWARNING);
     SetFocus(GetDlgItem(page, IDC_HOTKEY));
     SetWindowLongPtrW(page, DWLP_MSGRESULT, PSNRET_INVALID_NOCHANGEPAGE);
@@ -235,8 +238,7 @@ INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
 static void SetTextOf(HWND page, int controlId, UINT textId)
 {
     WCHAR text[256];
-    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 256) <= 0)
-        text[0] = 0;
+    LoadUiText(textId, text, ARRAYSIZE(text));
     SetDlgItemTextW(page, controlId, text);
 }
 
@@ -286,16 +288,17 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
     g_sheetAccepted = FALSE;
     PROPSHEETPAGEW pageInfo[2] = {};
     pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
+    pageInfo[0].dwFlags = PSP_DLGINDIRECT;
     pageInfo[0].hInstance = GetModuleHandleW(nullptr);
-    pageInfo[0].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_MENU);
+    pageInfo[0].pResource = UiDialogTemplate(IDD_PAGE_MENU);
     pageInfo[0].pfnDlgProc = MenuPageProc;
     pageInfo[1] = pageInfo[0];
-    pageInfo[1].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_OTHER);
+    pageInfo[1].pResource = UiDialogTemplate(IDD_PAGE_OTHER);
     pageInfo[1].pfnDlgProc = OtherPageProc;
 
     HPROPSHEETPAGE pages[2];
-    pages[0] = CreatePropertySheetPageW(&pageInfo[0]);
-    pages[1] = CreatePropertySheetPageW(&pageInfo[1]);
+    pages[0] = pageInfo[0].pResource ? CreatePropertySheetPageW(&pageInfo[0]) : nullptr;
+    pages[1] = pageInfo[1].pResource ? CreatePropertySheetPageW(&pageInfo[1]) : nullptr;
     if (!pages[0] || !pages[1]) {
         if (pages[0])
             DestroyPropertySheetPage(pages[0]);
@@ -310,7 +313,9 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
     header.dwFlags = PSH_NOAPPLYNOW;
     header.hwndParent = parent;
     header.hInstance = GetModuleHandleW(nullptr);
-    header.pszCaption = L"設定";
+    WCHAR caption[64];
+    LoadUiText(IDS_SETTINGS_TITLE, caption, ARRAYSIZE(caption));
+    header.pszCaption = caption;
     header.nPages = 2;
     header.nStartPage = 0;
     header.phpage = pages;

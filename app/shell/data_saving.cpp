@@ -8,13 +8,13 @@
 #include "state/item_store.h"
 #include "state/wiped_memory.h"
 
+#include "lang/ui_language.h"
 #include "res/resource.h"
 
 // A message text of the string table; empty when it cannot be read.
 static const WCHAR *MessageText(UINT id, WCHAR *buffer, int room)
 {
-    if (LoadStringW(GetModuleHandleW(nullptr), id, buffer, room) <= 0)
-        buffer[0] = 0;
+    LoadUiText(id, buffer, room);
     return buffer;
 }
 
@@ -242,7 +242,8 @@ int SaveBeforeExit(HWND owner)
             return EXIT_SAVED;
         WCHAR text[512];
         SaveFailureText(failed, SAVE_AT_EXIT, text, 512);
-        // A box cannot name its own buttons: はい tries again, いいえ ends without saving.
+        // The buttons speak the system's language, so the text asks a question instead of naming
+        // them: yes tries again, no ends without saving.
         int answer = MessageBoxW(owner, text, APP_CAPTION, MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON1);
         if (answer == IDNO)
             return EXIT_UNSAVED;

@@ -2,6 +2,7 @@
 #include "shell/shell.h"
 #include <commctrl.h>
 #include "editor/editor.h"
+#include "lang/ui_language.h"
 #include "res/resource.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
@@ -22,11 +23,11 @@ static int RunMessageLoop()
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     // The command line is not read: the start-up shortcut's "/s" changes nothing.
+    ChooseUiLanguage();
     g_instanceMutex = CreateMutexW(nullptr, FALSE, L"tavoClass");
     if (g_instanceMutex && GetLastError() == ERROR_ALREADY_EXISTS) {
         WCHAR text[64];
-        if (LoadStringW(instance, IDS_ALREADY_RUNNING, text, 64) <= 0)
-            text[0] = 0;
+        LoadUiText(IDS_ALREADY_RUNNING, text, 64);
         MessageBoxW(nullptr, text, APP_CAPTION, MB_ICONWARNING);
         return 0;
     }

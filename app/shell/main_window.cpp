@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include "editor/editor.h"
+#include "lang/ui_language.h"
 #include "recall/recall.h"
 #include "res/resource.h"
 #include "settings/settings.h"
@@ -76,7 +77,7 @@ BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason)
     data->uID = TRAY_ICON_ID;
     data->uFlags = NIF_INFO;
     data->dwInfoFlags = NIIF_WARNING;
-    return LoadStringW(GetModuleHandleW(nullptr), textId, data->szInfo, ARRAYSIZE(data->szInfo)) > 0;
+    return LoadUiText(textId, data->szInfo, ARRAYSIZE(data->szInfo)) > 0;
 }
 
 // A registered paste stopped early: the tray icon says so. The balloon goes through a record of
@@ -132,12 +133,21 @@ static void WarnBox(HWND owner, const WCHAR *text)
     MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
 }
 
+// The registered entry of a first start, in the interface language: a name and the two fields it
+// fills, so that the user sees how an entry types several lines.
+static void InsertDefaultEntry()
+{
+    WCHAR name[64], text[128];
+    LoadUiText(IDS_DEFAULT_ENTRY_NAME, name, ARRAYSIZE(name));
+    LoadUiText(IDS_DEFAULT_ENTRY_TEXT, text, ARRAYSIZE(text));
+    ItemStore::Insert(Registered, name, text);
+}
+
 // A warning whose text is in the string table.
 static void WarnBoxOf(HWND owner, UINT textId)
 {
     WCHAR text[256];
-    if (LoadStringW(GetModuleHandleW(nullptr), textId, text, 256) <= 0)
-        text[0] = 0;
+    LoadUiText(textId, text, 256);
     WarnBox(owner, text);
 }
 
@@ -201,7 +211,7 @@ static LRESULT OnCreate(HWND window)
     // What was loaded is on disk already; the default entry of a first start is not.
     StartIdleSave(window);
     if (loaded == DATA_FILE_NONE)
-        ItemStore::Insert(Registered, L"サイト名", L"ログインID\r\nパスワード");
+        InsertDefaultEntry();
     if (!tvSetHook(window, WM_HOOKKEY))
         WarnBoxOf(window, IDS_HOOK_FAILED);
     RegisterMenuHotkey(window);
@@ -365,7 +375,7 @@ static void RunDeferredCommands(HWND window)
 
 static void ShowTrayMenu()
 {
-    HMENU menu = LoadMenuW(g_appInstance, MAKEINTRESOURCEW(IDM_TRAY));
+    HMENU menu = LoadUiMenu(IDM_TRAY);
     if (!menu)
         return;
     HMENU popup = GetSubMenu(menu, 0);
@@ -396,8 +406,7 @@ static LRESULT OnTrayIcon(HWND window, WPARAM wParam, LPARAM lParam)
 static void ShowAboutBox()
 {
     WCHAR caption[64];
-    if (LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUT_CAPTION, caption, 64) <= 0)
-        caption[0] = 0;
+    LoadUiText(IDS_ABOUT_CAPTION, caption, 64);
     MessageBoxW(g_mainWindow, AppTitle, caption, MB_ICONINFORMATION);
 }
 

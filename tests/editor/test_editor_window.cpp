@@ -79,7 +79,7 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     REQUIRE(tips);
     CHECK(ClassOf(tips) == "tooltips_class32");
     CHECK(SendMessageW(tips, TTM_GETTOOLCOUNT, 0, 0) == 10);
-    // The tooltip of the Cut button is the string resource numbered like the command.
+    // The tooltip of the Cut button is the string numbered like the command, in the interface language.
     WCHAR text[80] = {};
     TOOLINFOW tool = {};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
@@ -87,8 +87,11 @@ TEST_CASE("the editor window and its children have their classes, ids and styles
     tool.uId = 40008;
     tool.lpszText = text;
     REQUIRE(SendMessageW(tips, TTM_GETTOOLINFOW, 0, (LPARAM)&tool));
-    CHECK(tool.lpszText == MAKEINTRESOURCEW(40008));
-    CHECK(tool.hinst == g_appInstance);
+    CHECK(std::wstring(text) == L"切り取り");
+    // The window's own menu bar, File and Edit.
+    WCHAR menuText[32] = {};
+    GetMenuStringW(GetMenu(window), 1, menuText, ARRAYSIZE(menuText), MF_BYPOSITION);
+    CHECK(std::wstring(menuText) == L"編集(&E)");
 
     CHECK(GetDlgItem(window, 2005) == g_editor.tree);
     CHECK(ClassOf(g_editor.tree) == "SysTreeView32");
@@ -789,37 +792,6 @@ static void MeasureSheetPage(HWND sheet)
                 SheetOverlaps++;
         }
     SheetControls = (int)controls.size();
-}
-
-// The window as it is on the screen, as a .bmp file.
-static void SaveWindowPicture(HWND window, const std::string &path)
-{
-    RECT rect;
-    GetWindowRect(window, &rect);
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    void *bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    SelectObject(memory, old);
-    DWORD stride = ((width * 3 + 3) & ~3), size = stride * height;
-    BITMAPFILEHEADER head = {0x4D42, (DWORD)(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
-                             sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-    info.bmiHeader.biSizeImage = size;
-    FILE *file = fopen(path.c_str(), "wb");
-    if (file) {
-        fwrite(&head, sizeof(head), 1, file);
-        fwrite(&info.bmiHeader, sizeof(BITMAPINFOHEADER), 1, file);
-        fwrite(bits, 1, size, file);
-        fclose(file);
-    }
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
 }
 
 static void CALLBACK InspectSheet(HWND, UINT, UINT_PTR timer, DWORD)

@@ -2,6 +2,7 @@
 // counting, the line splitting of a registered paste, the capture rules and the key records.
 #include <doctest/doctest.h>
 #include <cstring>
+#include "lang/ui_language.h"
 #include "recall/find_match.h"
 #include <string>
 #include "recall_test_util.h"
@@ -165,6 +166,18 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
         CHECK(menus[2] == std::vector<std::wstring>{L"0: x0 #1"});
         CHECK(menus[3] == std::vector<std::wstring>{L"0: two #5", L"[2 ～ ] -> 4"});
         CHECK(menus[4] == std::vector<std::wstring>{L"0: only #4"});
+    }
+    SUBCASE("in English: the placeholder, the blocks and the registered submenu, still opened by L")
+    {
+        SetUiLanguage(UI_LANGUAGE_ENGLISH);
+        std::vector<std::vector<std::wstring>> menus = LayOut(1);
+        CHECK(menus[0] == std::vector<std::wstring>{L"grey: (no copy history)", L"---", L"L: Registered Data -> 1"});
+        ItemStore::Insert(Registered, L"only", L"t");
+        ItemStore::Insert(Registered, L"two", L"t");
+        menus = LayOut(1);
+        SetUiLanguage(UI_LANGUAGE_JAPANESE);
+        REQUIRE(menus.size() == 3);
+        CHECK(menus[1] == std::vector<std::wstring>{L"0: two #2", L"[2 ~ ] -> 2"});
     }
     SUBCASE("W = 30: prefixes 0..9 then a..t within each block")
     {

@@ -17,13 +17,13 @@ const wchar_t PasteUnreadableProtected[] =
 const wchar_t IniUnreadableProtected[] =
     L"ini.dat を読み込めませんでした。\nini.dat.bak に控えを作れるまで、このファイルには保存しません。";
 const wchar_t ExitRetryLine[] =
-    L"[はい] でもう一度保存します。\n[いいえ] で保存せずに終了します。ディスク上のファイルは元のまま残ります。\n[キャンセル] で終了を取りやめます。";
+    L"もう一度保存しますか？\n保存せずに終了することも (ディスク上のファイルは元のまま残ります)、終了を取りやめることもできます。";
 const wchar_t PasteNotSaved[] = L"paste.dat を保存できませんでした。\n";
 const wchar_t PasteProtected[] = L"paste.dat を読み込めなかったため、paste.dat.bak に控えを作れるまで上書きしません。\n";
 const wchar_t PasteLocked[] =
     L"この paste.dat は別の Windows ユーザーまたは別の PC で暗号化されているか、壊れているため開けません。"
     L"暗号化したユーザーとして、その PC で起動すれば開けます。このファイルには書き込みません。\n"
-    L"[はい] で空のデータで起動します。paste.dat は paste.dat.protected という名前で残します。\n[いいえ] で終了します。";
+    L"空のデータで起動しますか？ paste.dat は paste.dat.protected という名前で残します。起動しない場合は終了します。";
 
 std::vector<PasteRecord> Entries()
 {

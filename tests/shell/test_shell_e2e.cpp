@@ -412,7 +412,7 @@ TEST_CASE("a settings file that cannot be written: one box at a time, Cancel run
     WaitUntil([&] { return (box = FindVisibleProcessWindow(processId, L"#32770", L"tavo")) != nullptr; }, 10000);
     REQUIRE(box != nullptr);
     CHECK(BoxText(box) == L"ini.dat を読み込めなかったため、ini.dat.bak に控えを作れるまで上書きしません。\n"
-                          L"[はい] でもう一度保存します。\n[いいえ] で保存せずに終了します。ディスク上のファイルは元のまま残ります。\n[キャンセル] で終了を取りやめます。");
+                          L"もう一度保存しますか？\n保存せずに終了することも (ディスク上のファイルは元のまま残ります)、終了を取りやめることもできます。");
     CHECK(GetWindow(box, GW_OWNER) == mainWindow);
 
     // The box's own loop dispatches this to the main window: no second exit, no second box.
