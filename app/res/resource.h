@@ -67,6 +67,7 @@
 #define IDS_FIND_TITLE            3015
 #define IDS_FIND_NO_MATCH         3016
 #define IDS_HOTKEY_TYPES          3017
+#define IDS_MENU_MORE             3030  // %d: the entries beyond the menu's bound
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

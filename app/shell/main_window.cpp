@@ -167,6 +167,7 @@ static LRESULT OnCreate(HWND window)
         WarnBoxOf(window, IDS_HOOK_FAILED);
     RegisterMenuHotkey(window);
     JoinViewerChain(window);
+    MakeMenusWhenIdle(window);
     // Told once the window exists and runs, not from inside its creation.
     PostMessageW(window, WM_DATA_WARNINGS, 0, 0);
     return 0;
@@ -454,6 +455,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == TIMER_CBCHAIN) {
             OnClipboardChainTimer(window);
+            return 0;
+        }
+        if (wParam == TIMER_MENUS_AHEAD) {
+            OnMenusAheadTimer(window);
             return 0;
         }
         if (wParam == TIMER_IDLESAVE) {

@@ -64,7 +64,8 @@ TEST_CASE("MakeItemLabel: prefixes, line breaks, tabs and the cut")
     }
 }
 
-// Each menu of a layout as readable lines: "label #id", "title -> menu n", "grey: label", "---".
+// Each menu of a layout as readable lines: "label #id", "title -> menu n", "grey: label", "---",
+// "more: label".
 static std::vector<std::vector<std::wstring>> MenusOf(const MenuLayout &layout)
 {
     std::vector<std::vector<std::wstring>> menus(layout.menuCount);
@@ -77,6 +78,7 @@ static std::vector<std::vector<std::wstring>> MenusOf(const MenuLayout &layout)
         case MENU_ITEM_ENTRY: line = std::wstring(item.label) + L" #" + std::to_wstring(item.id); break;
         case MENU_ITEM_SUBMENU: line = std::wstring(item.label) + L" -> " + std::to_wstring(item.submenu); break;
         case MENU_ITEM_PLACEHOLDER: line = L"grey: " + std::wstring(item.label); break;
+        case MENU_ITEM_MORE: line = L"more: " + std::wstring(item.label); break;
         default: line = L"---"; break;
         }
         menus[item.menu].push_back(line);
@@ -165,6 +167,48 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
         CHECK(menus[2] == std::vector<std::wstring>{L"0: x0 #1"});
         CHECK(menus[3] == std::vector<std::wstring>{L"0: two #5", L"[2 ～ ] -> 4"});
         CHECK(menus[4] == std::vector<std::wstring>{L"0: only #4"});
+    }
+    SUBCASE("W = 1 beyond MENU_COUNT_MAX menus: a list ends in an item counting the rest, each keeps half the room")
+    {
+        for (int n = 0; n < 595; n++)
+            ItemStore::Insert(History, nullptr, L"h");
+        for (int n = 0; n < 5; n++)
+            ItemStore::Insert(Registered, L"r", L"t");
+        std::vector<std::vector<std::wstring>> menus = LayOut(1);  // exactly the bound: every entry
+        REQUIRE(menus.size() == MENU_COUNT_MAX);
+        CHECK(menus[0].size() == 1 + 594 + 2);
+        for (int n = 0; n < 105; n++)
+            ItemStore::Insert(History, nullptr, L"h");
+        menus = LayOut(1);
+        REQUIRE(menus.size() == MENU_COUNT_MAX);
+        REQUIRE(menus[0].size() == 1 + 594 + 3);
+        CHECK(menus[0][594] == L"[595 ～ ] -> 594");
+        CHECK(menus[0][595] == L"more: …さらに 105 件");
+        CHECK(menus[0][597] == L"L: 登録データ -> 595");
+        CHECK(menus[595].size() == 5);  // the registered list needs little room: all of it
+        for (int n = 0; n < 400; n++)
+            ItemStore::Insert(Registered, L"r", L"t");
+        menus = LayOut(1);
+        REQUIRE(menus.size() == MENU_COUNT_MAX);
+        CHECK(menus[0][300] == L"more: …さらに 400 件");
+        CHECK(menus[0][302] == L"L: 登録データ -> 300");
+        REQUIRE(menus[300].size() == 1 + 299 + 1);
+        CHECK(menus[300].back() == L"more: …さらに 105 件");
+
+        // The menus: never more than the bound are made, and the last item asks for the find box.
+        MenuLayout layout;
+        REQUIRE(LayOutPopupMenu(1, 20, &layout));
+        MenuHandles handles;
+        InitMenuHandles(&handles);
+        CHECK(CountPopupMenus(1) == MENU_COUNT_MAX);
+        CHECK(MakeMenusAhead(&handles, 10000));
+        CHECK(handles.room == MENU_COUNT_MAX);
+        HMENU root = CreateMenuFromLayout(&layout, &handles);
+        REQUIRE(root);
+        CHECK(handles.room == MENU_COUNT_MAX);
+        CHECK(GetMenuItemID(root, 300) == (UINT)MENU_MORE_COMMAND);
+        FreeMenuHandles(&handles);
+        FreeMenuLayout(&layout);
     }
     SUBCASE("W = 30: prefixes 0..9 then a..t within each block")
     {
