@@ -246,6 +246,8 @@ void FreeMenuHandles(MenuHandles *handles)
     InitMenuHandles(handles);
 }
 
+CreatePopupMenuFunction g_createPopupMenuRoute = CreatePopupMenu;
+
 BOOL MakeMenusAhead(MenuHandles *handles, int count)
 {
     count = count < MENU_COUNT_MAX ? count : MENU_COUNT_MAX;
@@ -271,7 +273,7 @@ BOOL MakeMenusAhead(MenuHandles *handles, int count)
         HeapFree(heap, 0, handles->filled);
     handles->menus = menus;
     handles->filled = filled;
-    while (handles->room < count && (handles->menus[handles->room] = CreatePopupMenu()) != nullptr)
+    while (handles->room < count && (handles->menus[handles->room] = g_createPopupMenuRoute()) != nullptr)
         handles->room++;
     return handles->room == count;
 }

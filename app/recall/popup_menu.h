@@ -58,6 +58,9 @@ struct MenuHandles {
     int room;      // menus made so far
 };
 void InitMenuHandles(MenuHandles *handles);
+// Every menu of the pool is made through here; tests put one in its place that runs out.
+typedef HMENU(WINAPI *CreatePopupMenuFunction)();
+extern CreatePopupMenuFunction g_createPopupMenuRoute;
 // Makes menus until `count` are kept (at most MENU_COUNT_MAX); FALSE when not all could be made.
 BOOL MakeMenusAhead(MenuHandles *handles, int count);
 // The root with its items and its submenus still empty; null when not even the root can be had.

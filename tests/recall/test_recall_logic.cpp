@@ -261,6 +261,12 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
     }
 }
 
+static int MenusLeft;  // how many more menus MenusRunOut makes
+static HMENU WINAPI MenusRunOut()
+{
+    return MenusLeft-- > 0 ? CreatePopupMenu() : nullptr;
+}
+
 TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typed and is no access key")
 {
     ResetRecallForTests();
@@ -315,6 +321,17 @@ TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typ
     FreeMenuHandles(&handles);
     CHECK_FALSE(IsMenu(root));
     CHECK_FALSE(IsMenu(block));
+
+    // Out of menus after two: the root still opens with what was made, without "L: 登録データ".
+    MenusLeft = 2;
+    g_createPopupMenuRoute = MenusRunOut;
+    root = CreateMenuFromLayout(&layout, &handles);
+    g_createPopupMenuRoute = CreatePopupMenu;
+    REQUIRE(root);
+    CHECK(handles.count == 2);
+    CHECK(GetMenuItemCount(root) == 3);
+    CHECK(GetSubMenu(root, 1) == handles.menus[1]);
+    FreeMenuHandles(&handles);
     FreeMenuLayout(&layout);
 }
 
