@@ -143,6 +143,8 @@ void OpenSettings(HWND window)
         return;
     StoreSheetSettings(&g_ini, &settings);
     RegisterMenuHotkey(window);
+    // Fewer entries a block may need more menus.
+    MakeMenusWhenIdle(window);
     // Written at once, so that the new settings survive a crash; a failure is told, and the
     // save at exit tries again.
     SaveOrWarn(window, SAVE_INI);
