@@ -102,8 +102,47 @@ static int AddSubmenuItem(MenuLayout *layout, int menu, const WCHAR *title)
     return item->submenu;
 }
 
-// One list, newest first; returns how many entries were placed.
-static int LayOutList(MenuLayout *layout, ItemKind kind, int kindMenu, int wrapCount, int itemChars)
+void ShareBlockRoom(int *historyBlocks, int *registeredBlocks)
+{
+    int room = MENU_COUNT_MAX - 2;  // the root and the registered-data submenu are always there
+    int half = room / 2;
+    if (*historyBlocks + *registeredBlocks <= room)
+        return;
+    if (*registeredBlocks <= half) {
+        *historyBlocks = room - *registeredBlocks;
+    } else if (*historyBlocks <= half) {
+        *registeredBlocks = room - *historyBlocks;
+    } else {
+        *historyBlocks = room - half;
+        *registeredBlocks = half;
+    }
+}
+
+int CountPopupMenus(int wrapCount)
+{
+    int historyCount, registeredCount;
+    CountKinds(&historyCount, &registeredCount);
+    int historyBlocks = BlockCount(historyCount, wrapCount), registeredBlocks = BlockCount(registeredCount, wrapCount);
+    ShareBlockRoom(&historyBlocks, &registeredBlocks);
+    return 2 + historyBlocks + registeredBlocks;
+}
+
+// The item that stands for the entries beyond the list's last block.
+static void AddMoreItem(MenuLayout *layout, int menu, int beyond)
+{
+    MenuLayoutItem *item = AddLayoutItem(layout, MENU_ITEM_MORE, menu);
+    item->id = beyond;
+    WCHAR format[ITEM_LABEL_CHARS];
+    if (LoadUiText(IDS_MENU_MORE, format, ITEM_LABEL_CHARS) <= 0)
+        lstrcpyW(format, L"%d");
+    WCHAR label[ITEM_LABEL_CHARS + 16];
+    wsprintfW(label, format, beyond);
+    EscapeMenuLabel(item->label, label);
+}
+
+// One list, newest first, in at most maxBlocks blocks; returns how many entries were placed.
+static int LayOutList(MenuLayout *layout, ItemKind kind, int kindMenu, int wrapCount, int itemChars, int entries,
+                      int maxBlocks)
 {
     int placed = 0, blocks = 0, block = 0;
     WCHAR blockFormat[32];
@@ -112,6 +151,10 @@ static int LayOutList(MenuLayout *layout, ItemKind kind, int kindMenu, int wrapC
     for (ItemMap::const_reverse_iterator it = items.rbegin(); it != items.rend(); ++it) {
         if (it->second.kind != kind)
             continue;
+        if (placed == (blocks + 1) * wrapCount && blocks == maxBlocks) {
+            AddMoreItem(layout, kindMenu, entries - placed);
+            break;
+        }
         if (placed == (blocks + 1) * wrapCount) {
             WCHAR title[ITEM_LABEL_CHARS];
             wsprintfW(title, blockFormat, placed + 1);
@@ -139,13 +182,14 @@ BOOL LayOutPopupMenu(int wrapCount, int itemChars, MenuLayout *layout)
 
     int historyCount, registeredCount;
     CountKinds(&historyCount, &registeredCount);
-    int capacity = historyCount + registeredCount + BlockCount(historyCount, wrapCount) +
-                   BlockCount(registeredCount, wrapCount) + 3;
+    int historyBlocks = BlockCount(historyCount, wrapCount), registeredBlocks = BlockCount(registeredCount, wrapCount);
+    int capacity = historyCount + registeredCount + historyBlocks + registeredBlocks + 5;
     layout->items = (MenuLayoutItem *)HeapAlloc(GetProcessHeap(), 0, capacity * sizeof(MenuLayoutItem));
     if (!layout->items)
         return FALSE;
+    ShareBlockRoom(&historyBlocks, &registeredBlocks);
 
-    if (LayOutList(layout, History, 0, wrapCount, itemChars) == 0) {
+    if (LayOutList(layout, History, 0, wrapCount, itemChars, historyCount, historyBlocks) == 0) {
         MenuLayoutItem *placeholder = AddLayoutItem(layout, MENU_ITEM_PLACEHOLDER, 0);
         LoadUiText(IDS_MENU_NO_HISTORY, placeholder->label, ARRAYSIZE(placeholder->label));
     }
@@ -153,7 +197,7 @@ BOOL LayOutPopupMenu(int wrapCount, int itemChars, MenuLayout *layout)
     WCHAR registeredTitle[ITEM_LABEL_CHARS];
     LoadUiText(IDS_MENU_REGISTERED, registeredTitle, ARRAYSIZE(registeredTitle));
     int registeredMenu = AddSubmenuItem(layout, 0, registeredTitle);
-    LayOutList(layout, Registered, registeredMenu, wrapCount, itemChars);
+    LayOutList(layout, Registered, registeredMenu, wrapCount, itemChars, registeredCount, registeredBlocks);
     return TRUE;
 }
 
@@ -209,9 +253,11 @@ void FreeMenuHandles(MenuHandles *handles)
     InitMenuHandles(handles);
 }
 
-// Makes the menus that the layout needs beyond those kept; FALSE when it cannot.
-static BOOL MakeMenusFor(MenuHandles *handles, int count)
+CreatePopupMenuFunction g_createPopupMenuRoute = CreatePopupMenu;
+
+BOOL MakeMenusAhead(MenuHandles *handles, int count)
 {
+    count = count < MENU_COUNT_MAX ? count : MENU_COUNT_MAX;
     if (count <= handles->room)
         return TRUE;
     HANDLE heap = GetProcessHeap();
@@ -224,15 +270,17 @@ static BOOL MakeMenusFor(MenuHandles *handles, int count)
             HeapFree(heap, 0, filled);
         return FALSE;
     }
-    if (handles->room)
+    if (handles->room) {
         CopyMemory(menus, handles->menus, handles->room * sizeof(HMENU));
+        CopyMemory(filled, handles->filled, handles->room * sizeof(BOOL));
+    }
     if (handles->menus)
         HeapFree(heap, 0, handles->menus);
     if (handles->filled)
         HeapFree(heap, 0, handles->filled);
     handles->menus = menus;
     handles->filled = filled;
-    while (handles->room < count && (handles->menus[handles->room] = CreatePopupMenu()) != nullptr)
+    while (handles->room < count && (handles->menus[handles->room] = g_createPopupMenuRoute()) != nullptr)
         handles->room++;
     return handles->room == count;
 }
@@ -257,8 +305,14 @@ static void FillMenu(const MenuLayout *layout, MenuHandles *handles, int index)
             info.wID = (UINT)item->id;
             break;
         case MENU_ITEM_SUBMENU:
+            if (item->submenu >= handles->count)
+                continue;  // its menu could not be made
             info.fMask = MIIM_SUBMENU | MIIM_TYPE;
             info.hSubMenu = handles->menus[item->submenu];
+            break;
+        case MENU_ITEM_MORE:
+            info.fMask = MIIM_ID | MIIM_TYPE;
+            info.wID = (UINT)MENU_MORE_COMMAND;
             break;
         case MENU_ITEM_PLACEHOLDER:
             info.fMask = MIIM_STATE | MIIM_TYPE;
@@ -279,9 +333,10 @@ static void FillMenu(const MenuLayout *layout, MenuHandles *handles, int index)
 HMENU CreateMenuFromLayout(const MenuLayout *layout, MenuHandles *handles)
 {
     ReleaseLayoutMenus(handles);
-    if (layout->menuCount < 1 || !MakeMenusFor(handles, layout->menuCount))
+    MakeMenusAhead(handles, layout->menuCount);
+    if (layout->menuCount < 1 || handles->room < 1)
         return nullptr;
-    handles->count = layout->menuCount;
+    handles->count = layout->menuCount < handles->room ? layout->menuCount : handles->room;
     ZeroMemory(handles->filled, handles->count * sizeof(BOOL));
     FillMenu(layout, handles, 0);
     return handles->menus[0];
@@ -408,6 +463,19 @@ static LRESULT CALLBACK MenuSpaceFilter(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+void MakeMenusWhenIdle(HWND window)
+{
+    SetTimer(window, TIMER_MENUS_AHEAD, MENUS_AHEAD_DELAY_MS, nullptr);
+}
+
+void OnMenusAheadTimer(HWND window)
+{
+    KillTimer(window, TIMER_MENUS_AHEAD);
+    // A menu opened meanwhile has made its menus already.
+    if (g_busyState == BUSY_NONE)
+        MakeMenusAhead(&g_openMenus, CountPopupMenus(g_ini.menuWrapCount));
+}
+
 BOOL PopupOperationRunning()
 {
     return g_busyState != BUSY_NONE;
@@ -440,6 +508,10 @@ void ShowPopupMenu(HWND owner)
     }
     PostMessageW(owner, WM_NULL, 0, 0);
     FreePopupMenu();
+    if (chosen == MENU_MORE_COMMAND) {
+        chosen = 0;
+        AskFindBox(0);
+    }
     if (!chosen && g_findAsked && !g_pasteStopRequested)
         chosen = RunFindBox(owner, g_focusSnapshot.menuPoint, g_findFirstChar);
     if (GetForegroundWindow() == owner)
@@ -447,8 +519,11 @@ void ShowPopupMenu(HWND owner)
     if (!g_pasteStopRequested)  // an exit asked while the menu was open pastes nothing
         PasteChosenEntry(owner, chosen);
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
-    g_busyState = BUSY_NONE;
-    // The capture was quiet meanwhile; a program that is ending looks at nothing more.
+    // The capture was quiet meanwhile; a program that is ending looks at nothing more. The look
+    // still belongs to the operation: its wait for a held clipboard handles messages, and a double
+    // tap, the hotkey or the exit handled there finds the operation running instead of starting
+    // inside it.
     if (!g_pasteStopRequested)
         CaptureChangeMadeMeanwhile(owner);
+    g_busyState = BUSY_NONE;
 }

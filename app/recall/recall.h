@@ -4,10 +4,11 @@
 #include "recall/label.h"
 
 // Timers and the hotkey of the hub window that recall owns; the hub's router hands their
-// messages to OnDoubleTapTimer, OnClipboardChainTimer and OnHotKey.
+// messages to OnDoubleTapTimer, OnClipboardChainTimer, OnMenusAheadTimer and OnHotKey.
 #define TIMER_DOUBLETAP 2001
 #define TIMER_CBCHAIN   2002
 #define HOTKEY_MENU     2004
+#define TIMER_MENUS_AHEAD 2005
 
 // What the popup operation is doing; written only by recall. Anything but BUSY_NONE keeps a
 // second menu, the exit and the tray commands waiting.
@@ -47,6 +48,12 @@ void OnHotKey(HWND window, WPARAM wParam);
 
 // Popup menu.
 void ShowPopupMenu(HWND owner);
+// Under Wine every menu made is a round trip to the window server, and the blocks of thousands of
+// entries are hundreds of menus: they are made once the program is idle after its start
+// (TIMER_MENUS_AHEAD, routed to OnMenusAheadTimer), so that the first opening is as quick as the rest.
+#define MENUS_AHEAD_DELAY_MS 500
+void MakeMenusWhenIdle(HWND window);
+void OnMenusAheadTimer(HWND window);
 // TRUE from the start of ShowPopupMenu to its end, the paste included (g_busyState is not BUSY_NONE).
 BOOL PopupOperationRunning();
 // Exit was asked: a running popup menu closes and a paste stops typing.

@@ -87,6 +87,7 @@
 #define IDS_ITEMS_LOCKED_KEPT     3035  // %s: the file's name
 #define IDS_PROTECT_ITEMS         3036  // the check box of the その他 page
 #define IDS_PROTECT_ITEMS_NOTE    3037
+#define IDS_MENU_MORE             3038  // %d: the entries beyond the menu's bound
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

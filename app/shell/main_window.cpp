@@ -180,6 +180,8 @@ void OpenSettings(HWND window)
         return;
     StoreSheetSettings(&g_ini, &settings);
     RegisterMenuHotkey(window);
+    // Fewer entries a block may need more menus.
+    MakeMenusWhenIdle(window);
     // Written at once, so that the new settings survive a crash; a failure is told, and the
     // save at exit tries again. A new form of paste.dat is written at once too: the file's own
     // form is the setting.
@@ -216,6 +218,7 @@ static LRESULT OnCreate(HWND window)
         WarnBoxOf(window, IDS_HOOK_FAILED);
     RegisterMenuHotkey(window);
     JoinViewerChain(window);
+    MakeMenusWhenIdle(window);
     // Told once the window exists and runs, not from inside its creation.
     PostMessageW(window, WM_DATA_WARNINGS, 0, 0);
     return 0;
@@ -502,6 +505,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         if (wParam == TIMER_CBCHAIN) {
             OnClipboardChainTimer(window);
+            return 0;
+        }
+        if (wParam == TIMER_MENUS_AHEAD) {
+            OnMenusAheadTimer(window);
             return 0;
         }
         if (wParam == TIMER_IDLESAVE) {

@@ -771,6 +771,33 @@ static void HookTap(WPARAM vk)
     SendMessageW(g_mainWindow, WM_HOOKKEY, vk, (LPARAM)0xC0000001);
 }
 
+static volatile LONG SecondMenuSeen;
+
+// Plays the user who presses the hotkey again as soon as the menu has closed, while the popup
+// operation still waits for a clipboard that another program holds; the hub then lets the holder
+// go (WM_APP). A menu that opens meanwhile is noted and closed.
+static DWORD WINAPI PressHotkeyAfterMenu(void *)
+{
+    bool seen = false;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(2)) {
+        if (VisibleMenuWindow())
+            seen = true;
+        else if (seen)
+            break;
+    }
+    PostMessageW(g_mainWindow, WM_HOTKEY, HOTKEY_MENU, MAKELPARAM(MOD_ALT, VK_F9));
+    PostMessageW(g_mainWindow, WM_APP, 0, 0);
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 1500; Sleep(2)) {
+        if (VisibleMenuWindow()) {
+            SecondMenuSeen = 1;
+            Sleep(100);
+            TapKey(VK_ESCAPE);
+            break;
+        }
+    }
+    return 0;
+}
+
 TEST_CASE("double tap to paste, in this process: the menu at the caret, the chosen entry in the field")
 {
     Hub hub;
@@ -897,6 +924,27 @@ TEST_CASE("double tap to paste, in this process: the menu at the caret, the chos
         PostMessageW(g_mainWindow, WM_HOTKEY, HOTKEY_MENU, MAKELPARAM(MOD_ALT, VK_F9));
         CHECK(WaitUntil([&] { return FieldText(form.field1) == L"newest copy"; }, 4000));
         CHECK(FinishMenuPlayer(&player));
+    }
+    SUBCASE("the hotkey while the closed menu's operation waits for a held clipboard opens no menu inside it")
+    {
+        g_ini.menuKeyMode = 3;
+        HeldClipboard hold = {};
+        REQUIRE(StartHold(&hold, nullptr, nullptr));
+        CurrentHold = &hold;
+        OnHubApp = ReleaseHoldFromHub;
+        SecondMenuSeen = 0;
+        AppSeenWhileHeld = false;
+        MenuPlayer player;
+        StartMenuPlayer(&player, {VK_ESCAPE});
+        HANDLE presser = CreateThread(nullptr, 0, PressHotkeyAfterMenu, nullptr, 0, nullptr);
+        PostMessageW(g_mainWindow, WM_HOTKEY, HOTKEY_MENU, MAKELPARAM(MOD_ALT, VK_F9));
+        CHECK(WaitUntil([&] { return WaitForSingleObject(presser, 0) == WAIT_OBJECT_0; }, 8000));
+        CHECK(FinishMenuPlayer(&player));
+        CHECK(AppSeenWhileHeld);  // the look did wait for the holder
+        CHECK(SecondMenuSeen == 0);
+        CHECK(g_busyState == BUSY_NONE);
+        EndHold(&hold);
+        CloseHandle(presser);
     }
     DestroyTestForm(&form);
 }

@@ -189,6 +189,29 @@ TEST_CASE("E2E: typing in the menu: a prefix chooses; other keys open the find b
     CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"a.php?x=1&y=2", L"newest copy", L"guide to the city"});
 }
 
+TEST_CASE("E2E: beyond the menu's bound, its last item counts the copies left and opens the find box")
+{
+    std::vector<PasteRecord> copies;
+    for (int n = 0; n < 700; n++)
+        copies.push_back({0, L"", L"copy " + std::to_wstring(n)});
+    TavoRun s;
+    IniData ini = TestIni(0);
+    ini.menuWrapCount = 1;
+    REQUIRE(s.Start(L"e2e_more", ini, &copies));
+    // From the top, Up goes to "L: 登録データ", and once more past the separator to the count.
+    MenuPlayer player;
+    StartMenuPlayer(&player, {VK_UP, VK_UP, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    FindBoxView view;
+    CHECK(WaitForFindBox(s, &view, 5000));
+    CHECK(FinishMenuPlayer(&player));
+    CHECK(FindBoxText(view) == L"");
+    TapKey(VK_ESCAPE);
+    CHECK(WaitUntil([&] { return !IsWindowVisible(view.box); }, 3000));
+    CHECK(FieldText(s.form.field1) == L"");
+    CHECK(s.Stop().size() == 700);
+}
+
 // Records every clipboard change with the markers it carried.
 static std::vector<std::wstring> ListenedTexts;
 static std::vector<int> ListenedMarks;  // how many of the three markers were set

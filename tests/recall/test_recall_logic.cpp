@@ -65,7 +65,8 @@ TEST_CASE("MakeItemLabel: prefixes, line breaks, tabs and the cut")
     }
 }
 
-// Each menu of a layout as readable lines: "label #id", "title -> menu n", "grey: label", "---".
+// Each menu of a layout as readable lines: "label #id", "title -> menu n", "grey: label", "---",
+// "more: label".
 static std::vector<std::vector<std::wstring>> MenusOf(const MenuLayout &layout)
 {
     std::vector<std::vector<std::wstring>> menus(layout.menuCount);
@@ -78,6 +79,7 @@ static std::vector<std::vector<std::wstring>> MenusOf(const MenuLayout &layout)
         case MENU_ITEM_ENTRY: line = std::wstring(item.label) + L" #" + std::to_wstring(item.id); break;
         case MENU_ITEM_SUBMENU: line = std::wstring(item.label) + L" -> " + std::to_wstring(item.submenu); break;
         case MENU_ITEM_PLACEHOLDER: line = L"grey: " + std::wstring(item.label); break;
+        case MENU_ITEM_MORE: line = L"more: " + std::wstring(item.label); break;
         default: line = L"---"; break;
         }
         menus[item.menu].push_back(line);
@@ -179,6 +181,37 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
         REQUIRE(menus.size() == 3);
         CHECK(menus[1] == std::vector<std::wstring>{L"0: two #2", L"[2 ~ ] -> 2"});
     }
+    SUBCASE("W = 1 beyond MENU_COUNT_MAX menus: a list ends in an item counting the rest, each keeps half the room")
+    {
+        for (int n = 0; n < 595; n++)
+            ItemStore::Insert(History, nullptr, L"h");
+        for (int n = 0; n < 5; n++)
+            ItemStore::Insert(Registered, L"r", L"t");
+        CHECK(LayOut(1)[0].size() == 1 + 594 + 2);  // exactly the bound: every entry
+        for (int n = 0; n < 105; n++)
+            ItemStore::Insert(History, nullptr, L"h");
+        std::vector<std::vector<std::wstring>> menus = LayOut(1);
+        REQUIRE(menus.size() == MENU_COUNT_MAX);
+        REQUIRE(menus[0].size() == 1 + 594 + 3);
+        CHECK(menus[0][594] == L"[595 ～ ] -> 594");
+        CHECK(menus[0][595] == L"more: …さらに 105 件");
+        CHECK(menus[0][597] == L"L: 登録データ -> 595");
+        CHECK(menus[595].size() == 5);  // the registered list needs little room: all of it
+        for (int n = 0; n < 400; n++)
+            ItemStore::Insert(Registered, L"r", L"t");
+        menus = LayOut(1);
+        REQUIRE(menus.size() == MENU_COUNT_MAX);
+        CHECK(menus[0][300] == L"more: …さらに 400 件");
+        CHECK(menus[0][302] == L"L: 登録データ -> 300");
+        REQUIRE(menus[300].size() == 1 + 299 + 1);
+        CHECK(menus[300].back() == L"more: …さらに 105 件");
+        CHECK(CountPopupMenus(1) == MENU_COUNT_MAX);
+        MenuHandles handles;  // never more than the bound are made
+        InitMenuHandles(&handles);
+        CHECK(MakeMenusAhead(&handles, 10000));
+        CHECK(handles.room == MENU_COUNT_MAX);
+        FreeMenuHandles(&handles);
+    }
     SUBCASE("W = 30: prefixes 0..9 then a..t within each block")
     {
         for (int n = 0; n < 61; n++)
@@ -228,6 +261,12 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
         CHECK(menus[0][0] == L"grey: (コピー履歴なし)");
         CHECK(menus[1].empty());
     }
+}
+
+static int MenusLeft;  // how many more menus MenusRunOut makes
+static HMENU WINAPI MenusRunOut()
+{
+    return MenusLeft-- > 0 ? CreatePopupMenu() : nullptr;
 }
 
 TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typed and is no access key")
@@ -284,6 +323,17 @@ TEST_CASE("menu labels: an \"&\" is doubled in the menu only, so it shows as typ
     FreeMenuHandles(&handles);
     CHECK_FALSE(IsMenu(root));
     CHECK_FALSE(IsMenu(block));
+
+    // Out of menus after two: the root still opens with what was made, without "L: 登録データ".
+    MenusLeft = 2;
+    g_createPopupMenuRoute = MenusRunOut;
+    root = CreateMenuFromLayout(&layout, &handles);
+    g_createPopupMenuRoute = CreatePopupMenu;
+    REQUIRE(root);
+    CHECK(handles.count == 2);
+    CHECK(GetMenuItemCount(root) == 3);
+    CHECK(GetSubMenu(root, 1) == handles.menus[1]);
+    FreeMenuHandles(&handles);
     FreeMenuLayout(&layout);
 }
 
