@@ -112,7 +112,8 @@ static void ShowEditorError(UINT textId)
 }
 
 // The saved place while it is on a monitor, else centred on the mouse's monitor. The placement is
-// kept in pixels at 100 % of the system scale, as the builds that ran unaware of it stored it.
+// kept in pixels at 100 % of the system scale, as the builds that ran unaware of it stored it, and
+// in workspace coordinates, as GetWindowPlacement gives it.
 static void PlaceEditorWhereUserWorks(HWND window)
 {
     RECT areas[WORK_AREAS_MAX], current;
@@ -126,15 +127,10 @@ static void PlaceEditorWhereUserWorks(HWND window)
         placement.rcNormalPosition = ScaleRect(placement.rcNormalPosition, BASE_DPI, SystemDpi());
     GetWindowRect(window, &current);
     SIZE size = {current.right - current.left, current.bottom - current.top};
-    RECT place = ChooseWindowPlace(saved ? &placement.rcNormalPosition : nullptr, size, mouse, areas, count);
-    if (!saved) {
+    RECT place = ChooseWorkspacePlace(saved ? &placement.rcNormalPosition : nullptr, size, mouse, areas, count,
+                                      WorkspaceOrigin());
+    if (!saved)
         placement.showCmd = SW_SHOW;
-    } else if (!EqualRect(&place, &placement.rcNormalPosition)) {
-        // Its monitor is gone: the saved size, on the mouse's monitor.
-        SIZE savedSize = {placement.rcNormalPosition.right - placement.rcNormalPosition.left,
-                          placement.rcNormalPosition.bottom - placement.rcNormalPosition.top};
-        place = ChooseWindowPlace(nullptr, savedSize, mouse, areas, count);
-    }
     placement.flags = 0;
     placement.rcNormalPosition = place;
     SetWindowPlacement(window, &placement);

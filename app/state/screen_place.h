@@ -16,6 +16,13 @@ RECT ScaleRect(const RECT &rect, int fromDpi, int toDpi);
 // one when none holds it), no larger than that work area. count 0: the saved place or, without
 // one, the size at `mouse`.
 RECT ChooseWindowPlace(const RECT *saved, SIZE size, POINT mouse, const RECT *workAreas, int count);
+// The same for a window whose place is kept as WINDOWPLACEMENT keeps it, in workspace coordinates
+// (counted from `origin`, the top left of the primary monitor's work area); the work areas and the
+// mouse are in screen coordinates. A saved place that is on no monitor gives its size, centred.
+// The result is in workspace coordinates again.
+RECT ChooseWorkspacePlace(const RECT *saved, SIZE size, POINT mouse, const RECT *workAreas, int count, POINT origin);
+// The top left of the primary monitor's work area, in screen coordinates.
+POINT WorkspaceOrigin();
 // The index of the rectangle that holds the point, else of the nearest one; -1 when count is 0.
 int RectNearestPoint(POINT point, const RECT *rects, int count);
 // The work areas of the monitors now attached, at most `capacity`; returns how many.
