@@ -864,7 +864,7 @@ TEST_CASE("a save keeps the attributes the user set on the file, and a new .bak 
     SetDataDirectoryForTests(nullptr);
 }
 
-TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is wanted only in hotkey mode")
+TEST_CASE("a key that types or navigates is no hotkey without Ctrl or Alt; the menu hotkey is wanted only in hotkey mode")
 {
     struct Row {
         int mode, vk, mods;
@@ -877,6 +877,18 @@ TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is
         {MENU_KEY_HOTKEY, VK_TAB, 0, FALSE, FALSE},
         {MENU_KEY_HOTKEY, VK_OEM_COMMA, 0, FALSE, FALSE},
         {MENU_KEY_HOTKEY, VK_NUMPAD5, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_ESCAPE, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_DELETE, MOD_SHIFT, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_INSERT, MOD_WIN, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_PRIOR, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_NEXT, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_END, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_HOME, MOD_SHIFT, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_LEFT, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_DOWN, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_ESCAPE, MOD_CONTROL, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_DELETE, MOD_ALT | MOD_SHIFT, TRUE, TRUE},
+        {MENU_KEY_HOTKEY, VK_HOME, MOD_CONTROL, TRUE, TRUE},
         {MENU_KEY_HOTKEY, 'A', MOD_CONTROL, TRUE, TRUE},
         {MENU_KEY_HOTKEY, VK_OEM_2, MOD_ALT | MOD_SHIFT, TRUE, TRUE},
         {MENU_KEY_HOTKEY, VK_F9, 0, TRUE, TRUE},
