@@ -67,6 +67,7 @@
 #define IDS_FIND_TITLE            3015
 #define IDS_FIND_NO_MATCH         3016
 #define IDS_HOTKEY_TYPES          3017
+#define IDS_FILE_HELD_ELSEWHERE   3025  // %s twice: the file's name, the name of the file holding its contents
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

@@ -3,7 +3,9 @@
 // disk and never leaves a half-written file: the encrypted image goes, in chunks, to a temporary
 // file of its own in the same folder, which then replaces the old file in one step. A file that is
 // there but cannot be read is never taken for a first start: it is copied to its .bak file before
-// any save may replace it.
+// any save may replace it. A replace that fails half-way may leave the old file under its aside
+// name ("<name>.old"): the save then keeps every file it has, and the next start takes the old one
+// back.
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include <wincrypt.h>
@@ -14,6 +16,8 @@ static const WCHAR IniFileName[] = L"ini.dat";
 static const WCHAR ItemsFileName[] = L"paste.dat";
 static const WCHAR IniBackupName[] = L"ini.dat.bak";
 static const WCHAR ItemsBackupName[] = L"paste.dat.bak";
+// Appended to a file's name for the old file while ReplaceFileW puts the new one in its place.
+static const WCHAR AsideSuffix[] = L".old";
 
 // RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
 // same stream; pieces keep every buffer the provider sees small.
@@ -31,10 +35,21 @@ static BOOL g_dataDirTooLongForTests;  // the folder given did not fit: AppDir f
 static WCHAR g_dataDirForTests[MAX_PATH];
 static BOOL g_cipherFailsForTests;
 
+// Every replace and move of a save goes through these, so that tests can make them fail as
+// Windows documents it.
+static ReplaceFileRoute g_replaceFileRoute = ReplaceFileW;
+static MoveFileRoute g_moveFileRoute = MoveFileExW;
+
+// The name of the file that holds a data file's contents after its last save failed and left
+// it elsewhere; empty while the data file is under its own name.
+static WCHAR g_heldBy[2][MAX_PATH];
+
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
-    for (int file = DATA_INI; file <= DATA_ITEMS; file++)
+    for (int file = DATA_INI; file <= DATA_ITEMS; file++) {
         g_unreadable[file] = g_protected[file] = FALSE;
+        g_heldBy[file][0] = 0;
+    }
     g_useDataDirForTests = dir != nullptr;
     g_dataDirTooLongForTests = FALSE;
     g_dataDirForTests[0] = 0;
@@ -55,6 +70,12 @@ void SetDataDirectoryForTests(const WCHAR *dir)
 void SetCipherFailureForTests(BOOL fail)
 {
     g_cipherFailsForTests = fail;
+}
+
+void SetFileRoutesForTests(ReplaceFileRoute replace, MoveFileRoute move)
+{
+    g_replaceFileRoute = replace ? replace : ReplaceFileW;
+    g_moveFileRoute = move ? move : MoveFileExW;
 }
 
 BOOL AppDir(WCHAR dir[MAX_PATH])
@@ -91,6 +112,39 @@ static BOOL DataFilePath(const WCHAR *fileName, WCHAR path[MAX_PATH])
     if (dirLength + nameLength + 1 > MAX_PATH)
         return FALSE;
     CopyMemory(path + dirLength, fileName, 2 * (nameLength + 1));
+    return TRUE;
+}
+
+// The name with AsideSuffix appended; fails like a missing file when it does not fit.
+static BOOL AsideName(const WCHAR *fileName, WCHAR name[MAX_PATH])
+{
+    int length = lstrlenW(fileName);
+    if (length + lstrlenW(AsideSuffix) + 1 > MAX_PATH)
+        return FALSE;
+    lstrcpyW(name, fileName);
+    lstrcatW(name, AsideSuffix);
+    return TRUE;
+}
+
+static BOOL FileIsThere(const WCHAR *path)
+{
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A data file that a failed save left under its aside name is put back before it is read.
+static void TakeBackAsideFile(const WCHAR *fileName)
+{
+    WCHAR path[MAX_PATH], asideName[MAX_PATH], asidePath[MAX_PATH];
+    if (DataFilePath(fileName, path) && AsideName(fileName, asideName) && DataFilePath(asideName, asidePath) &&
+        !FileIsThere(path) && FileIsThere(asidePath))
+        g_moveFileRoute(asidePath, path, 0);
+}
+
+BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH])
+{
+    if ((file != DATA_INI && file != DATA_ITEMS) || g_heldBy[file][0] == 0)
+        return FALSE;
+    lstrcpynW(name, g_heldBy[file], MAX_PATH);
     return TRUE;
 }
 
@@ -314,46 +368,81 @@ static DWORD AttributesFrom(const WCHAR *modelPath)
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
+// Results of PutInPlace.
+#define PLACED 0
+#define NOT_PLACED 1            // the data file is under its own name, as it was
+#define NOT_PLACED_ELSEWHERE 2  // the old file is not under its own name: every file stays
+
 // The temporary file takes the data file's place. ReplaceFileW keeps the security descriptor,
 // the encryption and the attributes of the file it replaces; it needs a file to replace, and
 // Wine's keeps no attributes, so the carried ones are set again where they did not stay. Where
-// ReplaceFileW fails the move still saves, as the program always did.
-static BOOL PutInPlace(const WCHAR *tempPath, const WCHAR *path, DWORD attributes)
+// ReplaceFileW fails the move still saves, as the program always did. With an aside name
+// ReplaceFileW either leaves both files under their names or, failing with
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, the old one under the aside name: it is moved back first.
+static int PutInPlace(const WCHAR *tempPath, const WCHAR *path, const WCHAR *asidePath, DWORD attributes)
 {
+    BOOL existed = FileIsThere(path);
     BOOL placed = FALSE;
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+    if (existed) {
         // A file that another program keeps from being deleted cannot be replaced by any means;
         // asked anyway, Wine's ReplaceFileW leaves a file of its own behind.
         HANDLE target = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
         if (target == INVALID_HANDLE_VALUE)
-            return FALSE;
+            return NOT_PLACED;
         CloseHandle(target);
-        placed = ReplaceFileW(path, tempPath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        // An aside file beside the data file is older than it.
+        DeleteFileW(asidePath);
+        placed = g_replaceFileRoute(path, tempPath, asidePath, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        if (!placed && !FileIsThere(path) && FileIsThere(asidePath))
+            g_moveFileRoute(asidePath, path, 0);
     }
-    if (!placed && GetFileAttributesW(tempPath) != INVALID_FILE_ATTRIBUTES)
-        placed = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!placed)
-        return FALSE;
+    if (!placed && FileIsThere(tempPath))
+        placed = g_moveFileRoute(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!placed) {
+        // Without its own name the old contents may live on only in the aside file, the new ones
+        // only in the temporary file. A first save had no old contents.
+        return FileIsThere(path) || (!existed && !FileIsThere(asidePath)) ? NOT_PLACED : NOT_PLACED_ELSEWHERE;
+    }
+    DeleteFileW(asidePath);
     DWORD carried = attributes & CARRIED_ATTRIBUTES;
     DWORD now = GetFileAttributesW(path);
     if (now != INVALID_FILE_ATTRIBUTES && (now & CARRIED_ATTRIBUTES) != carried) {
         DWORD wanted = (now & SETTABLE_ATTRIBUTES & ~CARRIED_ATTRIBUTES) | carried;
         SetFileAttributesW(path, wanted ? wanted : FILE_ATTRIBUTE_NORMAL);
     }
-    return TRUE;
+    return PLACED;
+}
+
+// The name of the file that holds the contents after a save left them elsewhere: the old file
+// under its aside name, else the new one under its temporary name.
+static void NoteHolder(const WCHAR *asideName, const WCHAR *asidePath, const WCHAR *tempPath, WCHAR heldBy[MAX_PATH])
+{
+    if (FileIsThere(asidePath)) {
+        lstrcpynW(heldBy, asideName, MAX_PATH);
+        return;
+    }
+    const WCHAR *name = tempPath + lstrlenW(tempPath);
+    while (name > tempPath && name[-1] != L'\\')
+        name--;
+    lstrcpynW(heldBy, name, MAX_PATH);
 }
 
 // Writes the contents to a temporary file and puts it in the data file's place, with the
-// attributes of modelName (the file itself, or for a .bak its data file). On any failure the data
-// file is left exactly as it was and the temporary file is removed.
+// attributes of modelName (the file itself, or for a .bak its data file). On a failure the data
+// file is left as it was and the temporary file is removed; only where the replace left the old
+// file under its aside name do both stay, and heldBy names the file that holds the contents
+// (empty otherwise).
 static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, WriteContents write, const void *source,
-                            BOOL encrypt)
+                            BOOL encrypt, WCHAR heldBy[MAX_PATH])
 {
     WCHAR path[MAX_PATH];
     WCHAR modelPath[MAX_PATH];
     WCHAR tempPath[MAX_PATH];
-    if (!DataFilePath(fileName, path) || !DataFilePath(modelName, modelPath))
+    WCHAR asideName[MAX_PATH], asidePath[MAX_PATH];
+    heldBy[0] = 0;
+    if (!DataFilePath(fileName, path) || !DataFilePath(modelName, modelPath) || !AsideName(fileName, asideName) ||
+        !DataFilePath(asideName, asidePath))
         return FALSE;
     DWORD keptAttributes = AttributesFrom(modelPath);
     // A file the user made read-only is not replaced: Windows refuses the move, Wine would not.
@@ -384,9 +473,11 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, Write
         write(&writer, source);
         ok = FlushWriter(&writer) && FlushFileBuffers(writer.file);
         CloseHandle(writer.file);
-        if (ok)
-            ok = PutInPlace(tempPath, path, keptAttributes);
-        if (!ok)
+        int placed = ok ? PutInPlace(tempPath, path, asidePath, keptAttributes) : NOT_PLACED;
+        ok = placed == PLACED;
+        if (placed == NOT_PLACED_ELSEWHERE)
+            NoteHolder(asideName, asidePath, tempPath, heldBy);
+        else if (!ok)
             DeleteFileW(tempPath);
     }
     if (encrypt && writer.cipher)
@@ -428,7 +519,8 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
     int opened = OpenDataFile(path, &source.file, 0);
     if (opened != OPEN_OK)
         return opened == OPEN_MISSING;  // a file that went away needs no copy
-    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, FALSE);
+    WCHAR heldBy[MAX_PATH];  // the data file itself is still there, whatever happened to the copy
+    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, FALSE, heldBy);
     CloseHandle(source.file);
     return ok;
 }
@@ -485,6 +577,8 @@ static BOOL MayReplace(int file)
 int LoadIniData(IniData *ini)
 {
     WCHAR path[MAX_PATH];
+    TakeBackAsideFile(IniFileName);
+    TakeBackAsideFile(IniBackupName);
     if (!DataFilePath(IniFileName, path))
         return DATA_FILE_NONE;
     DWORD size = 0;
@@ -516,7 +610,7 @@ static void WriteIni(FileWriter *writer, const void *source)
 
 BOOL SaveIniData(const IniData *ini)
 {
-    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, TRUE);
+    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, TRUE, g_heldBy[DATA_INI]);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -762,6 +856,8 @@ static int ParseItemsFile(HANDLE file)
 int LoadItems()
 {
     WCHAR path[MAX_PATH];
+    TakeBackAsideFile(ItemsFileName);
+    TakeBackAsideFile(ItemsBackupName);
     if (!DataFilePath(ItemsFileName, path))
         return DATA_FILE_NONE;
     HANDLE file;
@@ -799,10 +895,12 @@ static void WriteImage(FileWriter *writer, const void *source)
 BOOL SaveItemsImage(const BYTE *image, DWORD size)
 {
     ImageSource source = {image, size};
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE);
+    return MayReplace(DATA_ITEMS) &&
+           ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE, g_heldBy[DATA_ITEMS]);
 }
 
 BOOL SaveItems()
 {
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE);
+    return MayReplace(DATA_ITEMS) &&
+           ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE, g_heldBy[DATA_ITEMS]);
 }

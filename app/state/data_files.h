@@ -27,6 +27,11 @@ int LoadItems();
 // paste.dat written; the store stays as it is either way.
 BOOL SaveItems();
 
+// TRUE when the last save of the file failed and left its old contents under another name than
+// its own (in the data folder; the next start takes the file back from there): the name, without
+// folder, in `name`.
+BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH]);
+
 // The file was there at the start but could not be read.
 BOOL DataFileUnreadable(int file);
 // ...and it could not be copied to its .bak file either: no save replaces it until a copy
@@ -56,3 +61,8 @@ int ParseItemsImage(const BYTE *image, DWORD size);
 void SetDataDirectoryForTests(const WCHAR *dir);
 // While set, every DataCipher call fails without touching its buffer.
 void SetCipherFailureForTests(BOOL fail);
+// The calls that put a saved file in place; null goes back to ReplaceFileW or MoveFileExW.
+typedef BOOL(WINAPI *ReplaceFileRoute)(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags,
+                                       LPVOID exclude, LPVOID reserved);
+typedef BOOL(WINAPI *MoveFileRoute)(LPCWSTR from, LPCWSTR to, DWORD flags);
+void SetFileRoutesForTests(ReplaceFileRoute replace, MoveFileRoute move);

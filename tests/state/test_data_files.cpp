@@ -311,6 +311,101 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
     CHECK(ReadFileBytes(dir + L"paste.dat") != old);
 }
 
+// ReplaceFileW and MoveFileExW failing as Windows documents them, side effects included. Each call
+// takes the next step of its script: 0 (or no step left) is the real call, an error code fails.
+static std::vector<DWORD> g_replaceSteps, g_moveSteps;
+
+static DWORD NextStep(std::vector<DWORD> *steps)
+{
+    if (steps->empty())
+        return 0;
+    DWORD step = steps->front();
+    steps->erase(steps->begin());
+    return step;
+}
+
+static BOOL WINAPI ScriptedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags, LPVOID, LPVOID)
+{
+    DWORD error = NextStep(&g_replaceSteps);
+    if (error == 0)
+        return ReplaceFileW(replaced, replacement, aside, flags, nullptr, nullptr);
+    // Without an aside name the replaced file is gone; with one both keep their names.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !aside)
+        DeleteFileW(replaced);
+    // The replaced file sits under the aside name, or under a name of the system's own.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        MoveFileExW(replaced, aside ? aside : (std::wstring(replaced) + L".~rf").c_str(), MOVEFILE_REPLACE_EXISTING);
+    SetLastError(error);
+    return FALSE;
+}
+
+static BOOL WINAPI ScriptedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    DWORD error = NextStep(&g_moveSteps);
+    if (error == 0)
+        return MoveFileExW(from, to, flags);
+    SetLastError(error);
+    return FALSE;
+}
+
+TEST_CASE("a save that cannot put the new file in place keeps the old or the new contents under a known name")
+{
+    const DWORD Held = ERROR_SHARING_VIOLATION;  // a scanner holds the file being moved
+    const std::vector<PasteRecord> oldRecords = {{Registered, L"old", L"file"}};
+    const std::vector<PasteRecord> newRecords = {{Registered, L"old", L"file"}, {History, L"", L"new text"}};
+    const struct Row {
+        DWORD replace;
+        std::vector<DWORD> moves;
+        bool saved;
+        const wchar_t *heldBy;  // where the old contents are after a failure; null: paste.dat
+    } rows[] = {
+        {0, {}, true, nullptr},
+        {ERROR_UNABLE_TO_REMOVE_REPLACED, {0}, true, nullptr},
+        {ERROR_UNABLE_TO_REMOVE_REPLACED, {Held}, false, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT, {0}, true, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT, {Held}, false, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {0, 0}, true, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {0, Held}, false, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {Held, 0}, true, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {Held, Held}, false, L"paste.dat.old"},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.replace);
+        CAPTURE(row.moves.size());
+        std::wstring dir = UseScratch(L"replacefail");
+        REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(oldRecords)));
+        for (const PasteRecord &record : newRecords)
+            ItemStore::Insert(record.kind, record.name.c_str(), record.text.c_str());
+        g_replaceSteps = {row.replace};
+        g_moveSteps = row.moves;
+        SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+        CHECK(SaveItems() == (BOOL)row.saved);
+        SetFileRoutesForTests(nullptr, nullptr);
+
+        WCHAR holder[MAX_PATH] = L"";
+        CHECK(DataFileHeldElsewhere(DATA_ITEMS, holder) == (BOOL)(row.heldBy != nullptr));
+        std::vector<PasteRecord> onDisk;
+        CHECK(ReadPasteRecords(dir + (row.heldBy ? row.heldBy : L"paste.dat"), &onDisk));
+        CHECK(onDisk == (row.saved ? newRecords : oldRecords));
+        if (row.heldBy) {
+            CHECK(std::wstring(holder) == row.heldBy);
+            CHECK_FALSE(FileIsThere(dir + L"paste.dat"));
+            CHECK(CountTempFiles(dir) == 1);  // the new contents, kept
+        } else {
+            CHECK_FALSE(FileIsThere(dir + L"paste.dat.old"));
+            CHECK(CountTempFiles(dir) == 0);
+        }
+        // The next start finds what is on disk, under its own name again.
+        ItemStore::ResetForTests();
+        SetDataDirectoryForTests(dir.c_str());
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        CHECK(ItemStore::Size() == (int)(row.saved ? newRecords : oldRecords).size());
+        CHECK(ReadPasteRecords(dir + L"paste.dat", &onDisk));
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat.old"));
+    }
+    SetDataDirectoryForTests(nullptr);
+}
+
 TEST_CASE("a folder path too long for the file name is a file that cannot be opened")
 {
     UseScratch(L"toolong");
