@@ -746,3 +746,38 @@ bool FocusWindowNow(HWND window, DWORD timeoutMs)
         return GetForegroundWindow() == window && GetFocus() == window;
     }, timeoutMs);
 }
+
+std::vector<DWORD> g_replaceSteps, g_moveSteps;
+
+static DWORD NextStep(std::vector<DWORD> *steps)
+{
+    if (steps->empty())
+        return 0;
+    DWORD step = steps->front();
+    steps->erase(steps->begin());
+    return step;
+}
+
+BOOL WINAPI ScriptedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags, LPVOID, LPVOID)
+{
+    DWORD error = NextStep(&g_replaceSteps);
+    if (error == 0)
+        return ReplaceFileW(replaced, replacement, aside, flags, nullptr, nullptr);
+    // Without an aside name the replaced file is gone; with one both keep their names.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !aside)
+        DeleteFileW(replaced);
+    // The replaced file sits under the aside name, or under a name of the system's own.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        MoveFileExW(replaced, aside ? aside : (std::wstring(replaced) + L".~rf").c_str(), MOVEFILE_REPLACE_EXISTING);
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL WINAPI ScriptedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    DWORD error = NextStep(&g_moveSteps);
+    if (error == 0)
+        return MoveFileExW(from, to, flags);
+    SetLastError(error);
+    return FALSE;
+}

@@ -311,43 +311,6 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
     CHECK(ReadFileBytes(dir + L"paste.dat") != old);
 }
 
-// ReplaceFileW and MoveFileExW failing as Windows documents them, side effects included. Each call
-// takes the next step of its script: 0 (or no step left) is the real call, an error code fails.
-static std::vector<DWORD> g_replaceSteps, g_moveSteps;
-
-static DWORD NextStep(std::vector<DWORD> *steps)
-{
-    if (steps->empty())
-        return 0;
-    DWORD step = steps->front();
-    steps->erase(steps->begin());
-    return step;
-}
-
-static BOOL WINAPI ScriptedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags, LPVOID, LPVOID)
-{
-    DWORD error = NextStep(&g_replaceSteps);
-    if (error == 0)
-        return ReplaceFileW(replaced, replacement, aside, flags, nullptr, nullptr);
-    // Without an aside name the replaced file is gone; with one both keep their names.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !aside)
-        DeleteFileW(replaced);
-    // The replaced file sits under the aside name, or under a name of the system's own.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
-        MoveFileExW(replaced, aside ? aside : (std::wstring(replaced) + L".~rf").c_str(), MOVEFILE_REPLACE_EXISTING);
-    SetLastError(error);
-    return FALSE;
-}
-
-static BOOL WINAPI ScriptedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
-{
-    DWORD error = NextStep(&g_moveSteps);
-    if (error == 0)
-        return MoveFileExW(from, to, flags);
-    SetLastError(error);
-    return FALSE;
-}
-
 TEST_CASE("a save that cannot put the new file in place keeps the old or the new contents under a known name")
 {
     const DWORD Held = ERROR_SHARING_VIOLATION;  // a scanner holds the file being moved
