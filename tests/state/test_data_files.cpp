@@ -366,6 +366,26 @@ TEST_CASE("a save that cannot put the new file in place keeps the old or the new
         CHECK(ReadPasteRecords(dir + L"paste.dat", &onDisk));
         CHECK_FALSE(FileIsThere(dir + L"paste.dat.old"));
     }
+    // The copy of a damaged paste.dat replaces an older paste.dat.bak by the same rule: the older
+    // copy is never lost, and the next start takes it back.
+    std::wstring dir = UseScratch(L"replacefail");
+    Bytes damaged = EncryptedPasteFile(oldRecords);
+    damaged.pop_back();
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", damaged));
+    REQUIRE(WriteFileBytes(dir + L"paste.dat.bak", Bytes{9, 9}));
+    g_replaceSteps = {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2};
+    g_moveSteps = {Held, Held};
+    SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+    CHECK(LoadItems() == DATA_FILE_LOADED);
+    SetFileRoutesForTests(nullptr, nullptr);
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak.old") == Bytes({9, 9}));
+    CHECK(ReadFileBytes(dir + L"paste.dat") == damaged);
+    ItemStore::ResetForTests();
+    SetDataDirectoryForTests(dir.c_str());
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(oldRecords)));  // sound again: no new copy
+    CHECK(LoadItems() == DATA_FILE_LOADED);
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == Bytes({9, 9}));
+    CHECK_FALSE(FileIsThere(dir + L"paste.dat.bak.old"));
     SetDataDirectoryForTests(nullptr);
 }
 
