@@ -751,10 +751,9 @@ std::vector<DWORD> g_replaceSteps, g_moveSteps;
 
 static DWORD NextStep(std::vector<DWORD> *steps)
 {
-    if (steps->empty())
-        return 0;
-    DWORD step = steps->front();
-    steps->erase(steps->begin());
+    DWORD step = steps->empty() ? 0 : steps->front();
+    if (!steps->empty())
+        steps->erase(steps->begin());
     return step;
 }
 

@@ -286,30 +286,18 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
     ItemStore::ResetForTests();
 }
 
-TEST_CASE("a failed save names the file that holds the contents when paste.dat is not under its own name")
+TEST_CASE("a failed save that left paste.dat aside names the file that holds its contents")
 {
     std::wstring dir = MakeScratchDir(L"shell_held_elsewhere");
     SetDataDirectoryForTests(dir.c_str());
-    ItemStore::ResetForTests();
-    ItemStore::Insert(Registered, L"old", L"file");
     REQUIRE(SaveItems());
-    ItemStore::Insert(History, nullptr, L"new text");
-    const DWORD Held = ERROR_SHARING_VIOLATION;
-    WCHAR text[512];
-    // Both files keep their names: the plain line.
-    g_replaceSteps = {ERROR_UNABLE_TO_MOVE_REPLACEMENT};
-    g_moveSteps = {Held};
+    g_replaceSteps = {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2};
+    g_moveSteps = {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION};
     SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
     CHECK_FALSE(SaveItems());
-    SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
-    CHECK(std::wstring(text).find(L"paste.dat を保存できませんでした。\n") == 0);
-    // The replace leaves the old file aside, and neither it nor the new one can be moved.
-    g_replaceSteps = {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2};
-    g_moveSteps = {Held, Held};
-    CHECK_FALSE(SaveItems());
+    SetFileRoutesForTests(nullptr, nullptr);
+    WCHAR text[512];
     SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
     CHECK(std::wstring(text).find(L"paste.dat を保存できませんでした。内容は paste.dat.old に残っています。\n") == 0);
-    SetFileRoutesForTests(nullptr, nullptr);
     SetDataDirectoryForTests(nullptr);
-    ItemStore::ResetForTests();
 }
