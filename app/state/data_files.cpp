@@ -40,15 +40,15 @@ static BOOL g_cipherFailsForTests;
 static ReplaceFileRoute g_replaceFileRoute = ReplaceFileW;
 static MoveFileRoute g_moveFileRoute = MoveFileExW;
 
-// The name of the file that holds a data file's contents after its last save failed and left
-// it elsewhere; empty while the data file is under its own name.
-static WCHAR g_heldBy[2][MAX_PATH];
+// The temporary file that the last failed save of a data file kept, because the old file was no
+// longer under its own name; empty when it kept none.
+static WCHAR g_keptTemp[2][MAX_PATH];
 
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
     for (int file = DATA_INI; file <= DATA_ITEMS; file++) {
         g_unreadable[file] = g_protected[file] = FALSE;
-        g_heldBy[file][0] = 0;
+        g_keptTemp[file][0] = 0;
     }
     g_useDataDirForTests = dir != nullptr;
     g_dataDirTooLongForTests = FALSE;
@@ -138,14 +138,6 @@ static void TakeBackAsideFile(const WCHAR *fileName)
     if (DataFilePath(fileName, path) && AsideName(fileName, asideName) && DataFilePath(asideName, asidePath) &&
         !FileIsThere(path) && FileIsThere(asidePath))
         g_moveFileRoute(asidePath, path, 0);
-}
-
-BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH])
-{
-    if ((file != DATA_INI && file != DATA_ITEMS) || g_heldBy[file][0] == 0)
-        return FALSE;
-    lstrcpynW(name, g_heldBy[file], MAX_PATH);
-    return TRUE;
 }
 
 BOOL DataFileUnreadable(int file)
@@ -414,33 +406,27 @@ static int PutInPlace(const WCHAR *tempPath, const WCHAR *path, const WCHAR *asi
     return PLACED;
 }
 
-// The name of the file that holds the contents after a save left them elsewhere: the old file
-// under its aside name, else the new one under its temporary name.
-static void NoteHolder(const WCHAR *asideName, const WCHAR *asidePath, const WCHAR *tempPath, WCHAR heldBy[MAX_PATH])
+// The file name of a path, without its folder.
+static const WCHAR *NameOf(const WCHAR *path)
 {
-    if (FileIsThere(asidePath)) {
-        lstrcpynW(heldBy, asideName, MAX_PATH);
-        return;
-    }
-    const WCHAR *name = tempPath + lstrlenW(tempPath);
-    while (name > tempPath && name[-1] != L'\\')
+    const WCHAR *name = path + lstrlenW(path);
+    while (name > path && name[-1] != L'\\')
         name--;
-    lstrcpynW(heldBy, name, MAX_PATH);
+    return name;
 }
 
 // Writes the contents to a temporary file and puts it in the data file's place, with the
 // attributes of modelName (the file itself, or for a .bak its data file). On a failure the data
-// file is left as it was and the temporary file is removed; only where the replace left the old
-// file under its aside name do both stay, and heldBy names the file that holds the contents
-// (empty otherwise).
+// file is left as it was and the temporary file is removed; only where the old file is no longer
+// under its own name does the temporary file stay, named in keptTemp (empty otherwise).
 static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, WriteContents write, const void *source,
-                            BOOL encrypt, WCHAR heldBy[MAX_PATH])
+                            BOOL encrypt, WCHAR keptTemp[MAX_PATH])
 {
     WCHAR path[MAX_PATH];
     WCHAR modelPath[MAX_PATH];
     WCHAR tempPath[MAX_PATH];
     WCHAR asideName[MAX_PATH], asidePath[MAX_PATH];
-    heldBy[0] = 0;
+    keptTemp[0] = 0;
     if (!DataFilePath(fileName, path) || !DataFilePath(modelName, modelPath) || !AsideName(fileName, asideName) ||
         !DataFilePath(asideName, asidePath))
         return FALSE;
@@ -476,7 +462,7 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, Write
         int placed = ok ? PutInPlace(tempPath, path, asidePath, keptAttributes) : NOT_PLACED;
         ok = placed == PLACED;
         if (placed == NOT_PLACED_ELSEWHERE)
-            NoteHolder(asideName, asidePath, tempPath, heldBy);
+            lstrcpynW(keptTemp, NameOf(tempPath), MAX_PATH);
         else if (!ok)
             DeleteFileW(tempPath);
     }
@@ -519,8 +505,8 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
     int opened = OpenDataFile(path, &source.file, 0);
     if (opened != OPEN_OK)
         return opened == OPEN_MISSING;  // a file that went away needs no copy
-    WCHAR heldBy[MAX_PATH];  // the data file itself is still there, whatever happened to the copy
-    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, FALSE, heldBy);
+    WCHAR keptTemp[MAX_PATH];  // the data file itself is still there, whatever happened to the copy
+    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, FALSE, keptTemp);
     CloseHandle(source.file);
     return ok;
 }
@@ -533,6 +519,23 @@ static const WCHAR *FileNameOf(int file)
 static const WCHAR *BackupNameOf(int file)
 {
     return file == DATA_INI ? IniBackupName : ItemsBackupName;
+}
+
+BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH])
+{
+    WCHAR path[MAX_PATH], asideName[MAX_PATH], otherPath[MAX_PATH];
+    if ((file != DATA_INI && file != DATA_ITEMS) || !DataFilePath(FileNameOf(file), path) || FileIsThere(path) ||
+        !AsideName(FileNameOf(file), asideName))
+        return FALSE;
+    // The old contents under the aside name, else the new ones under the temporary name.
+    const WCHAR *holders[2] = {asideName, g_keptTemp[file]};
+    for (int k = 0; k < 2; k++) {
+        if (holders[k][0] && DataFilePath(holders[k], otherPath) && FileIsThere(otherPath)) {
+            lstrcpynW(name, holders[k], MAX_PATH);
+            return TRUE;
+        }
+    }
+    return FALSE;
 }
 
 // A copy made earlier may be the only one of the user's data (the file was unreadable at an
@@ -610,7 +613,7 @@ static void WriteIni(FileWriter *writer, const void *source)
 
 BOOL SaveIniData(const IniData *ini)
 {
-    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, TRUE, g_heldBy[DATA_INI]);
+    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, TRUE, g_keptTemp[DATA_INI]);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -896,11 +899,11 @@ BOOL SaveItemsImage(const BYTE *image, DWORD size)
 {
     ImageSource source = {image, size};
     return MayReplace(DATA_ITEMS) &&
-           ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE, g_heldBy[DATA_ITEMS]);
+           ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, TRUE, g_keptTemp[DATA_ITEMS]);
 }
 
 BOOL SaveItems()
 {
     return MayReplace(DATA_ITEMS) &&
-           ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE, g_heldBy[DATA_ITEMS]);
+           ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE, g_keptTemp[DATA_ITEMS]);
 }

@@ -27,9 +27,10 @@ int LoadItems();
 // paste.dat written; the store stays as it is either way.
 BOOL SaveItems();
 
-// TRUE when the last save of the file failed and left its old contents under another name than
-// its own (in the data folder; the next start takes the file back from there): the name, without
-// folder, in `name`.
+// TRUE while the file is not under its own name because a save failed half-way: the name, without
+// folder, of the file in the data folder that holds its contents, in `name`. That is the old file
+// under its aside name "<name>.old" (the next start takes it back from there), else the new one
+// under the temporary name the save kept.
 BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH]);
 
 // The file was there at the start but could not be read.

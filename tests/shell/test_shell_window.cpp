@@ -296,8 +296,14 @@ TEST_CASE("a failed save that left paste.dat aside names the file that holds its
     SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
     CHECK_FALSE(SaveItems());
     SetFileRoutesForTests(nullptr, nullptr);
+    const std::wstring named = L"paste.dat を保存できませんでした。内容は paste.dat.old に残っています。\n";
     WCHAR text[512];
     SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
-    CHECK(std::wstring(text).find(L"paste.dat を保存できませんでした。内容は paste.dat.old に残っています。\n") == 0);
+    CHECK(std::wstring(text).find(named) == 0);
+    SetCipherFailureForTests(TRUE);  // a second save that fails early still names it
+    CHECK_FALSE(SaveItems());
+    SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
+    CHECK(std::wstring(text).find(named) == 0);
+    SetCipherFailureForTests(FALSE);
     SetDataDirectoryForTests(nullptr);
 }
