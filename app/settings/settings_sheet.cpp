@@ -140,8 +140,8 @@ static void OnMenuKeyChanged(HWND page)
     }
 }
 
-// The control's rules cannot tell a function key from a letter: a key that types nothing, given
-// Ctrl by the rules while Ctrl is up, gets back the modifiers that are really down.
+// The control's rules cannot tell a function key from a letter: a key that may be a hotkey alone,
+// given Ctrl by the rules while Ctrl is up, gets back the modifiers that are really down.
 static void OnHotkeyFieldChanged(HWND page)
 {
     WORD hotkey = (WORD)SendDlgItemMessageW(page, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0);
@@ -165,8 +165,8 @@ static void TakeHotkey(HWND page, IniData *settings)
     settings->hotkeyMods = HotkeyFlagsToMods(HIBYTE(hotkey));
 }
 
-// A key that types, from an old ini.dat, slips past the control's rules: OK refuses it in
-// hotkey mode and the sheet stays open on the field.
+// A key that types or navigates, from an old ini.dat, slips past the control's rules: OK refuses
+// it in hotkey mode and the sheet stays open on the field.
 static BOOL RefuseTypingHotkey(HWND page)
 {
     IniData taken = {};

@@ -131,13 +131,22 @@ static BOOL FileIsThere(const WCHAR *path)
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A data file that a failed save left under its aside name is put back before it is read.
-static void TakeBackAsideFile(const WCHAR *fileName)
+// The aside file while it stands in for the missing data file, in `asideName`; FALSE otherwise.
+static BOOL AsideStandsIn(const WCHAR *fileName, WCHAR asideName[MAX_PATH], WCHAR asidePath[MAX_PATH])
+{
+    WCHAR path[MAX_PATH];
+    return DataFilePath(fileName, path) && AsideName(fileName, asideName) && DataFilePath(asideName, asidePath) &&
+           !FileIsThere(path) && FileIsThere(asidePath);
+}
+
+// A data file that a failed save left under its aside name is put back before it is read; FALSE
+// while it cannot be, so that the missing file is not taken for a first start.
+static BOOL TakeBackAsideFile(const WCHAR *fileName)
 {
     WCHAR path[MAX_PATH], asideName[MAX_PATH], asidePath[MAX_PATH];
-    if (DataFilePath(fileName, path) && AsideName(fileName, asideName) && DataFilePath(asideName, asidePath) &&
-        !FileIsThere(path) && FileIsThere(asidePath))
-        g_moveFileRoute(asidePath, path, 0);
+    if (!AsideStandsIn(fileName, asideName, asidePath) || !DataFilePath(fileName, path))
+        return TRUE;
+    return g_moveFileRoute(asidePath, path, 0);
 }
 
 BOOL DataFileUnreadable(int file)
@@ -553,13 +562,15 @@ static void MoveOlderBackupAside(const WCHAR *backupName)
     }
 }
 
-// An unreadable file is copied to its .bak file, the newest copy always under that name.
+// An unreadable file is copied to its .bak file, the newest copy always under that name; so is an
+// aside file that could not be put back in its place.
 static BOOL KeepUnreadableFile(int file)
 {
-    WCHAR path[MAX_PATH];
-    if (DataFilePath(FileNameOf(file), path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+    WCHAR path[MAX_PATH], asideName[MAX_PATH];
+    const WCHAR *name = AsideStandsIn(FileNameOf(file), asideName, path) ? asideName : FileNameOf(file);
+    if (DataFilePath(name, path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         MoveOlderBackupAside(BackupNameOf(file));
-    return KeepFileAside(FileNameOf(file), BackupNameOf(file));
+    return KeepFileAside(name, BackupNameOf(file));
 }
 
 // A file found unreadable at the start is kept as .bak; until that works, it stays protected.
@@ -580,8 +591,11 @@ static BOOL MayReplace(int file)
 int LoadIniData(IniData *ini)
 {
     WCHAR path[MAX_PATH];
-    TakeBackAsideFile(IniFileName);
     TakeBackAsideFile(IniBackupName);
+    if (!TakeBackAsideFile(IniFileName)) {
+        NoteUnreadable(DATA_INI);
+        return DATA_FILE_UNREADABLE;
+    }
     if (!DataFilePath(IniFileName, path))
         return DATA_FILE_NONE;
     DWORD size = 0;
@@ -859,8 +873,11 @@ static int ParseItemsFile(HANDLE file)
 int LoadItems()
 {
     WCHAR path[MAX_PATH];
-    TakeBackAsideFile(ItemsFileName);
     TakeBackAsideFile(ItemsBackupName);
+    if (!TakeBackAsideFile(ItemsFileName)) {
+        NoteUnreadable(DATA_ITEMS);
+        return DATA_FILE_UNREADABLE;
+    }
     if (!DataFilePath(ItemsFileName, path))
         return DATA_FILE_NONE;
     HANDLE file;

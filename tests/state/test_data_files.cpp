@@ -367,6 +367,16 @@ TEST_CASE("a save that cannot put the new file in place keeps the old or the new
     REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile({})));  // sound again: no new copy
     CHECK(LoadItems() == DATA_FILE_LOADED);
     CHECK(ReadFileBytes(dir + L"paste.dat.bak") == Bytes({9, 9}));
+    // An aside file that cannot be put back is no first start: it is copied to .bak before a save.
+    dir = UseScratch(L"replacefail");
+    const Bytes old = EncryptedPasteFile({{Registered, L"old", L"file"}});
+    REQUIRE(WriteFileBytes(dir + L"paste.dat.old", old));
+    g_moveSteps = {Held};
+    SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+    CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+    SetFileRoutesForTests(nullptr, nullptr);
+    CHECK(SaveItems());
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == old);
     SetDataDirectoryForTests(nullptr);
 }
 
