@@ -879,3 +879,37 @@ void SaveWindowPicture(HWND window, const std::string &path)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
 }
+
+std::vector<DWORD> g_replaceSteps, g_moveSteps;
+
+static DWORD NextStep(std::vector<DWORD> *steps)
+{
+    DWORD step = steps->empty() ? 0 : steps->front();
+    if (!steps->empty())
+        steps->erase(steps->begin());
+    return step;
+}
+
+BOOL WINAPI ScriptedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags, LPVOID, LPVOID)
+{
+    DWORD error = NextStep(&g_replaceSteps);
+    if (error == 0)
+        return ReplaceFileW(replaced, replacement, aside, flags, nullptr, nullptr);
+    // Without an aside name the replaced file is gone; with one both keep their names.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !aside)
+        DeleteFileW(replaced);
+    // The replaced file sits under the aside name, or under a name of the system's own.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        MoveFileExW(replaced, aside ? aside : (std::wstring(replaced) + L".~rf").c_str(), MOVEFILE_REPLACE_EXISTING);
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL WINAPI ScriptedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    DWORD error = NextStep(&g_moveSteps);
+    if (error == 0)
+        return MoveFileExW(from, to, flags);
+    SetLastError(error);
+    return FALSE;
+}

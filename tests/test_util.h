@@ -161,6 +161,14 @@ struct HeldFile {
     }
 };
 
+// ReplaceFileW and MoveFileExW failing as Windows documents them, side effects included (without
+// an aside name ERROR_UNABLE_TO_MOVE_REPLACEMENT loses the replaced file; ..._2 leaves it under
+// the aside name), for SetFileRoutesForTests. Each call takes the next step of its script: 0 (or
+// no step left) is the real call, an error code fails.
+extern std::vector<DWORD> g_replaceSteps, g_moveSteps;
+BOOL WINAPI ScriptedReplace(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags, LPVOID, LPVOID);
+BOOL WINAPI ScriptedMove(LPCWSTR from, LPCWSTR to, DWORD flags);
+
 // "x86" or "x64": the architecture this test or benchmark was built for, for its printed figures.
 inline const char *BuildArchitecture()
 {

@@ -112,7 +112,8 @@ static void ShowEditorError(UINT textId)
 }
 
 // The saved place while it is on a monitor, else centred on the mouse's monitor. The placement is
-// kept in pixels at 100 % of the system scale, as the builds that ran unaware of it stored it.
+// kept in pixels at 100 % of the system scale, as the builds that ran unaware of it stored it, and
+// in workspace coordinates, as GetWindowPlacement gives it.
 static void PlaceEditorWhereUserWorks(HWND window)
 {
     WINDOWPLACEMENT placement = g_ini.editorPlacement;
@@ -126,7 +127,8 @@ static void PlaceEditorWhereUserWorks(HWND window)
     GetWindowRect(window, &current);
     SIZE size = {current.right - current.left, current.bottom - current.top};
     placement.flags = 0;
-    placement.rcNormalPosition = ChooseWhereUserWorks(saved ? &placement.rcNormalPosition : nullptr, size);
+    placement.rcNormalPosition = ChooseWhereUserWorks(saved ? &placement.rcNormalPosition : nullptr, size,
+                                                       WorkspaceOrigin());
     SetWindowPlacement(window, &placement);
 }
 

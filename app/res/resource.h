@@ -88,6 +88,7 @@
 #define IDS_PROTECT_ITEMS         3036  // the check box of the その他 page
 #define IDS_PROTECT_ITEMS_NOTE    3037
 #define IDS_MENU_MORE             3038  // %d: the entries beyond the menu's bound
+#define IDS_FILE_HELD_ELSEWHERE   3039  // %s twice: the file's name, the name of the file holding its contents
 
 // Editor controls.
 #define IDC_EDITOR_TREE      2005

@@ -46,7 +46,8 @@ void PlaceSheetWhereUserWorks(HWND sheet)
     RECT current;
     GetWindowRect(sheet, &current);
     SIZE size = {current.right - current.left, current.bottom - current.top};
-    RECT place = ChooseWhereUserWorks(nullptr, size);
+    POINT screen = {0, 0};
+    RECT place = ChooseWhereUserWorks(nullptr, size, screen);
     SetWindowPos(sheet, nullptr, place.left, place.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
 }
 
@@ -143,8 +144,8 @@ static void OnMenuKeyChanged(HWND page)
     }
 }
 
-// The control's rules cannot tell a function key from a letter: a key that types nothing, given
-// Ctrl by the rules while Ctrl is up, gets back the modifiers that are really down.
+// The control's rules cannot tell a function key from a letter: a key that may be a hotkey alone,
+// given Ctrl by the rules while Ctrl is up, gets back the modifiers that are really down.
 static void OnHotkeyFieldChanged(HWND page)
 {
     WORD hotkey = (WORD)SendDlgItemMessageW(page, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0);
@@ -168,8 +169,8 @@ static void TakeHotkey(HWND page, IniData *settings)
     settings->hotkeyMods = HotkeyFlagsToMods(HIBYTE(hotkey));
 }
 
-// A key that types, from an old ini.dat, slips past the control's rules: OK refuses it in
-// hotkey mode and the sheet stays open on the field.
+// A key that types or navigates, from an old ini.dat, slips past the control's rules: OK refuses
+// it in hotkey mode and the sheet stays open on the field.
 static BOOL RefuseTypingHotkey(HWND page)
 {
     IniData taken = {};

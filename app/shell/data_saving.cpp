@@ -176,12 +176,15 @@ static void Append(WCHAR *text, int room, const WCHAR *more)
         lstrcpynW(text + length, more, room - length);
 }
 
-// One line per file: a protected file was not replaced on purpose, any other was not written.
+// One line per file: a protected file was not replaced on purpose, any other was not written;
+// where the save left the contents under another name, the line names that file.
 static void AppendFailedFile(WCHAR *text, int room, int file, const WCHAR *name)
 {
-    WCHAR format[128], line[160];
+    WCHAR format[128], line[MAX_PATH + 160], holder[MAX_PATH];
     if (file == DATA_ITEMS && ItemsFileLocked())
         wsprintfW(line, MessageText(IDS_ITEMS_LOCKED_KEPT, format, 128), name);
+    else if (DataFileHeldElsewhere(file, holder))
+        wsprintfW(line, MessageText(IDS_FILE_HELD_ELSEWHERE, format, 128), name, holder);
     else if (DataFileProtected(file))
         wsprintfW(line, MessageText(IDS_FILE_NOT_REPLACED, format, 128), name, name);
     else

@@ -4,7 +4,9 @@
 // file of its own in the same folder, which then replaces the old file in one step. A file that is
 // there but cannot be read is never taken for a first start: it is copied to its .bak file before
 // any save may replace it. paste.dat may instead be protected for the Windows user (see
-// ItemsFileForm); such a file that cannot be unprotected is never written over.
+// ItemsFileForm); such a file that cannot be unprotected is never written over. A replace that
+// fails half-way may leave the old file under its aside name ("<name>.old"): the save then keeps
+// every file it has, and the next start takes the old one back.
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include <wincrypt.h>
@@ -26,6 +28,8 @@ static const BYTE UserFormMagic[8] = {'t', 'a', 'v', 'o', 'U', 'S', 'E', 'R'};
 #define USER_FORM_HEADER 12
 // Another program of the same user must at least know this value to unprotect the chunks.
 static const char UserFormEntropy[] = "tavo paste.dat user form";
+// Appended to a file's name for the old file while ReplaceFileW puts the new one in its place.
+static const WCHAR AsideSuffix[] = L".old";
 
 // RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
 // same stream; pieces keep every buffer the provider sees small.
@@ -46,10 +50,21 @@ static BOOL g_cipherFailsForTests;
 static int g_itemsForm;       // ITEMS_FORM_*: the form paste.dat was loaded in or chosen since
 static BOOL g_itemsLocked;    // paste.dat could not be unprotected and is still in its place
 
+// Every replace and move of a save goes through these, so that tests can make them fail as
+// Windows documents it.
+static ReplaceFileRoute g_replaceFileRoute = ReplaceFileW;
+static MoveFileRoute g_moveFileRoute = MoveFileExW;
+
+// The temporary file that the last failed save of a data file kept, because the old file was no
+// longer under its own name; empty when it kept none.
+static WCHAR g_keptTemp[2][MAX_PATH];
+
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
-    for (int file = DATA_INI; file <= DATA_ITEMS; file++)
+    for (int file = DATA_INI; file <= DATA_ITEMS; file++) {
         g_unreadable[file] = g_protected[file] = FALSE;
+        g_keptTemp[file][0] = 0;
+    }
     g_itemsForm = ITEMS_FORM_SHARED;
     g_itemsLocked = FALSE;
     g_useDataDirForTests = dir != nullptr;
@@ -72,6 +87,12 @@ void SetDataDirectoryForTests(const WCHAR *dir)
 void SetCipherFailureForTests(BOOL fail)
 {
     g_cipherFailsForTests = fail;
+}
+
+void SetFileRoutesForTests(ReplaceFileRoute replace, MoveFileRoute move)
+{
+    g_replaceFileRoute = replace ? replace : ReplaceFileW;
+    g_moveFileRoute = move ? move : MoveFileExW;
 }
 
 BOOL AppDir(WCHAR dir[MAX_PATH])
@@ -109,6 +130,40 @@ static BOOL DataFilePath(const WCHAR *fileName, WCHAR path[MAX_PATH])
         return FALSE;
     CopyMemory(path + dirLength, fileName, 2 * (nameLength + 1));
     return TRUE;
+}
+
+// The name with AsideSuffix appended; fails like a missing file when it does not fit.
+static BOOL AsideName(const WCHAR *fileName, WCHAR name[MAX_PATH])
+{
+    int length = lstrlenW(fileName);
+    if (length + lstrlenW(AsideSuffix) + 1 > MAX_PATH)
+        return FALSE;
+    lstrcpyW(name, fileName);
+    lstrcatW(name, AsideSuffix);
+    return TRUE;
+}
+
+static BOOL FileIsThere(const WCHAR *path)
+{
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The aside file while it stands in for the missing data file, in `asideName`; FALSE otherwise.
+static BOOL AsideStandsIn(const WCHAR *fileName, WCHAR asideName[MAX_PATH], WCHAR asidePath[MAX_PATH])
+{
+    WCHAR path[MAX_PATH];
+    return DataFilePath(fileName, path) && AsideName(fileName, asideName) && DataFilePath(asideName, asidePath) &&
+           !FileIsThere(path) && FileIsThere(asidePath);
+}
+
+// A data file that a failed save left under its aside name is put back before it is read; FALSE
+// while it cannot be, so that the missing file is not taken for a first start.
+static BOOL TakeBackAsideFile(const WCHAR *fileName)
+{
+    WCHAR path[MAX_PATH], asideName[MAX_PATH], asidePath[MAX_PATH];
+    if (!AsideStandsIn(fileName, asideName, asidePath) || !DataFilePath(fileName, path))
+        return TRUE;
+    return g_moveFileRoute(asidePath, path, 0);
 }
 
 BOOL DataFileUnreadable(int file)
@@ -397,46 +452,75 @@ static DWORD AttributesFrom(const WCHAR *modelPath)
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
+// Results of PutInPlace.
+#define PLACED 0
+#define NOT_PLACED 1            // the data file is under its own name, as it was
+#define NOT_PLACED_ELSEWHERE 2  // the old file is not under its own name: every file stays
+
 // The temporary file takes the data file's place. ReplaceFileW keeps the security descriptor,
 // the encryption and the attributes of the file it replaces; it needs a file to replace, and
 // Wine's keeps no attributes, so the carried ones are set again where they did not stay. Where
-// ReplaceFileW fails the move still saves, as the program always did.
-static BOOL PutInPlace(const WCHAR *tempPath, const WCHAR *path, DWORD attributes)
+// ReplaceFileW fails the move still saves, as the program always did. With an aside name
+// ReplaceFileW either leaves both files under their names or, failing with
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, the old one under the aside name: it is moved back first.
+static int PutInPlace(const WCHAR *tempPath, const WCHAR *path, const WCHAR *asidePath, DWORD attributes)
 {
+    BOOL existed = FileIsThere(path);
     BOOL placed = FALSE;
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) {
+    if (existed) {
         // A file that another program keeps from being deleted cannot be replaced by any means;
         // asked anyway, Wine's ReplaceFileW leaves a file of its own behind.
         HANDLE target = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
         if (target == INVALID_HANDLE_VALUE)
-            return FALSE;
+            return NOT_PLACED;
         CloseHandle(target);
-        placed = ReplaceFileW(path, tempPath, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        // An aside file beside the data file is older than it.
+        DeleteFileW(asidePath);
+        placed = g_replaceFileRoute(path, tempPath, asidePath, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+        if (!placed && !FileIsThere(path) && FileIsThere(asidePath))
+            g_moveFileRoute(asidePath, path, 0);
     }
-    if (!placed && GetFileAttributesW(tempPath) != INVALID_FILE_ATTRIBUTES)
-        placed = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!placed)
-        return FALSE;
+    if (!placed && FileIsThere(tempPath))
+        placed = g_moveFileRoute(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!placed) {
+        // Without its own name the old contents may live on only in the aside file, the new ones
+        // only in the temporary file. A first save had no old contents.
+        return FileIsThere(path) || (!existed && !FileIsThere(asidePath)) ? NOT_PLACED : NOT_PLACED_ELSEWHERE;
+    }
+    DeleteFileW(asidePath);
     DWORD carried = attributes & CARRIED_ATTRIBUTES;
     DWORD now = GetFileAttributesW(path);
     if (now != INVALID_FILE_ATTRIBUTES && (now & CARRIED_ATTRIBUTES) != carried) {
         DWORD wanted = (now & SETTABLE_ATTRIBUTES & ~CARRIED_ATTRIBUTES) | carried;
         SetFileAttributesW(path, wanted ? wanted : FILE_ATTRIBUTE_NORMAL);
     }
-    return TRUE;
+    return PLACED;
+}
+
+// The file name of a path, without its folder.
+static const WCHAR *NameOf(const WCHAR *path)
+{
+    const WCHAR *name = path + lstrlenW(path);
+    while (name > path && name[-1] != L'\\')
+        name--;
+    return name;
 }
 
 // Writes the contents to a temporary file and puts it in the data file's place, with the
-// attributes of modelName (the file itself, or for a .bak its data file). On any failure the data
-// file is left exactly as it was and the temporary file is removed.
+// attributes of modelName (the file itself, or for a .bak its data file). On a failure the data
+// file is left as it was and the temporary file is removed; only where the old file is no longer
+// under its own name does the temporary file stay, named in keptTemp (empty otherwise).
 static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, WriteContents write, const void *source,
-                            int how)
+                            int how, WCHAR keptTemp[MAX_PATH])
 {
     WCHAR path[MAX_PATH];
     WCHAR modelPath[MAX_PATH];
     WCHAR tempPath[MAX_PATH];
-    if (!DataFilePath(fileName, path) || !DataFilePath(modelName, modelPath))
+    WCHAR asideName[MAX_PATH], asidePath[MAX_PATH];
+    keptTemp[0] = 0;
+    if (!DataFilePath(fileName, path) || !DataFilePath(modelName, modelPath) || !AsideName(fileName, asideName) ||
+        !DataFilePath(asideName, asidePath))
         return FALSE;
     DWORD keptAttributes = AttributesFrom(modelPath);
     // A file the user made read-only is not replaced: Windows refuses the move, Wine would not.
@@ -468,9 +552,11 @@ static BOOL ReplaceDataFile(const WCHAR *fileName, const WCHAR *modelName, Write
         write(&writer, source);
         ok = FlushWriter(&writer) && (!writer.userForm || WriteUserEnd(writer.file)) && FlushFileBuffers(writer.file);
         CloseHandle(writer.file);
-        if (ok)
-            ok = PutInPlace(tempPath, path, keptAttributes);
-        if (!ok)
+        int placed = ok ? PutInPlace(tempPath, path, asidePath, keptAttributes) : NOT_PLACED;
+        ok = placed == PLACED;
+        if (placed == NOT_PLACED_ELSEWHERE)
+            lstrcpynW(keptTemp, NameOf(tempPath), MAX_PATH);
+        else if (!ok)
             DeleteFileW(tempPath);
     }
     if (writer.cipher)
@@ -514,7 +600,8 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
     int opened = OpenDataFile(path, &source.file, 0);
     if (opened != OPEN_OK)
         return opened == OPEN_MISSING;  // a file that went away needs no copy
-    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, WRITE_PLAIN);
+    WCHAR keptTemp[MAX_PATH];  // the data file itself is still there, whatever happened to the copy
+    BOOL ok = ReplaceDataFile(backupName, fileName, WriteCopy, &source, WRITE_PLAIN, keptTemp);
     CloseHandle(source.file);
     return ok;
 }
@@ -527,6 +614,23 @@ static const WCHAR *FileNameOf(int file)
 static const WCHAR *BackupNameOf(int file)
 {
     return file == DATA_INI ? IniBackupName : ItemsBackupName;
+}
+
+BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH])
+{
+    WCHAR path[MAX_PATH], asideName[MAX_PATH], otherPath[MAX_PATH];
+    if ((file != DATA_INI && file != DATA_ITEMS) || !DataFilePath(FileNameOf(file), path) || FileIsThere(path) ||
+        !AsideName(FileNameOf(file), asideName))
+        return FALSE;
+    // The old contents under the aside name, else the new ones under the temporary name.
+    const WCHAR *holders[2] = {asideName, g_keptTemp[file]};
+    for (int k = 0; k < 2; k++) {
+        if (holders[k][0] && DataFilePath(holders[k], otherPath) && FileIsThere(otherPath)) {
+            lstrcpynW(name, holders[k], MAX_PATH);
+            return TRUE;
+        }
+    }
+    return FALSE;
 }
 
 // A copy made earlier may be the only one of the user's data (the file was unreadable at an
@@ -579,13 +683,15 @@ static BOOL HasUserHeader(const WCHAR *fileName)
     return header == USER_HEADER_OK || header == USER_HEADER_NEWER;
 }
 
-// An unreadable file is copied to its .bak file, the newest copy always under that name.
+// An unreadable file is copied to its .bak file, the newest copy always under that name; so is an
+// aside file that could not be put back in its place.
 static BOOL KeepUnreadableFile(int file)
 {
-    WCHAR path[MAX_PATH];
-    if (DataFilePath(FileNameOf(file), path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+    WCHAR path[MAX_PATH], asideName[MAX_PATH];
+    const WCHAR *name = AsideStandsIn(FileNameOf(file), asideName, path) ? asideName : FileNameOf(file);
+    if (DataFilePath(name, path) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
         MoveOlderBackupAside(BackupNameOf(file));
-    BOOL kept = KeepFileAside(FileNameOf(file), BackupNameOf(file));
+    BOOL kept = KeepFileAside(name, BackupNameOf(file));
     // The form of a paste.dat that could not be read shows in its copy: what replaces it keeps
     // the protection.
     if (kept && file == DATA_ITEMS && HasUserHeader(ItemsBackupName))
@@ -615,6 +721,11 @@ static BOOL MayReplace(int file)
 int LoadIniData(IniData *ini)
 {
     WCHAR path[MAX_PATH];
+    TakeBackAsideFile(IniBackupName);
+    if (!TakeBackAsideFile(IniFileName)) {
+        NoteUnreadable(DATA_INI);
+        return DATA_FILE_UNREADABLE;
+    }
     if (!DataFilePath(IniFileName, path))
         return DATA_FILE_NONE;
     DWORD size = 0;
@@ -646,7 +757,8 @@ static void WriteIni(FileWriter *writer, const void *source)
 
 BOOL SaveIniData(const IniData *ini)
 {
-    return MayReplace(DATA_INI) && ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, WRITE_SCRAMBLED);
+    return MayReplace(DATA_INI) &&
+           ReplaceDataFile(IniFileName, IniFileName, WriteIni, ini, WRITE_SCRAMBLED, g_keptTemp[DATA_INI]);
 }
 
 static DWORD StringBytes(const WCHAR *s)
@@ -979,6 +1091,11 @@ static int ParseItemsFile(HANDLE file, int *form)
 int LoadItems()
 {
     WCHAR path[MAX_PATH];
+    TakeBackAsideFile(ItemsBackupName);
+    if (!TakeBackAsideFile(ItemsFileName)) {
+        NoteUnreadable(DATA_ITEMS);
+        return DATA_FILE_UNREADABLE;
+    }
     if (!DataFilePath(ItemsFileName, path))
         return DATA_FILE_NONE;
     HANDLE file;
@@ -1029,12 +1146,14 @@ static int ItemsWriteMode()
 BOOL SaveItemsImage(const BYTE *image, DWORD size)
 {
     ImageSource source = {image, size};
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source, ItemsWriteMode());
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteImage, &source,
+                                                     ItemsWriteMode(), g_keptTemp[DATA_ITEMS]);
 }
 
 BOOL SaveItems()
 {
-    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, ItemsWriteMode());
+    return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, ItemsWriteMode(),
+                                                     g_keptTemp[DATA_ITEMS]);
 }
 
 BOOL MoveLockedItemsAside()

@@ -28,6 +28,12 @@ int LoadItems();
 // paste.dat written; the store stays as it is either way.
 BOOL SaveItems();
 
+// TRUE while the file is not under its own name because a save failed half-way: the name, without
+// folder, of the file in the data folder that holds its contents, in `name`. That is the old file
+// under its aside name "<name>.old" (the next start takes it back from there), else the new one
+// under the temporary name the save kept.
+BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH]);
+
 // The file was there at the start but could not be read.
 BOOL DataFileUnreadable(int file);
 // ...and it could not be copied to its .bak file either: no save replaces it until a copy
@@ -73,3 +79,8 @@ int ParseItemsImage(const BYTE *image, DWORD size);
 void SetDataDirectoryForTests(const WCHAR *dir);
 // While set, every DataCipher call fails without touching its buffer.
 void SetCipherFailureForTests(BOOL fail);
+// The calls that put a saved file in place; null goes back to ReplaceFileW or MoveFileExW.
+typedef BOOL(WINAPI *ReplaceFileRoute)(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR aside, DWORD flags,
+                                       LPVOID exclude, LPVOID reserved);
+typedef BOOL(WINAPI *MoveFileRoute)(LPCWSTR from, LPCWSTR to, DWORD flags);
+void SetFileRoutesForTests(ReplaceFileRoute replace, MoveFileRoute move);

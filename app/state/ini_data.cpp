@@ -56,9 +56,15 @@ static BOOL KeyTypes(int vk)
            (vk >= VK_OEM_4 && vk <= VK_OEM_8) || vk == VK_OEM_102;
 }
 
+// Esc, the arrows and the keys above them move or end something in every program.
+static BOOL KeyNavigates(int vk)
+{
+    return vk == VK_ESCAPE || (vk >= VK_PRIOR && vk <= VK_DOWN) || vk == VK_INSERT || vk == VK_DELETE;
+}
+
 BOOL HotkeyAllowed(int vk, int mods)
 {
-    return !KeyTypes(vk) || (mods & (MOD_CONTROL | MOD_ALT)) != 0;
+    return (!KeyTypes(vk) && !KeyNavigates(vk)) || (mods & (MOD_CONTROL | MOD_ALT)) != 0;
 }
 
 BOOL MenuHotkeyWanted(const IniData *ini)

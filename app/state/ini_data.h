@@ -65,8 +65,9 @@ void SetDefaultIniData(IniData *ini);
 // key of 1 to 254 (else no hotkey) with only the modifiers RegisterHotKey takes.
 void ClampIniData(IniData *ini);
 // FALSE for a key that types (a letter, a digit, Space, Enter, Tab, Backspace, punctuation, the
-// number pad) without Ctrl or Alt: held system-wide, it would take that character from every
-// program. Function keys and the like alone are fine; so is no key (0).
+// number pad) or navigates (Esc, Insert, Delete, Home, End, Page Up/Down, the arrows) without
+// Ctrl or Alt: held system-wide, it would take that key from every program. Function keys and
+// the like alone are fine; so is no key (0).
 BOOL HotkeyAllowed(int vk, int mods);
 // The menu hotkey is registered only in hotkey mode, and only when it is a key and allowed.
 BOOL MenuHotkeyWanted(const IniData *ini);

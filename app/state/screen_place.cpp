@@ -66,6 +66,32 @@ RECT ChooseWindowPlace(const RECT *saved, SIZE size, POINT mouse, const RECT *wo
     return place;
 }
 
+RECT ChooseWorkspacePlace(const RECT *saved, SIZE size, POINT mouse, const RECT *workAreas, int count, POINT origin)
+{
+    RECT onScreen = {};
+    if (saved) {
+        onScreen = *saved;
+        OffsetRect(&onScreen, origin.x, origin.y);
+        size.cx = saved->right - saved->left;
+        size.cy = saved->bottom - saved->top;
+    }
+    RECT place = ChooseWindowPlace(saved ? &onScreen : nullptr, size, mouse, workAreas, count);
+    OffsetRect(&place, -origin.x, -origin.y);
+    return place;
+}
+
+POINT WorkspaceOrigin()
+{
+    POINT origin = {0, 0};
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoW(MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY), &info)) {
+        origin.x = info.rcWork.left;
+        origin.y = info.rcWork.top;
+    }
+    return origin;
+}
+
 struct WorkAreaList {
     RECT *areas;
     int capacity;
@@ -89,15 +115,11 @@ int GetWorkAreas(RECT *areas, int capacity)
     return list.count;
 }
 
-RECT ChooseWhereUserWorks(const RECT *saved, SIZE size)
+RECT ChooseWhereUserWorks(const RECT *saved, SIZE size, POINT origin)
 {
     RECT areas[WORK_AREAS_MAX];
     int count = GetWorkAreas(areas, WORK_AREAS_MAX);
     POINT mouse = {0, 0};
     GetCursorPos(&mouse);
-    if (saved) {
-        size.cx = saved->right - saved->left;
-        size.cy = saved->bottom - saved->top;
-    }
-    return ChooseWindowPlace(saved, size, mouse, areas, count);
+    return ChooseWorkspacePlace(saved, size, mouse, areas, count, origin);
 }

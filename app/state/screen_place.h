@@ -16,9 +16,18 @@ RECT ScaleRect(const RECT &rect, int fromDpi, int toDpi);
 // one when none holds it), no larger than that work area. count 0: the saved place or, without
 // one, the size at `mouse`.
 RECT ChooseWindowPlace(const RECT *saved, SIZE size, POINT mouse, const RECT *workAreas, int count);
-// ChooseWindowPlace with the monitors attached now and the mouse where it is, for the editor and
+// The same for a window whose place is kept as WINDOWPLACEMENT keeps it, in workspace coordinates
+// (counted from `origin`, the top left of the primary monitor's work area); the work areas and the
+// mouse are in screen coordinates. A saved place that is on no monitor gives its size, centred.
+// The result is in workspace coordinates again.
+RECT ChooseWorkspacePlace(const RECT *saved, SIZE size, POINT mouse, const RECT *workAreas, int count, POINT origin);
+// The top left of the primary monitor's work area, in screen coordinates.
+POINT WorkspaceOrigin();
+// ChooseWorkspacePlace with the monitors attached now and the mouse where it is, for the editor and
 // the settings sheet: a saved place whose monitor is gone keeps its size on the mouse's monitor.
-RECT ChooseWhereUserWorks(const RECT *saved, SIZE size);
+// `saved` and the result count from `origin`: WorkspaceOrigin() for a WINDOWPLACEMENT, {0, 0} for
+// screen coordinates.
+RECT ChooseWhereUserWorks(const RECT *saved, SIZE size, POINT origin);
 // The index of the rectangle that holds the point, else of the nearest one; -1 when count is 0.
 int RectNearestPoint(POINT point, const RECT *rects, int count);
 // The work areas of the monitors now attached, at most `capacity`; returns how many.

@@ -709,7 +709,7 @@ TEST_CASE("a key that types gets Ctrl in the hotkey field, a function key stays 
             HWND box = FindThreadDialog(L"tavo");
             if (!box)
                 return false;
-            CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"文字を入力するキーは、Ctrl か Alt と組み合わせたときだけホットキーにできます。");
+            CHECK(TextOf(GetDlgItem(box, 0xFFFF)) == L"文字を入力するキーと、Esc・Insert・Delete・Home・End・Page Up/Down・矢印キーは、Ctrl か Alt と組み合わせたときだけホットキーにできます。");
             PostMessageW(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
             return true;
         },

@@ -306,3 +306,25 @@ TEST_CASE("the idle save writes paste.dat a minute after a change, when idle, at
     SetDataDirectoryForTests(nullptr);
     ItemStore::ResetForTests();
 }
+
+TEST_CASE("a failed save that left paste.dat aside names the file that holds its contents")
+{
+    std::wstring dir = MakeScratchDir(L"shell_held_elsewhere");
+    SetDataDirectoryForTests(dir.c_str());
+    REQUIRE(SaveItems());
+    g_replaceSteps = {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2};
+    g_moveSteps = {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION};
+    SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+    CHECK_FALSE(SaveItems());
+    SetFileRoutesForTests(nullptr, nullptr);
+    const std::wstring named = L"paste.dat を保存できませんでした。内容は paste.dat.old に残っています。\n";
+    WCHAR text[512];
+    SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
+    CHECK(std::wstring(text).find(named) == 0);
+    SetCipherFailureForTests(TRUE);  // a second save that fails early still names it
+    CHECK_FALSE(SaveItems());
+    SaveFailureText(SAVE_ITEMS, SAVE_ON_CHANGE, text, 512);
+    CHECK(std::wstring(text).find(named) == 0);
+    SetCipherFailureForTests(FALSE);
+    SetDataDirectoryForTests(nullptr);
+}

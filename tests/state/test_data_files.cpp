@@ -318,6 +318,75 @@ TEST_CASE("a failed save leaves the old paste.dat as it was and keeps the store"
     CHECK(ReadFileBytes(dir + L"paste.dat") != old);
 }
 
+TEST_CASE("a save that cannot put the new file in place keeps the old or the new contents under a known name")
+{
+    const DWORD Held = ERROR_SHARING_VIOLATION;  // a scanner holds the file being moved
+    const struct Row {
+        DWORD replace;
+        std::vector<DWORD> moves;
+        bool saved;
+        const wchar_t *heldBy;  // the old contents' name when a failure left them aside
+    } rows[] = {
+        {0, {}, true, nullptr},
+        {ERROR_UNABLE_TO_REMOVE_REPLACED, {0}, true, nullptr},
+        {ERROR_UNABLE_TO_REMOVE_REPLACED, {Held}, false, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT, {0}, true, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT, {Held}, false, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {0, 0}, true, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {0, Held}, false, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {Held, 0}, true, nullptr},
+        {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, {Held, Held}, false, L"paste.dat.old"},
+    };
+    for (const Row &row : rows) {
+        CAPTURE(row.replace);
+        CAPTURE(row.moves.size());
+        std::wstring dir = UseScratch(L"replacefail");
+        REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile({{Registered, L"old", L"file"}})));
+        ItemStore::Insert(Registered, L"old", L"file");
+        ItemStore::Insert(History, nullptr, L"new");
+        g_replaceSteps = {row.replace};
+        g_moveSteps = row.moves;
+        SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+        CHECK(SaveItems() == (BOOL)row.saved);
+        SetFileRoutesForTests(nullptr, nullptr);
+        WCHAR holder[MAX_PATH] = L"";
+        CHECK(DataFileHeldElsewhere(DATA_ITEMS, holder) == (row.heldBy != nullptr));
+        CHECK(std::wstring(holder) == (row.heldBy ? row.heldBy : L""));
+        CHECK(CountTempFiles(dir) == (row.heldBy ? 1 : 0));  // the new contents stay while the old are aside
+        // The next start finds the old or the new contents under their own name again.
+        ItemStore::ResetForTests();
+        SetDataDirectoryForTests(dir.c_str());
+        CHECK(LoadItems() == DATA_FILE_LOADED);
+        CHECK(ItemStore::Size() == (row.saved ? 2 : 1));
+        CHECK_FALSE(FileIsThere(dir + L"paste.dat.old"));
+    }
+    // The copy of a damaged paste.dat replaces an older paste.dat.bak by the same rule.
+    std::wstring dir = UseScratch(L"replacefail");
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", Bytes{1, 2, 3, 4, 5}));
+    REQUIRE(WriteFileBytes(dir + L"paste.dat.bak", Bytes{9, 9}));
+    g_replaceSteps = {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2};
+    g_moveSteps = {Held, Held};
+    SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+    LoadItems();
+    SetFileRoutesForTests(nullptr, nullptr);
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak.old") == Bytes({9, 9}));
+    SetDataDirectoryForTests(dir.c_str());
+    REQUIRE(WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile({})));  // sound again: no new copy
+    CHECK(LoadItems() == DATA_FILE_LOADED);
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == Bytes({9, 9}));
+    // An aside file that cannot be put back is no first start: it is copied to .bak before a save.
+    dir = UseScratch(L"replacefail");
+    const Bytes old = EncryptedPasteFile({{Registered, L"old", L"file"}});
+    REQUIRE(WriteFileBytes(dir + L"paste.dat.old", old));
+    g_moveSteps = {Held};
+    SetFileRoutesForTests(ScriptedReplace, ScriptedMove);
+    CHECK(LoadItems() == DATA_FILE_UNREADABLE);
+    SetFileRoutesForTests(nullptr, nullptr);
+    CHECK(SaveItems());
+    CHECK(ReadFileBytes(dir + L"paste.dat.bak") == old);
+    SetDataDirectoryForTests(nullptr);
+}
+
 TEST_CASE("a folder path too long for the file name is a file that cannot be opened")
 {
     UseScratch(L"toolong");
@@ -871,7 +940,7 @@ TEST_CASE("a save keeps the attributes the user set on the file, and a new .bak 
     SetDataDirectoryForTests(nullptr);
 }
 
-TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is wanted only in hotkey mode")
+TEST_CASE("a key that types or navigates is no hotkey without Ctrl or Alt; the menu hotkey is wanted only in hotkey mode")
 {
     struct Row {
         int mode, vk, mods;
@@ -884,6 +953,16 @@ TEST_CASE("a key that types is no hotkey without Ctrl or Alt; the menu hotkey is
         {MENU_KEY_HOTKEY, VK_TAB, 0, FALSE, FALSE},
         {MENU_KEY_HOTKEY, VK_OEM_COMMA, 0, FALSE, FALSE},
         {MENU_KEY_HOTKEY, VK_NUMPAD5, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_ESCAPE, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_DELETE, MOD_SHIFT, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_INSERT, MOD_WIN, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_PRIOR, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_NEXT, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_END, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_HOME, MOD_SHIFT, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_LEFT, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_DOWN, 0, FALSE, FALSE},
+        {MENU_KEY_HOTKEY, VK_ESCAPE, MOD_CONTROL, TRUE, TRUE},
         {MENU_KEY_HOTKEY, 'A', MOD_CONTROL, TRUE, TRUE},
         {MENU_KEY_HOTKEY, VK_OEM_2, MOD_ALT | MOD_SHIFT, TRUE, TRUE},
         {MENU_KEY_HOTKEY, VK_F9, 0, TRUE, TRUE},
