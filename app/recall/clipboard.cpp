@@ -2,6 +2,7 @@
 // capture, and the hub's place at the head of the clipboard-viewer chain.
 #include "recall/clipboard.h"
 #include "state/item_store.h"
+#include "recall/app_decide.h"
 #include "state/ini_data.h"
 
 HWND g_nextViewer;
@@ -321,7 +322,7 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
         DWORD ownerProcess = 0;
         if (clipboardOwner)
             GetWindowThreadProcessId(clipboardOwner, &ownerProcess);
-        if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen())
+        if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen() && CopyMayBeRecordedNow())
             text = CopyTextWhileOpen();
     }
     CloseClipboard();

@@ -60,3 +60,5 @@ BOOL OnPopupMenuChar(WPARAM wParam, LPARAM lParam, LRESULT *result);
 
 // Paste injection.
 void PasteChosenEntry(HWND owner, int identifier);
+// Posted to the hub when something is to be told without a box; wParam: the text's string id.
+#define WM_RECALL_NOTICE (WM_APP + 40)

@@ -4,6 +4,7 @@
 #include "settings/settings.h"
 #include <commctrl.h>
 #include "res/resource.h"
+#include "settings/apps_page.h"
 
 HWND g_settingsSheet;
 static IniData *g_sheetSettings;  // the copy the open sheet shows and OK writes
@@ -235,7 +236,7 @@ INT_PTR CALLBACK OtherPageProc(HWND, UINT message, WPARAM, LPARAM)
     return message == WM_INITDIALOG || message == WM_COMMAND || message == WM_NOTIFY;
 }
 
-BOOL ShowSettingsSheet(HWND parent, IniData *settings)
+BOOL ShowSettingsSheet(HWND parent, IniData *settings, AppRules *rules)
 {
     // A second sheet from the tray would run a nested modal loop over the same settings.
     if (g_settingsSheet) {
@@ -246,7 +247,18 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
     IniData edited = *settings;
     g_sheetSettings = &edited;
     g_sheetAccepted = FALSE;
-    PROPSHEETPAGEW pageInfo[2] = {};
+    // The rules' copy is large: it lives on the heap, and only OK hands it out.
+    AppRules *editedRules = nullptr;
+    if (rules) {
+        editedRules = (AppRules *)HeapAlloc(GetProcessHeap(), 0, sizeof(AppRules));
+        if (!editedRules) {
+            g_sheetSettings = nullptr;
+            return FALSE;
+        }
+        *editedRules = *rules;
+    }
+    AppsPageData appsData = {editedRules, &g_sheetAccepted};
+    PROPSHEETPAGEW pageInfo[3] = {};
     pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
     pageInfo[0].hInstance = GetModuleHandleW(nullptr);
     pageInfo[0].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_MENU);
@@ -254,16 +266,27 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
     pageInfo[1] = pageInfo[0];
     pageInfo[1].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_OTHER);
     pageInfo[1].pfnDlgProc = OtherPageProc;
+    pageInfo[2] = pageInfo[0];
+    pageInfo[2].dwFlags = PSP_USETITLE;
+    pageInfo[2].pszTitle = MAKEINTRESOURCEW(IDS_APPS_PAGE_TITLE);
+    pageInfo[2].pszTemplate = MAKEINTRESOURCEW(IDD_PAGE_APPS);
+    pageInfo[2].pfnDlgProc = AppsPageProc;
+    pageInfo[2].lParam = (LPARAM)&appsData;
 
-    HPROPSHEETPAGE pages[2];
-    pages[0] = CreatePropertySheetPageW(&pageInfo[0]);
-    pages[1] = CreatePropertySheetPageW(&pageInfo[1]);
-    if (!pages[0] || !pages[1]) {
-        if (pages[0])
-            DestroyPropertySheetPage(pages[0]);
-        if (pages[1])
-            DestroyPropertySheetPage(pages[1]);
+    int pageCount = rules ? 3 : 2;
+    HPROPSHEETPAGE pages[3] = {};
+    BOOL made = TRUE;
+    for (int k = 0; k < pageCount; k++) {
+        pages[k] = CreatePropertySheetPageW(&pageInfo[k]);
+        made = made && pages[k];
+    }
+    if (!made) {
+        for (int k = 0; k < pageCount; k++)
+            if (pages[k])
+                DestroyPropertySheetPage(pages[k]);
         g_sheetSettings = nullptr;
+        if (editedRules)
+            HeapFree(GetProcessHeap(), 0, editedRules);
         return FALSE;
     }
     PROPSHEETHEADERW header = {};
@@ -272,14 +295,18 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings)
     header.hwndParent = parent;
     header.hInstance = GetModuleHandleW(nullptr);
     header.pszCaption = L"設定";
-    header.nPages = 2;
+    header.nPages = pageCount;
     header.nStartPage = 0;
     header.phpage = pages;
     PropertySheetW(&header);
     g_settingsSheet = nullptr;
     g_sheetSettings = nullptr;
-    if (!g_sheetAccepted)
-        return FALSE;
-    *settings = edited;
-    return TRUE;
+    if (g_sheetAccepted) {
+        *settings = edited;
+        if (rules)
+            *rules = *editedRules;
+    }
+    if (editedRules)
+        HeapFree(GetProcessHeap(), 0, editedRules);
+    return g_sheetAccepted;
 }

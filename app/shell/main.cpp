@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include "editor/editor.h"
 #include "res/resource.h"
+#include "state/app_rules.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 
@@ -36,6 +37,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // is kept (see LoadIniData).
     if (LoadIniData(&g_ini) != DATA_FILE_LOADED)
         SetDefaultIniData(&g_ini);
+    // No rules or an unreadable or newer file: the defaults (told once the main window runs).
+    LoadAppRules(&g_appRules);
     g_appInstance = instance;
     if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance))
         return 0;

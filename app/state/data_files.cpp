@@ -14,6 +14,8 @@ static const WCHAR IniFileName[] = L"ini.dat";
 static const WCHAR ItemsFileName[] = L"paste.dat";
 static const WCHAR IniBackupName[] = L"ini.dat.bak";
 static const WCHAR ItemsBackupName[] = L"paste.dat.bak";
+static const WCHAR RulesFileName[] = L"apps.dat";
+static const WCHAR RulesBackupName[] = L"apps.dat.bak";
 
 // RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
 // same stream; pieces keep every buffer the provider sees small.
@@ -22,9 +24,9 @@ static const WCHAR ItemsBackupName[] = L"paste.dat.bak";
 #define SHARING_RETRY_MS 2000
 #define SHARING_RETRY_STEP_MS 50
 
-// What the start learned about each file (index DATA_INI, DATA_ITEMS).
-static BOOL g_unreadable[2];
-static BOOL g_protected[2];
+// What the start learned about each file (index DATA_INI, DATA_ITEMS, DATA_RULES).
+static BOOL g_unreadable[DATA_FILE_COUNT];
+static BOOL g_protected[DATA_FILE_COUNT];
 
 static BOOL g_useDataDirForTests;      // AppDir answers g_dataDirForTests instead of the exe's folder
 static BOOL g_dataDirTooLongForTests;  // the folder given did not fit: AppDir fails
@@ -33,7 +35,7 @@ static BOOL g_cipherFailsForTests;
 
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
-    for (int file = DATA_INI; file <= DATA_ITEMS; file++)
+    for (int file = 0; file < DATA_FILE_COUNT; file++)
         g_unreadable[file] = g_protected[file] = FALSE;
     g_useDataDirForTests = dir != nullptr;
     g_dataDirTooLongForTests = FALSE;
@@ -96,12 +98,12 @@ static BOOL DataFilePath(const WCHAR *fileName, WCHAR path[MAX_PATH])
 
 BOOL DataFileUnreadable(int file)
 {
-    return (file == DATA_INI || file == DATA_ITEMS) && g_unreadable[file];
+    return file >= 0 && file < DATA_FILE_COUNT && g_unreadable[file];
 }
 
 BOOL DataFileProtected(int file)
 {
-    return (file == DATA_INI || file == DATA_ITEMS) && g_protected[file];
+    return file >= 0 && file < DATA_FILE_COUNT && g_protected[file];
 }
 
 // One RC4 key stream over any number of pieces.
@@ -435,12 +437,12 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
 
 static const WCHAR *FileNameOf(int file)
 {
-    return file == DATA_INI ? IniFileName : ItemsFileName;
+    return file == DATA_INI ? IniFileName : file == DATA_ITEMS ? ItemsFileName : RulesFileName;
 }
 
 static const WCHAR *BackupNameOf(int file)
 {
-    return file == DATA_INI ? IniBackupName : ItemsBackupName;
+    return file == DATA_INI ? IniBackupName : file == DATA_ITEMS ? ItemsBackupName : RulesBackupName;
 }
 
 // A copy made earlier may be the only one of the user's data (the file was unreadable at an
@@ -805,4 +807,41 @@ BOOL SaveItemsImage(const BYTE *image, DWORD size)
 BOOL SaveItems()
 {
     return MayReplace(DATA_ITEMS) && ReplaceDataFile(ItemsFileName, ItemsFileName, WriteItems, nullptr, TRUE);
+}
+
+int ReadDataFileImage(int file, BYTE **image, DWORD *size)
+{
+    *image = nullptr;
+    *size = 0;
+    WCHAR path[MAX_PATH];
+    if (file < 0 || file >= DATA_FILE_COUNT || !DataFilePath(FileNameOf(file), path))
+        return DATA_FILE_NONE;
+    int read = ReadDataFile(path, image, size);
+    if (read == OPEN_MISSING)
+        return DATA_FILE_NONE;
+    if (read == OPEN_OK && !DataCipher(*image, *size, DataPassPhrase, CIPHER_DECRYPT)) {
+        HeapFree(GetProcessHeap(), 0, *image);
+        *image = nullptr;
+        *size = 0;
+        read = OPEN_FAILED;
+    }
+    if (read != OPEN_OK) {
+        NoteUnreadable(file);
+        return DATA_FILE_UNREADABLE;
+    }
+    return DATA_FILE_LOADED;
+}
+
+void NoteDamagedDataFile(int file)
+{
+    if (file >= 0 && file < DATA_FILE_COUNT)
+        NoteUnreadable(file);
+}
+
+BOOL SaveDataFileImage(int file, const BYTE *image, DWORD size)
+{
+    if (file < 0 || file >= DATA_FILE_COUNT)
+        return FALSE;
+    ImageSource source = {image, size};
+    return MayReplace(file) && ReplaceDataFile(FileNameOf(file), FileNameOf(file), WriteImage, &source, TRUE);
 }
