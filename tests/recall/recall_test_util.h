@@ -11,6 +11,7 @@
 #include "recall/paste.h"
 #include "recall/recall.h"
 #include "shell/shell.h"
+#include "state/app_rules.h"
 #include "state/ini_data.h"
 
 // A clean start: empty store, default settings, nothing busy, no taps.
@@ -23,6 +24,7 @@ inline void ResetRecallForTests()
     ZeroMemory(&g_focusSnapshot, sizeof(g_focusSnapshot));
     g_sendInputRoute = SendInput;
     g_pasteStopRequested = FALSE;
+    SetDefaultAppRules(&g_appRules);
 }
 
 // Texts of the History entries, oldest first.
