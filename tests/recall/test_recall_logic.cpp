@@ -951,8 +951,18 @@ TEST_CASE("per-application rules: matching by executable and caption, and the th
     }
 }
 
+// What the replaced SHQueryUserNotificationState answers.
+static int FakeState;
+static HRESULT FakeResult;
+static HRESULT WINAPI FakeNotificationState(int *state)
+{
+    *state = FakeState;
+    return FakeResult;
+}
+
 TEST_CASE("quiet during full-screen: the notification states that keep the menu closed, while the box is ticked")
 {
+    NotificationStateFunction savedRoute = g_notificationStateRoute;
     AppRules rules;
     SetDefaultAppRules(&rules);
     CHECK(rules.fullScreenQuiet);  // on by default
@@ -980,14 +990,18 @@ TEST_CASE("quiet during full-screen: the notification states that keep the menu 
     SUBCASE("the look-up goes through a replaceable function")
     {
         SetDefaultAppRules(&g_appRules);
-        g_notificationStateRoute = [](int *state) -> HRESULT { *state = QUNS_RUNNING_D3D_FULL_SCREEN; return S_OK; };
+        g_notificationStateRoute = FakeNotificationState;
+        FakeState = QUNS_RUNNING_D3D_FULL_SCREEN;
+        FakeResult = S_OK;
         CHECK_FALSE(MenuMayOpenOver(GetDesktopWindow()));
-        g_notificationStateRoute = [](int *state) -> HRESULT { *state = QUNS_BUSY; return E_FAIL; };
+        FakeState = QUNS_BUSY;
+        FakeResult = E_FAIL;
         CHECK(MenuMayOpenOver(GetDesktopWindow()));  // a failed query keeps nothing closed
         g_appRules.fullScreenQuiet = FALSE;
-        g_notificationStateRoute = [](int *state) -> HRESULT { *state = QUNS_PRESENTATION_MODE; return S_OK; };
+        FakeState = QUNS_PRESENTATION_MODE;
+        FakeResult = S_OK;
         CHECK(MenuMayOpenOver(GetDesktopWindow()));
-        g_notificationStateRoute = [](int *state) -> HRESULT { *state = QUNS_ACCEPTS_NOTIFICATIONS; return S_OK; };
+        g_notificationStateRoute = savedRoute;
     }
 }
 
