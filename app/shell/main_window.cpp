@@ -118,6 +118,8 @@ static void WarnBoxOf(HWND owner, UINT textId)
 }
 
 static HWINEVENTHOOK g_foregroundHook;  // tells the hub of each new foreground window
+static HWINEVENTHOOK g_focusHook;       // ...and of each focus change, for systems that raise no foreground event
+static HWND g_lastForeground;           // the foreground window the hotkey was last decided for
 static BOOL g_hotkeyGivenUp;            // the hotkey is let go for the application in front
 
 BOOL MenuHotkeyHeldOver(HWND foreground)
@@ -145,8 +147,13 @@ BOOL RegisterMenuHotkey(HWND window)
 
 // The hotkey is given up and taken again as windows come to the front; taking it again fails
 // without a box (another program may hold it meanwhile: the next foreground change tries again).
-static void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND foreground, LONG, LONG, DWORD, DWORD)
+static void FollowForeground()
 {
+    // A focus move inside the same window, or a key in it, costs this one comparison.
+    HWND foreground = GetForegroundWindow();
+    if (foreground == g_lastForeground)
+        return;
+    g_lastForeground = foreground;
     if (!g_mainWindow || !MenuHotkeyWanted(&g_ini))
         return;
     BOOL hold = MenuHotkeyHeldOver(foreground);
@@ -158,18 +165,31 @@ static void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND foreground, 
     }
 }
 
+static void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD)
+{
+    FollowForeground();
+}
+
 void StartFollowingForeground(HWND)
 {
+    g_lastForeground = GetForegroundWindow();
     if (!g_foregroundHook)
         g_foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
                                            OnForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    // Wine raises no EVENT_SYSTEM_FOREGROUND and not every focus event: the modifier keys that the
+    // hook forwards (the hotkey's own among them) look as well (WM_HOOKKEY).
+    if (!g_focusHook)
+        g_focusHook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnForegroundChanged, 0, 0,
+                                      WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
 }
 
 void StopFollowingForeground()
 {
     if (g_foregroundHook)
         UnhookWinEvent(g_foregroundHook);
-    g_foregroundHook = nullptr;
+    if (g_focusHook)
+        UnhookWinEvent(g_focusHook);
+    g_foregroundHook = g_focusHook = nullptr;
 }
 
 void StoreSheetSettings(IniData *ini, const IniData *sheet)
@@ -550,6 +570,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         RunDeferredCommands(window);
         return 0;
     case WM_HOOKKEY:
+        FollowForeground();
         OnHookKey(window, wParam, lParam);
         return 0;
     case WM_INPUT:
