@@ -11,6 +11,9 @@
 //   4. end to end with the real tavo.exe: second Shift release to the menu window being visible;
 //   5. the longest time the hub thread went without reading its queue during a registered paste
 //      of 3 lines with the default wait (target: under 50 ms);
+//   7. per-application rules (also alone: bench_recall.exe rules): the decision at the second tap
+//      and the check per copy, in this process with 64 rules, and the end to end of 4 again with
+//      an apps.dat of 64 rules that the target does not match;
 //   6. burst capture: this process sets 300 distinct texts at 50/s and at 200/s while the real
 //      tavo.exe captures them through the viewer chain, alone and beside another clipboard reader;
 //      the texts in paste.dat are counted and their order checked.
@@ -24,6 +27,8 @@
 #include "recall/popup_menu.h"
 #include "recall/focus.h"
 #include "recall/paste.h"
+#include "recall/app_decide.h"
+#include "state/app_rules.h"
 #include "shell/shell.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"
@@ -565,9 +570,29 @@ static void BenchPasteGap()
 
 // ---- end to end ----
 
-static void BenchEndToEnd()
+// 64 rules, none for the bench itself: every decision walks them all.
+static void FillRules(AppRules *rules)
 {
-    std::wstring dir = MakeScratchDir(L"bench_recall");
+    SetDefaultAppRules(rules);
+    for (int k = 0; k < APP_RULES_MAX; k++) {
+        WCHAR name[32];
+        wsprintfW(name, L"application%02d.exe", k);
+        int index = AddAppRule(rules, name);
+        rules->rules[index].switches = APP_RULE_NO_MENU | APP_RULE_NO_RECORD;
+        if (k % 2)
+            lstrcpyW(rules->rules[index].caption, L"a caption text");
+    }
+}
+
+static void BenchEndToEnd(bool withRules)
+{
+    std::wstring dir = MakeScratchDir(withRules ? L"bench_recall_rules" : L"bench_recall");
+    if (withRules) {
+        AppRules *rules = new AppRules;
+        FillRules(rules);
+        WriteFileBytes(dir + L"apps.dat", EncryptedAppsFile(*rules));
+        delete rules;
+    }
     TavoProcess tavo;
     if (!StartTavoClean(dir, &tavo)) {
         printf("end to end: tavo.exe did not start\n");
@@ -614,8 +639,8 @@ static void BenchEndToEnd()
         PumpFor(GetDoubleClickTime() + 100);
     }
     if (opened)
-        printf("end to end under Wine: second Shift release to visible menu: %.1f ms mean, %.1f ms worst (%d of %d opened)\n",
-               total / opened, worst, opened, rounds);
+        printf("end to end under Wine%s: second Shift release to visible menu: %.1f ms mean, %.1f ms worst (%d of %d opened)\n",
+               withRules ? ", 64 application rules" : "", total / opened, worst, opened, rounds);
     else
         printf("end to end: the menu never opened\n");
     DestroyWindow(form);
@@ -840,16 +865,53 @@ static void BenchBurstCapture()
     }
 }
 
-int main()
+// The decisions that the rules add: at the second tap (or the hotkey) and at each copy.
+static void BenchAppDecisions()
+{
+    FillRules(&g_appRules);
+    HWND window = CreateWindowExW(0, L"STATIC", L"a window in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 200,
+                                  80, nullptr, nullptr, nullptr, nullptr);
+    PumpFor(100);
+    ForgetExecutableNames();
+    double start = Now();
+    BOOL open = MenuMayOpenOver(window);
+    double first = Now() - start;
+    const int rounds = 2000;
+    start = Now();
+    for (int k = 0; k < rounds; k++)
+        open = MenuMayOpenOver(window) && open;
+    double tap = (Now() - start) / rounds;
+    PutClipboardText(window, L"a copy");
+    start = Now();
+    BOOL record = TRUE;
+    for (int k = 0; k < rounds; k++)
+        record = CopyMayBeRecordedNow() && record;
+    double copy = (Now() - start) / rounds;
+    printf("rules, 64 of them, none for this process: decision at the second tap %.1f us (first, uncached: %.1f us), "
+           "check per copy %.1f us; menu %s, copy %s\n",
+           1000 * tap, 1000 * first, 1000 * copy, open ? "opens" : "refused", record ? "recorded" : "refused");
+    DestroyWindow(window);
+    SetDefaultAppRules(&g_appRules);
+}
+
+int main(int argc, char **argv)
 {
     printf("bench_recall: the %s build\n", BuildArchitecture());
     g_appInstance = GetModuleHandleW(nullptr);
+    if (argc > 1 && lstrcmpA(argv[1], "rules") == 0) {
+        BenchAppDecisions();
+        BenchEndToEnd(false);
+        BenchEndToEnd(true);
+        return 0;
+    }
     BenchCapture();
     BenchMenu();
     BenchFind();
     BenchHook();
     BenchPasteGap();
-    BenchEndToEnd();
+    BenchEndToEnd(false);
+    BenchAppDecisions();
+    BenchEndToEnd(true);
     BenchCaretTargets();
     BenchBurstCapture();
     return 0;

@@ -2,6 +2,7 @@
 #include <wincrypt.h>
 #include <algorithm>
 #include <cstdio>
+#include "state/app_rules.h"
 #include <map>
 
 std::wstring BinDir()
@@ -262,6 +263,16 @@ std::vector<std::wstring> HistoryTextsOf(const std::vector<PasteRecord> &records
 Bytes EncryptedIni(const IniData &ini)
 {
     return DecryptDataFile(Bytes((const BYTE *)&ini, (const BYTE *)&ini + sizeof(ini)));
+}
+
+Bytes EncryptedAppsFile(const AppRules &rules)
+{
+    DWORD size = 0;
+    BYTE *image = MakeAppRulesImage(&rules, &size);
+    Bytes plain = image ? Bytes(image, image + size) : Bytes();
+    if (image)
+        HeapFree(GetProcessHeap(), 0, image);
+    return DecryptDataFile(plain);
 }
 
 bool ReadIniRecord(const std::wstring &path, IniData *ini)
@@ -697,6 +708,33 @@ int RunTestChild(int argc, char **argv)
     if (it == TestChildren().end())
         return 2;
     return it->second(argc - 1, argv + 1);
+}
+
+std::wstring ThisExecutableName()
+{
+    WCHAR module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    const WCHAR *name = module + lstrlenW(module);
+    while (name > module && name[-1] != L'\\' && name[-1] != L'/')
+        name--;
+    return name;
+}
+
+bool StartTestChildCopy(const std::wstring &copyPath, const char *name, const std::string &args,
+                        PROCESS_INFORMATION *process)
+{
+    WCHAR module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (!CopyFileW(module, copyPath.c_str(), FALSE))
+        return false;
+    std::wstring command = L"\"" + copyPath + L"\" child " + std::wstring(name, name + strlen(name)) + L" " +
+                           std::wstring(args.begin(), args.end());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    std::vector<WCHAR> line(command.begin(), command.end());
+    line.push_back(0);
+    return CreateProcessW(copyPath.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          process) != FALSE;
 }
 
 bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATION *process)

@@ -50,6 +50,9 @@ bool HoldsUtf16(const Bytes &bytes, const std::wstring &text);
 bool ReadPasteRecords(const std::wstring &path, std::vector<PasteRecord> *records);
 std::vector<std::wstring> HistoryTextsOf(const std::vector<PasteRecord> &records);  // in file order
 Bytes EncryptedIni(const IniData &ini);
+// apps.dat holding the rules (its format is checked byte by byte in the tests of the data files).
+struct AppRules;
+Bytes EncryptedAppsFile(const AppRules &rules);
 // Reads an encrypted ini.dat; false unless it holds exactly one record.
 bool ReadIniRecord(const std::wstring &path, IniData *ini);
 
@@ -141,6 +144,11 @@ struct TestChildRegistrar {
 int RunTestChild(int argc, char **argv);
 // Starts this executable as "child NAME args"; the caller closes the handles.
 bool StartTestChild(const char *name, const std::string &args, PROCESS_INFORMATION *process);
+// The same from a copy of this executable at copyPath: another application, by its file name.
+bool StartTestChildCopy(const std::wstring &copyPath, const char *name, const std::string &args,
+                        PROCESS_INFORMATION *process);
+// The file name of this test executable ("test_x.exe").
+std::wstring ThisExecutableName();
 
 // Another program's handle on a data file, as a virus scanner, a backup or a sync client holds one.
 struct HeldFile {

@@ -3,6 +3,7 @@
 #include "recall/clipboard.h"
 #include "state/item_store.h"
 #include "recall/paste_guard.h"
+#include "recall/app_decide.h"
 #include "state/ini_data.h"
 #include "state/wiped_memory.h"
 
@@ -323,7 +324,7 @@ static void CaptureWhileOpen(DWORD sequence, BOOL afterwards)
         DWORD ownerProcess = 0;
         if (clipboardOwner)
             GetWindowThreadProcessId(clipboardOwner, &ownerProcess);
-        if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen())
+        if (ownerProcess != GetCurrentProcessId() && !MarkedPrivateWhileOpen() && CopyMayBeRecordedNow())
             text = CopyTextWhileOpen();
         // A typed line that another program put back without the markers is no copy of the user's.
         if (text && IsRecentTypedLine(&g_typedLines, text, lstrlenW(text), GetTickCount())) {

@@ -4,6 +4,9 @@
 #include "recall/paste.h"
 #include "recall/clipboard.h"
 #include "recall/focus.h"
+#include "recall/app_decide.h"
+#include "recall/paste_typing.h"
+#include "res/resource.h"
 #include <assert.h>
 #include "recall/paste_guard.h"
 #include "state/ini_data.h"
@@ -139,9 +142,7 @@ static BOOL CheckKeyMayGoNow(BOOL firstKey)
 // activation on its own thread. The first key waits this long for the recorded window and focus.
 #define FIRST_KEY_SETTLE_MS 500
 
-// Before the first key, waits up to FIRST_KEY_SETTLE_MS (pumping) for the recorded window and
-// focus; any later key checks once.
-static BOOL WaitUntilKeyMayGo(BOOL firstKey)
+BOOL WaitUntilKeyMayGo(BOOL firstKey)
 {
     DWORD start = GetTickCount();
     while (!CheckKeyMayGoNow(firstKey)) {
@@ -297,6 +298,13 @@ static void PasteHistoryEntry(HWND owner, ItemId id)
 void PasteChosenEntry(HWND owner, int identifier)
 {
     int kind = ItemStore::KindOf(identifier);
+    int delayMs = 0;
+    // Typed, the entry never reaches the clipboard; both kinds keep the busy state of the menu.
+    if ((kind == History || kind == Registered) && TypesInsteadOfPasteOver(g_focusSnapshot.foregroundWindow, &delayMs)) {
+        if (!TypeEntryAsKeys(identifier, delayMs))
+            PostMessageW(owner, WM_RECALL_NOTICE, IDS_TYPING_TOO_LONG, 0);
+        return;
+    }
     if (kind == History)
         PasteHistoryEntry(owner, identifier);
     else if (kind == Registered)

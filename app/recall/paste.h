@@ -17,6 +17,9 @@ void TypeRegisteredEntry(HWND owner, ItemId id);
 // but only within that window (focusInForeground).
 BOOL DecideKeyMayGo(HWND recordedForeground, HWND recordedFocus, HWND foregroundNow, HWND focusNow,
                     BOOL focusInForeground, BOOL firstKey);
+// Before the first key, waits up to FIRST_KEY_SETTLE_MS (pumping) for the recorded window and
+// focus; any later key checks once. FALSE when the key must not go.
+BOOL WaitUntilKeyMayGo(BOOL firstKey);
 void SendCtrlV();
 void SendTab();
 

@@ -74,3 +74,5 @@ void PasteChosenEntry(HWND owner, int identifier);
 #define PASTE_STOP_WINDOW    1  // another window in front, or the focus left the field
 #define PASTE_STOP_CAPTION   2  // the window's caption names something else (a browser's other tab)
 #define PASTE_STOP_KEYS_HELD 3  // Shift, Ctrl, Alt or Win stayed down
+// Posted to the hub when something is to be told without a box; wParam: the text's string id.
+#define WM_RECALL_NOTICE (WM_APP + 40)

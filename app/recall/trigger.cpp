@@ -3,6 +3,7 @@
 // Alt, and a nameless press for any other key typed near them; OnHookKey does a few comparisons
 // and at most one timer call: no allocation, no store.
 #include "recall/trigger.h"
+#include "recall/app_decide.h"
 #include "state/ini_data.h"
 
 TapCounterState g_tapCounter;
@@ -160,7 +161,8 @@ void OnDoubleTapTimer(HWND window)
     int decision = DecideDoubleTap(&g_tapCounter, g_busyState);
     if (decision == DOUBLETAP_WAIT)
         return;
-    if (decision == DOUBLETAP_OPEN)
+    // The application in front may want the double tap for itself, or a full-screen one runs.
+    if (decision == DOUBLETAP_OPEN && MenuMayOpenOver(GetForegroundWindow()))
         ShowPopupMenu(window);
     // Taps counted while the menu was open are dropped with the rest.
     g_tapCounter.TapCount = 0;
@@ -171,6 +173,6 @@ void OnHotKey(HWND window, WPARAM wParam)
     // A menu or paste already runs: a second one would take over its focus record and g_busyState.
     if (g_busyState != BUSY_NONE)
         return;
-    if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode))
+    if (HotKeyOpensMenu(wParam, g_ini.menuKeyMode) && MenuMayOpenOver(GetForegroundWindow()))
         ShowPopupMenu(window);
 }

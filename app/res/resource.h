@@ -23,6 +23,7 @@
 #define IDC_DRAG_MOVE        110
 #define IDC_DRAG_COPY        111
 #define IDD_FIND             112
+#define IDD_PAGE_APPS        113
 
 // Tray menu commands.
 #define IDM_EXIT             40001
@@ -90,6 +91,27 @@
 #define IDS_MENU_MORE             3038  // %d: the entries beyond the menu's bound
 #define IDS_FILE_HELD_ELSEWHERE   3039  // %s twice: the file's name, the name of the file holding its contents
 
+// Texts of the per-application rules: the settings page "アプリ別" and what the program tells.
+#define IDS_APPS_COLUMN_APP       3101
+#define IDS_APPS_COLUMN_SWITCHES  3102
+#define IDS_APPS_COLUMN_CAPTION   3103
+#define IDS_APPS_ADD              3104
+#define IDS_APPS_REMOVE           3105
+#define IDS_APPS_NO_MENU          3106
+#define IDS_APPS_NO_RECORD        3107
+#define IDS_APPS_TYPE             3108
+#define IDS_APPS_CAPTION          3109
+#define IDS_APPS_DELAY            3110
+#define IDS_APPS_MS               3111
+#define IDS_APPS_FULLSCREEN       3112
+#define IDS_APPS_NAME             3113
+#define IDS_APPS_MARK_NO_MENU     3114  // the short marks of the switches column
+#define IDS_APPS_MARK_NO_RECORD   3115
+#define IDS_APPS_MARK_TYPE        3116
+#define IDS_APPS_NOT_ADDED        3117
+#define IDS_RULES_FILE_NEWER      3118  // %s: the file's name
+#define IDS_TYPING_TOO_LONG       3119
+
 // Editor controls.
 #define IDC_EDITOR_TREE      2005
 #define IDC_EDITOR_TEXT      2006
@@ -111,5 +133,22 @@
 #define IDC_HISTORY_MAX_SPIN 1008
 #define IDC_HOTKEY           1009
 #define IDC_MENU_KEY         1010
-#define IDC_PROTECT_ITEMS    1011
-#define IDC_PROTECT_NOTE     1012
+#define IDC_PROTECT_ITEMS    1026
+#define IDC_PROTECT_NOTE     1027
+
+// Controls of the page "アプリ別", in tab order.
+#define IDC_APP_LIST         1011
+#define IDC_APP_NAME_LABEL   1012
+#define IDC_APP_NAME         1013
+#define IDC_APP_ADD          1014
+#define IDC_APP_REMOVE       1015
+#define IDC_APP_NO_MENU      1016
+#define IDC_APP_NO_RECORD    1017
+#define IDC_APP_TYPE         1018
+#define IDC_APP_CAPTION_LABEL 1019
+#define IDC_APP_CAPTION      1020
+#define IDC_APP_DELAY_LABEL  1021
+#define IDC_APP_DELAY        1022
+#define IDC_APP_DELAY_SPIN   1023
+#define IDC_APP_DELAY_UNIT   1024
+#define IDC_FULLSCREEN_QUIET 1025

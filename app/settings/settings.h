@@ -9,7 +9,9 @@
 // *userForm then hold what the sheet took (the hotkey fields zeroed when no key was typed). FALSE
 // on Cancel, and at once while a sheet is already open (it is brought forward); both are then as
 // they were. Storing, registering the hotkey and saving are the caller's.
-BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm);
+// With rules, a third page edits a copy of them; *rules takes it on OK when that page was opened.
+struct AppRules;
+BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm, AppRules *rules = nullptr);
 INT_PTR CALLBACK MenuPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 // Moves the sheet, centred, onto the work area of the mouse's monitor: where the user works.

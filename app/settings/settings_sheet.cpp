@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include "lang/ui_language.h"
 #include "res/resource.h"
+#include "settings/apps_page.h"
 
 HWND g_settingsSheet;
 static IniData *g_sheetSettings;  // the copy the open sheet shows and OK writes
@@ -274,7 +275,7 @@ INT_PTR CALLBACK OtherPageProc(HWND page, UINT message, WPARAM, LPARAM lParam)
     return FALSE;
 }
 
-BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
+BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm, AppRules *rules)
 {
     // A second sheet from the tray would run a nested modal loop over the same settings.
     if (g_settingsSheet) {
@@ -287,7 +288,19 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
     g_sheetSettings = &edited;
     g_sheetUserForm = &editedForm;
     g_sheetAccepted = FALSE;
-    PROPSHEETPAGEW pageInfo[2] = {};
+    // The rules' copy is large: it lives on the heap, and only OK hands it out.
+    AppRules *editedRules = nullptr;
+    if (rules) {
+        editedRules = (AppRules *)HeapAlloc(GetProcessHeap(), 0, sizeof(AppRules));
+        if (!editedRules) {
+            g_sheetSettings = nullptr;
+            g_sheetUserForm = nullptr;
+            return FALSE;
+        }
+        *editedRules = *rules;
+    }
+    AppsPageData appsData = {editedRules, &g_sheetAccepted};
+    PROPSHEETPAGEW pageInfo[3] = {};
     pageInfo[0].dwSize = sizeof(PROPSHEETPAGEW);
     pageInfo[0].dwFlags = PSP_DLGINDIRECT;
     pageInfo[0].hInstance = GetModuleHandleW(nullptr);
@@ -296,17 +309,26 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
     pageInfo[1] = pageInfo[0];
     pageInfo[1].pResource = UiDialogTemplate(IDD_PAGE_OTHER);
     pageInfo[1].pfnDlgProc = OtherPageProc;
+    pageInfo[2] = pageInfo[0];
+    pageInfo[2].pResource = UiDialogTemplate(IDD_PAGE_APPS);
+    pageInfo[2].pfnDlgProc = AppsPageProc;
+    pageInfo[2].lParam = (LPARAM)&appsData;
 
-    HPROPSHEETPAGE pages[2];
-    pages[0] = pageInfo[0].pResource ? CreatePropertySheetPageW(&pageInfo[0]) : nullptr;
-    pages[1] = pageInfo[1].pResource ? CreatePropertySheetPageW(&pageInfo[1]) : nullptr;
-    if (!pages[0] || !pages[1]) {
-        if (pages[0])
-            DestroyPropertySheetPage(pages[0]);
-        if (pages[1])
-            DestroyPropertySheetPage(pages[1]);
+    int pageCount = rules ? 3 : 2;
+    HPROPSHEETPAGE pages[3] = {};
+    BOOL made = TRUE;
+    for (int k = 0; k < pageCount; k++) {
+        pages[k] = pageInfo[k].pResource ? CreatePropertySheetPageW(&pageInfo[k]) : nullptr;
+        made = made && pages[k];
+    }
+    if (!made) {
+        for (int k = 0; k < pageCount; k++)
+            if (pages[k])
+                DestroyPropertySheetPage(pages[k]);
         g_sheetSettings = nullptr;
         g_sheetUserForm = nullptr;
+        if (editedRules)
+            HeapFree(GetProcessHeap(), 0, editedRules);
         return FALSE;
     }
     PROPSHEETHEADERW header = {};
@@ -317,16 +339,20 @@ BOOL ShowSettingsSheet(HWND parent, IniData *settings, BOOL *userForm)
     WCHAR caption[64];
     LoadUiText(IDS_SETTINGS_TITLE, caption, ARRAYSIZE(caption));
     header.pszCaption = caption;
-    header.nPages = 2;
+    header.nPages = pageCount;
     header.nStartPage = 0;
     header.phpage = pages;
     PropertySheetW(&header);
     g_settingsSheet = nullptr;
     g_sheetSettings = nullptr;
     g_sheetUserForm = nullptr;
-    if (!g_sheetAccepted)
-        return FALSE;
-    *settings = edited;
-    *userForm = editedForm;
-    return TRUE;
+    if (g_sheetAccepted) {
+        *settings = edited;
+        *userForm = editedForm;
+        if (rules)
+            *rules = *editedRules;
+    }
+    if (editedRules)
+        HeapFree(GetProcessHeap(), 0, editedRules);
+    return g_sheetAccepted;
 }

@@ -3,6 +3,7 @@
 // memory; at logoff or shutdown the files are written before any box can appear.
 #include "shell/shell.h"
 #include "editor/editor.h"
+#include "state/app_rules.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"
@@ -103,6 +104,9 @@ int SaveDataFiles(int files)
         else
             failed |= SAVE_ITEMS;
     }
+    // A newer version's apps.dat is left alone on purpose (told at the start): no failure.
+    if ((files & SAVE_RULES) && !AppRulesFileNewer() && !SaveAppRules(&g_appRules))
+        failed |= SAVE_RULES;
     return failed;
 }
 
@@ -199,6 +203,8 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room)
         AppendFailedFile(text, room, DATA_INI, L"ini.dat");
     if (failed & SAVE_ITEMS)
         AppendFailedFile(text, room, DATA_ITEMS, L"paste.dat");
+    if (failed & SAVE_RULES)
+        AppendFailedFile(text, room, DATA_RULES, L"apps.dat");
     WCHAR closing[256];
     UINT closingId = when == SAVE_AT_EXIT     ? IDS_SAVE_AT_EXIT_CHOICES
                    : when == SAVE_ON_CHANGE   ? IDS_SAVE_AGAIN_AT_EXIT
@@ -208,7 +214,7 @@ void SaveFailureText(int failed, int when, WCHAR *text, int room)
 
 void UnreadableFileText(int file, WCHAR *text, int room)
 {
-    const WCHAR *name = file == DATA_INI ? L"ini.dat" : L"paste.dat";
+    const WCHAR *name = file == DATA_INI ? L"ini.dat" : file == DATA_ITEMS ? L"paste.dat" : L"apps.dat";
     WCHAR format[128], line[256];
     MessageText(DataFileProtected(file) ? IDS_UNREADABLE_PROTECTED : IDS_UNREADABLE_KEPT, format, 128);
     wsprintfW(line, format, name, name);
@@ -217,11 +223,16 @@ void UnreadableFileText(int file, WCHAR *text, int room)
 
 void WarnUnreadableDataFiles(HWND owner)
 {
-    for (int file = DATA_INI; file <= DATA_ITEMS; file++) {
+    for (int file = 0; file < DATA_FILE_COUNT; file++) {
         if (!DataFileUnreadable(file))
             continue;
         WCHAR text[256];
         UnreadableFileText(file, text, 256);
+        MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
+    }
+    if (AppRulesFileNewer()) {
+        WCHAR format[256], text[320];
+        wsprintfW(text, MessageText(IDS_RULES_FILE_NEWER, format, 256), L"apps.dat");
         MessageBoxW(owner, text, APP_CAPTION, MB_ICONWARNING);
     }
 }
@@ -240,7 +251,7 @@ BOOL StartWithoutLockedItems(HWND owner)
 int SaveBeforeExit(HWND owner)
 {
     for (;;) {
-        int failed = SaveDataFiles(SAVE_INI | SAVE_ITEMS);
+        int failed = SaveDataFiles(SAVE_ALL);
         if (!failed)
             return EXIT_SAVED;
         WCHAR text[512];
@@ -257,7 +268,7 @@ int SaveBeforeExit(HWND owner)
 
 int SaveForSessionEnd()
 {
-    int failed = SaveDataFiles(SAVE_INI | SAVE_ITEMS);
+    int failed = SaveDataFiles(SAVE_ALL);
     // Windows may end the process as soon as WM_ENDSESSION returns: no box, no message
     // handling, only brief waits for a file that another program holds for a moment.
     for (DWORD waited = 0; failed && waited < SESSION_END_RETRY_MS; waited += SESSION_END_RETRY_STEP_MS) {

@@ -4,6 +4,7 @@
 #include "editor/editor.h"
 #include "lang/ui_language.h"
 #include "res/resource.h"
+#include "state/app_rules.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 
@@ -37,6 +38,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // is kept (see LoadIniData).
     if (LoadIniData(&g_ini) != DATA_FILE_LOADED)
         SetDefaultIniData(&g_ini);
+    // No rules or an unreadable or newer file: the defaults (told once the main window runs).
+    LoadAppRules(&g_appRules);
     g_appInstance = instance;
     if (!RegisterMainWindowClass(instance) || !CreateMainWindow(instance))
         return 0;

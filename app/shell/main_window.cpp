@@ -10,6 +10,8 @@
 #include "recall/recall.h"
 #include "res/resource.h"
 #include "settings/settings.h"
+#include "recall/app_decide.h"
+#include "state/app_rules.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 #include "state/item_store.h"
@@ -151,14 +153,79 @@ static void WarnBoxOf(HWND owner, UINT textId)
     WarnBox(owner, text);
 }
 
+static HWINEVENTHOOK g_foregroundHook;  // tells the hub of each new foreground window
+static HWINEVENTHOOK g_focusHook;       // ...and of each focus change, for systems that raise no foreground event
+static HWND g_lastForeground;           // the foreground window the hotkey was last decided for
+static BOOL g_hotkeyGivenUp;            // the hotkey is let go for the application in front
+
+BOOL MenuHotkeyHeldOver(HWND foreground)
+{
+    return MenuHotkeyWanted(&g_ini) && !RuleRefusesMenuOver(foreground);
+}
+
 BOOL RegisterMenuHotkey(HWND window)
 {
     UnregisterHotKey(window, HOTKEY_MENU);
+    g_hotkeyGivenUp = FALSE;
     // Outside hotkey mode the key is kept for later but held from no other program.
-    if (!MenuHotkeyWanted(&g_ini) || RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
+    if (!MenuHotkeyWanted(&g_ini))
+        return TRUE;
+    // A registered hotkey is swallowed system-wide: the application in front would never see it.
+    if (!MenuHotkeyHeldOver(GetForegroundWindow())) {
+        g_hotkeyGivenUp = TRUE;
+        return TRUE;
+    }
+    if (RegisterHotKey(window, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk))
         return TRUE;
     WarnBoxOf(window, IDS_HOTKEY_FAILED);
     return FALSE;
+}
+
+// The hotkey is given up and taken again as windows come to the front; taking it again fails
+// without a box (another program may hold it meanwhile: the next foreground change tries again).
+static void FollowForeground()
+{
+    // A focus move inside the same window, or a key in it, costs this one comparison.
+    HWND foreground = GetForegroundWindow();
+    if (foreground == g_lastForeground)
+        return;
+    g_lastForeground = foreground;
+    if (!g_mainWindow || !MenuHotkeyWanted(&g_ini))
+        return;
+    BOOL hold = MenuHotkeyHeldOver(foreground);
+    if (!hold && !g_hotkeyGivenUp) {
+        UnregisterHotKey(g_mainWindow, HOTKEY_MENU);
+        g_hotkeyGivenUp = TRUE;
+    } else if (hold && g_hotkeyGivenUp) {
+        g_hotkeyGivenUp = !RegisterHotKey(g_mainWindow, HOTKEY_MENU, (UINT)g_ini.hotkeyMods, (UINT)g_ini.hotkeyVk);
+    }
+}
+
+static void CALLBACK OnForegroundChanged(HWINEVENTHOOK, DWORD, HWND, LONG, LONG, DWORD, DWORD)
+{
+    FollowForeground();
+}
+
+void StartFollowingForeground(HWND)
+{
+    g_lastForeground = GetForegroundWindow();
+    if (!g_foregroundHook)
+        g_foregroundHook = SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr,
+                                           OnForegroundChanged, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    // Wine raises no EVENT_SYSTEM_FOREGROUND and not every focus event: the modifier keys that the
+    // hook forwards (the hotkey's own among them) look as well (WM_HOOKKEY).
+    if (!g_focusHook)
+        g_focusHook = SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, OnForegroundChanged, 0, 0,
+                                      WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+}
+
+void StopFollowingForeground()
+{
+    if (g_foregroundHook)
+        UnhookWinEvent(g_foregroundHook);
+    if (g_focusHook)
+        UnhookWinEvent(g_focusHook);
+    g_foregroundHook = g_focusHook = nullptr;
 }
 
 void StoreSheetSettings(IniData *ini, const IniData *sheet)
@@ -176,21 +243,27 @@ void OpenSettings(HWND window)
 {
     IniData settings = g_ini;
     BOOL userForm = ItemsFileForm() == ITEMS_FORM_USER;
-    if (!ShowSettingsSheet(window, &settings, &userForm))
+    AppRules *rules = (AppRules *)HeapAlloc(GetProcessHeap(), 0, sizeof(AppRules));
+    if (!rules)
         return;
-    StoreSheetSettings(&g_ini, &settings);
-    RegisterMenuHotkey(window);
-    // Fewer entries a block may need more menus.
-    MakeMenusWhenIdle(window);
-    // Written at once, so that the new settings survive a crash; a failure is told, and the
-    // save at exit tries again. A new form of paste.dat is written at once too: the file's own
-    // form is the setting.
-    int files = SAVE_INI;
-    if (userForm != (ItemsFileForm() == ITEMS_FORM_USER)) {
-        SetItemsFileForm(userForm ? ITEMS_FORM_USER : ITEMS_FORM_SHARED);
-        files |= SAVE_ITEMS;
+    *rules = g_appRules;
+    if (ShowSettingsSheet(window, &settings, &userForm, rules)) {
+        StoreSheetSettings(&g_ini, &settings);
+        g_appRules = *rules;
+        RegisterMenuHotkey(window);
+        // Fewer entries a block may need more menus.
+        MakeMenusWhenIdle(window);
+        // Written at once, so that the new settings survive a crash; a failure is told, and the
+        // save at exit tries again. A new form of paste.dat is written at once too: the file's own
+        // form is the setting.
+        int files = SAVE_INI | SAVE_RULES;
+        if (userForm != (ItemsFileForm() == ITEMS_FORM_USER)) {
+            SetItemsFileForm(userForm ? ITEMS_FORM_USER : ITEMS_FORM_SHARED);
+            files |= SAVE_ITEMS;
+        }
+        SaveOrWarn(window, files);
     }
-    SaveOrWarn(window, files);
+    HeapFree(GetProcessHeap(), 0, rules);
 }
 
 static LRESULT OnCreate(HWND window)
@@ -217,6 +290,7 @@ static LRESULT OnCreate(HWND window)
     if (!tvSetHook(window, WM_HOOKKEY))
         WarnBoxOf(window, IDS_HOOK_FAILED);
     RegisterMenuHotkey(window);
+    StartFollowingForeground(window);
     JoinViewerChain(window);
     MakeMenusWhenIdle(window);
     // Told once the window exists and runs, not from inside its creation.
@@ -234,6 +308,7 @@ static void TakeDownMainWindow(HWND window)
     if (!tvUnHook())
         WarnBoxOf(window, IDS_UNHOOK_FAILED);
     LeaveViewerChain(window);
+    StopFollowingForeground();
     UnregisterHotKey(window, HOTKEY_MENU);
     StopIdleSave(window);
     DestroyWindow(window);
@@ -282,7 +357,7 @@ static LRESULT OnQueryEndSession()
 {
     if (!g_takenDown) {
         PrepareEditorForSave();
-        SaveDataFiles(SAVE_INI | SAVE_ITEMS);
+        SaveDataFiles(SAVE_ALL);
     }
     return TRUE;
 }
@@ -292,6 +367,22 @@ static void OnTaskbarCreated()
 {
     if (!g_takenDown)
         Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
+}
+
+// What recall tells the user without a box (a text too long to be typed): a balloon of the tray icon.
+static LRESULT OnRecallNotice(HWND window, WPARAM textId)
+{
+    NOTIFYICONDATAW balloon = {};
+    balloon.cbSize = NOTIFYICONDATAW_V2_SIZE;
+    balloon.hWnd = window;
+    balloon.uID = TRAY_ICON_ID;
+    balloon.uFlags = NIF_INFO;
+    balloon.dwInfoFlags = NIIF_WARNING;
+    lstrcpynW(balloon.szInfoTitle, APP_CAPTION, ARRAYSIZE(balloon.szInfoTitle));
+    if (LoadUiText((UINT)textId, balloon.szInfo, ARRAYSIZE(balloon.szInfo)) <= 0)
+        return 0;
+    Shell_NotifyIconW(NIM_MODIFY, &balloon);
+    return 0;
 }
 
 static LRESULT OnDestroy()
@@ -534,6 +625,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         RunDeferredCommands(window);
         return 0;
     case WM_HOOKKEY:
+        FollowForeground();
         OnHookKey(window, wParam, lParam);
         return 0;
     case WM_PASTE_STOPPED:
@@ -553,6 +645,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_IDLE_SAVE_DONE:
         OnIdleSaveDone(window);
         return 0;
+    case WM_RECALL_NOTICE:
+        return OnRecallNotice(window, wParam);
     }
     if (message == g_taskbarCreatedMessage && message != 0) {
         OnTaskbarCreated();

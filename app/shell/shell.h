@@ -24,6 +24,12 @@ void FillTrayIconData(NOTIFYICONDATAW *data, HWND window);
 BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason);
 // Check mark of "スタートアップ登録(&S)" and grey state of "コピー履歴消去(&C)" in the tray menu.
 void UpdateTrayMenuStates(HMENU menu);
+// The menu hotkey follows the window in front: given up while an application whose rule says
+// "no menu here" is in front, taken again when another comes (a foreground WinEvent).
+void StartFollowingForeground(HWND window);
+void StopFollowingForeground();
+// Whether the hotkey is to be held with this window in front.
+BOOL MenuHotkeyHeldOver(HWND foreground);
 // Registers g_ini's menu hotkey on the window again, or only gives it up when MenuHotkeyWanted
 // says no (another trigger mode, no key, a key that types); a failure is told in a box. FALSE
 // when the key could not be had.
@@ -46,6 +52,8 @@ void ToggleStartupShortcut();
 // Saving the two files (data_saving.cpp).
 #define SAVE_INI   1  // ini.dat from g_ini
 #define SAVE_ITEMS 2  // paste.dat from the store
+#define SAVE_RULES 4  // apps.dat from g_appRules (never over a newer version's file)
+#define SAVE_ALL   (SAVE_INI | SAVE_ITEMS | SAVE_RULES)
 // When a failure is told: at exit (retry, end without saving, or stay), after a change (OK), at
 // logoff or shutdown.
 #define SAVE_AT_EXIT       0
@@ -55,9 +63,10 @@ void ToggleStartupShortcut();
 int SaveDataFiles(int files);
 // The box text for the files that failed, naming each.
 void SaveFailureText(int failed, int when, WCHAR *text, int room);
-// The start-up warning for DATA_INI or DATA_ITEMS found unreadable.
+// The start-up warning for a data file (DATA_INI, DATA_ITEMS, DATA_RULES) found unreadable.
 void UnreadableFileText(int file, WCHAR *text, int room);
-// One warning box per data file that was there at the start but could not be read.
+// One warning box per data file that was there at the start but could not be read, and one for
+// an apps.dat of a newer version.
 void WarnUnreadableDataFiles(HWND owner);
 // paste.dat cannot be unprotected: asks whether to start with empty data (the file moved aside,
 // or, where that fails, kept in place and never saved over in this run) or to end. FALSE: end.

@@ -30,6 +30,8 @@ static const BYTE UserFormMagic[8] = {'t', 'a', 'v', 'o', 'U', 'S', 'E', 'R'};
 static const char UserFormEntropy[] = "tavo paste.dat user form";
 // Appended to a file's name for the old file while ReplaceFileW puts the new one in its place.
 static const WCHAR AsideSuffix[] = L".old";
+static const WCHAR RulesFileName[] = L"apps.dat";
+static const WCHAR RulesBackupName[] = L"apps.dat.bak";
 
 // RC4 keeps its state between CryptEncrypt calls with Final FALSE, so any piece size gives the
 // same stream; pieces keep every buffer the provider sees small.
@@ -38,9 +40,9 @@ static const WCHAR AsideSuffix[] = L".old";
 #define SHARING_RETRY_MS 2000
 #define SHARING_RETRY_STEP_MS 50
 
-// What the start learned about each file (index DATA_INI, DATA_ITEMS).
-static BOOL g_unreadable[2];
-static BOOL g_protected[2];
+// What the start learned about each file (index DATA_INI, DATA_ITEMS, DATA_RULES).
+static BOOL g_unreadable[DATA_FILE_COUNT];
+static BOOL g_protected[DATA_FILE_COUNT];
 
 static BOOL g_useDataDirForTests;      // AppDir answers g_dataDirForTests instead of the exe's folder
 static BOOL g_dataDirTooLongForTests;  // the folder given did not fit: AppDir fails
@@ -57,11 +59,11 @@ static MoveFileRoute g_moveFileRoute = MoveFileExW;
 
 // The temporary file that the last failed save of a data file kept, because the old file was no
 // longer under its own name; empty when it kept none.
-static WCHAR g_keptTemp[2][MAX_PATH];
+static WCHAR g_keptTemp[DATA_FILE_COUNT][MAX_PATH];
 
 void SetDataDirectoryForTests(const WCHAR *dir)
 {
-    for (int file = DATA_INI; file <= DATA_ITEMS; file++) {
+    for (int file = 0; file < DATA_FILE_COUNT; file++) {
         g_unreadable[file] = g_protected[file] = FALSE;
         g_keptTemp[file][0] = 0;
     }
@@ -168,12 +170,12 @@ static BOOL TakeBackAsideFile(const WCHAR *fileName)
 
 BOOL DataFileUnreadable(int file)
 {
-    return (file == DATA_INI || file == DATA_ITEMS) && g_unreadable[file];
+    return file >= 0 && file < DATA_FILE_COUNT && g_unreadable[file];
 }
 
 BOOL DataFileProtected(int file)
 {
-    return (file == DATA_INI || file == DATA_ITEMS) && g_protected[file];
+    return file >= 0 && file < DATA_FILE_COUNT && g_protected[file];
 }
 
 int ItemsFileForm()
@@ -608,18 +610,18 @@ static BOOL KeepFileAside(const WCHAR *fileName, const WCHAR *backupName)
 
 static const WCHAR *FileNameOf(int file)
 {
-    return file == DATA_INI ? IniFileName : ItemsFileName;
+    return file == DATA_INI ? IniFileName : file == DATA_ITEMS ? ItemsFileName : RulesFileName;
 }
 
 static const WCHAR *BackupNameOf(int file)
 {
-    return file == DATA_INI ? IniBackupName : ItemsBackupName;
+    return file == DATA_INI ? IniBackupName : file == DATA_ITEMS ? ItemsBackupName : RulesBackupName;
 }
 
 BOOL DataFileHeldElsewhere(int file, WCHAR name[MAX_PATH])
 {
     WCHAR path[MAX_PATH], asideName[MAX_PATH], otherPath[MAX_PATH];
-    if ((file != DATA_INI && file != DATA_ITEMS) || !DataFilePath(FileNameOf(file), path) || FileIsThere(path) ||
+    if (file < 0 || file >= DATA_FILE_COUNT || !DataFilePath(FileNameOf(file), path) || FileIsThere(path) ||
         !AsideName(FileNameOf(file), asideName))
         return FALSE;
     // The old contents under the aside name, else the new ones under the temporary name.
@@ -1169,4 +1171,49 @@ BOOL MoveLockedItemsAside()
         return FALSE;
     g_itemsLocked = FALSE;
     return TRUE;
+}
+
+int ReadDataFileImage(int file, BYTE **image, DWORD *size)
+{
+    *image = nullptr;
+    *size = 0;
+    WCHAR path[MAX_PATH];
+    if (file < 0 || file >= DATA_FILE_COUNT)
+        return DATA_FILE_NONE;
+    TakeBackAsideFile(BackupNameOf(file));
+    if (!TakeBackAsideFile(FileNameOf(file))) {
+        NoteUnreadable(file);
+        return DATA_FILE_UNREADABLE;
+    }
+    if (!DataFilePath(FileNameOf(file), path))
+        return DATA_FILE_NONE;
+    int read = ReadDataFile(path, image, size);
+    if (read == OPEN_MISSING)
+        return DATA_FILE_NONE;
+    if (read == OPEN_OK && !DataCipher(*image, *size, DataPassPhrase, CIPHER_DECRYPT)) {
+        HeapFree(GetProcessHeap(), 0, *image);
+        *image = nullptr;
+        *size = 0;
+        read = OPEN_FAILED;
+    }
+    if (read != OPEN_OK) {
+        NoteUnreadable(file);
+        return DATA_FILE_UNREADABLE;
+    }
+    return DATA_FILE_LOADED;
+}
+
+void NoteDamagedDataFile(int file)
+{
+    if (file >= 0 && file < DATA_FILE_COUNT)
+        NoteUnreadable(file);
+}
+
+BOOL SaveDataFileImage(int file, const BYTE *image, DWORD size)
+{
+    if (file < 0 || file >= DATA_FILE_COUNT)
+        return FALSE;
+    ImageSource source = {image, size};
+    return MayReplace(file) &&
+           ReplaceDataFile(FileNameOf(file), FileNameOf(file), WriteImage, &source, WRITE_SCRAMBLED, g_keptTemp[file]);
 }

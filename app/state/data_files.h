@@ -17,9 +17,11 @@ BOOL DataCipher(BYTE *buffer, DWORD length, const WCHAR *passPhrase, int mode);
 #define DATA_FILE_UNREADABLE 2  // the file is there but could not be read: see DataFileProtected
 #define DATA_FILE_LOCKED 3      // paste.dat is in the user's form but cannot be unprotected here: see ItemsFileLocked
 
-// The two files, for the questions below.
+// The data files, for the questions below.
 #define DATA_INI 0
 #define DATA_ITEMS 1
+#define DATA_RULES 2  // apps.dat: the per-application rules (app_rules.h)
+#define DATA_FILE_COUNT 3
 
 int LoadIniData(IniData *ini);
 // ini.dat written; never while the file is protected (see below) and no copy can be made.
@@ -73,6 +75,16 @@ BOOL SaveItemsImage(const BYTE *image, DWORD size);
 // Inserts the records of a plain paste.dat image into the store, in image order.
 // Never reads beyond size bytes.
 int ParseItemsImage(const BYTE *image, DWORD size);
+
+// A data file read whole and decrypted, for a caller that parses it itself (apps.dat). The
+// result is DATA_FILE_NONE (no file: *image null), DATA_FILE_LOADED (*image freed by the caller
+// with HeapFree) or DATA_FILE_UNREADABLE (noted and kept aside as for the others).
+int ReadDataFileImage(int file, BYTE **image, DWORD *size);
+// A file whose contents its caller could not use: counts as unreadable (the start tells of it)
+// and is copied to its .bak file before a save replaces it.
+void NoteDamagedDataFile(int file);
+// The plain image written, encrypted, in the file's place by the same safe replace as the others.
+BOOL SaveDataFileImage(int file, const BYTE *image, DWORD size);
 
 // Tests keep their files in a scratch folder of their own; null goes back to the executable's folder.
 // Either way the files count as not yet loaded (nothing unreadable, nothing protected).

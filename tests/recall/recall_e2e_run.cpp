@@ -16,7 +16,8 @@ bool TavoRun::Start(const wchar_t *name, const IniData &ini, const std::vector<P
 {
     dir = MakeScratchDir(name);
     if (!WriteFileBytes(dir + L"ini.dat", EncryptedIni(ini)) ||
-        (entries && !WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(*entries))))
+        (entries && !WriteFileBytes(dir + L"paste.dat", EncryptedPasteFile(*entries))) ||
+        (!appsFile.empty() && !WriteFileBytes(dir + L"apps.dat", appsFile)))
         return false;
     if (!StartTavoClean(dir, &tavo))
         return false;

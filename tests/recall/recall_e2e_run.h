@@ -16,6 +16,7 @@ struct TavoRun {
     std::wstring dir;
     TavoProcess tavo = {};
     TestForm form = {};
+    Bytes appsFile;  // written as apps.dat before the start when not empty
     bool Start(const wchar_t *name, const IniData &ini, const std::vector<PasteRecord> *entries);
     // Ends the program (its exit code must be 0) and returns what it saved in paste.dat.
     std::vector<PasteRecord> Stop();

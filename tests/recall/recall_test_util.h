@@ -12,6 +12,7 @@
 #include "recall/recall.h"
 #include "recall/paste_guard.h"
 #include "shell/shell.h"
+#include "state/app_rules.h"
 #include "state/ini_data.h"
 
 // A clean start: empty store, default settings, nothing busy, no taps.
@@ -25,6 +26,7 @@ inline void ResetRecallForTests()
     g_sendInputRoute = SendInput;
     g_pasteStopRequested = FALSE;
     ZeroMemory(&g_typedLines, sizeof(g_typedLines));
+    SetDefaultAppRules(&g_appRules);
 }
 
 // Texts of the History entries, oldest first.

@@ -5,6 +5,7 @@
 #include <functional>
 #include "recall_e2e_run.h"
 #include "res/resource.h"
+#include "state/app_rules.h"
 #include "state/ini_data.h"
 #include "test_util.h"
 
@@ -498,4 +499,128 @@ TEST_CASE("E2E: the menu opens at the system caret, at the accessible caret, els
     }
     s.Stop();
     CoUninitialize();
+}
+
+// Another application for tavo: this executable under another name, with a form of its own that
+// copies the text it is given once it is up, and stays until it is closed.
+TEST_CHILD(other_app)
+{
+    TestForm form = {};
+    if (argc < 1 || !CreateTestForm(&form))
+        return 1;
+    std::string text = argv[0];
+    if (!PutClipboardText(form.window, std::wstring(text.begin(), text.end())))
+        return 1;
+    MSG msg;
+    DWORD start = GetTickCount();
+    while (IsWindow(form.window) && GetTickCount() - start < 60000) {
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        } else {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        }
+    }
+    return 0;
+}
+
+// Starts the other application from a copy of this executable in the run's folder; its form, or null.
+static HWND StartOtherApp(const TavoRun &s, const char *text, PROCESS_INFORMATION *child)
+{
+    if (!StartTestChildCopy(s.dir + L"otherapp.exe", "other_app", text, child))
+        return nullptr;
+    return WaitForProcessWindow(child->dwProcessId, L"tavoTestFormClass", nullptr, 15000);
+}
+
+static void EndOtherApp(HWND form, PROCESS_INFORMATION *child)
+{
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(child->hProcess, 5000) != WAIT_OBJECT_0)
+        TerminateProcess(child->hProcess, 1);
+    CloseHandle(child->hThread);
+    CloseHandle(child->hProcess);
+}
+
+// Another window may register the combination only while nobody holds it.
+static bool HotkeyHeld(UINT mods, UINT vk)
+{
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    bool held = !RegisterHotKey(probe, 1, mods, vk);
+    if (!held)
+        UnregisterHotKey(probe, 1);
+    DestroyWindow(probe);
+    return held;
+}
+
+TEST_CASE("E2E: per-application rules: no menu and no record in one application, typing in another")
+{
+    AppRules rules;
+    SetDefaultAppRules(&rules);
+    int other = AddAppRule(&rules, L"OtherApp.exe");
+    rules.rules[other].switches = APP_RULE_NO_MENU | APP_RULE_NO_RECORD;
+    int self = AddAppRule(&rules, ThisExecutableName().c_str());
+    REQUIRE(self >= 0);
+    rules.rules[self].switches = APP_RULE_TYPE;
+    rules.rules[self].typeDelayMs = 5;
+    TavoRun s;
+    s.appsFile = EncryptedAppsFile(rules);
+    REQUIRE(s.Start(L"e2e_apps", TestIni(0), &SeedEntries));
+
+    PROCESS_INFORMATION child = {};
+    HWND otherForm = StartOtherApp(s, "secret-from-other", &child);
+    REQUIRE(otherForm != nullptr);
+    CHECK(WaitUntil([] { return TakeClipboardText() == L"secret-from-other"; }, 5000));
+    PumpFor(300);
+
+    // The other application keeps its double tap: the keys reach it, no menu opens.
+    REQUIRE(BringToForeground(otherForm, 3000));
+    PlayDoubleTap(VK_SHIFT);
+    CHECK_FALSE(MenuOpensWithin(GetDoubleClickTime() + 300));
+
+    REQUIRE(PutClipboardText(s.form.window, L"copy from the form"));
+    PumpFor(300);
+
+    // Here the menu opens, and the registered entry is typed: two fields, the clipboard untouched.
+    REQUIRE(FocusTestField(s.form, 1));
+    DWORD sequence = GetClipboardSequenceNumber();
+    MenuPlayer player;
+    StartMenuPlayer(&player, {VK_UP, VK_RIGHT, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
+    CHECK(FinishMenuPlayer(&player));
+    CHECK(FieldText(s.form.field1) == L"user");
+    PumpFor(300);
+    CHECK(GetClipboardSequenceNumber() == sequence);
+    CHECK(TakeClipboardText() == L"copy from the form");
+
+    EndOtherApp(otherForm, &child);
+    std::vector<PasteRecord> saved = s.Stop();
+    CHECK(HistoryTextsOf(saved) == std::vector<std::wstring>{L"older copy", L"newest copy", L"copy from the form"});
+}
+
+TEST_CASE("E2E: per-application rules in hotkey mode: the hotkey is let go while the application is in front")
+{
+    AppRules rules;
+    SetDefaultAppRules(&rules);
+    rules.rules[AddAppRule(&rules, L"otherapp.exe")].switches = APP_RULE_NO_MENU;
+    IniData ini = TestIni(3);
+    ini.hotkeyVk = VK_F9;
+    ini.hotkeyMods = MOD_CONTROL;
+    TavoRun s;
+    s.appsFile = EncryptedAppsFile(rules);
+    REQUIRE(s.Start(L"e2e_apps_hotkey", ini, &SeedEntries));
+    CHECK(HotkeyHeld(MOD_CONTROL, VK_F9));
+    PROCESS_INFORMATION child = {};
+    HWND otherForm = StartOtherApp(s, "other", &child);
+    REQUIRE(otherForm != nullptr);
+    // A window coming to the front is told by a WinEvent; where none comes (Wine), by the hotkey's
+    // own modifier, which the hook forwards before the key.
+    REQUIRE(BringToForeground(otherForm, 3000));
+    PlayTap(VK_CONTROL);
+    CHECK(WaitUntil([] { return !HotkeyHeld(MOD_CONTROL, VK_F9); }, 3000));
+    REQUIRE(FocusTestField(s.form, 1));
+    PlayTap(VK_CONTROL);
+    CHECK(WaitUntil([] { return HotkeyHeld(MOD_CONTROL, VK_F9); }, 3000));
+    EndOtherApp(otherForm, &child);
+    s.Stop();
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include "lang/ui_language.h"
 #include "recall/find_match.h"
+#include "recall/app_decide.h"
+#include "recall/paste_typing.h"
 #include <string>
 #include "recall_test_util.h"
 
@@ -1020,4 +1022,203 @@ TEST_CASE("the lines of the last registered paste count as typed lines while it 
     CHECK_FALSE(IsRecentTypedLine(&memory, beyond.c_str(), (int)beyond.size(), 0));
     // A clipboard block without a terminator is compared by its length.
     CHECK(IsRecentTypedLine(&memory, L"12345", 2, 0));
+}
+
+// The rules the decisions below are asked about.
+static AppRules SampleRules()
+{
+    AppRules rules;
+    SetDefaultAppRules(&rules);
+    int ide = AddAppRule(&rules, L"idea64.exe");
+    rules.rules[ide].switches = APP_RULE_NO_MENU;
+    int rdp = AddAppRule(&rules, L"mstsc.exe");
+    rules.rules[rdp].switches = APP_RULE_NO_RECORD | APP_RULE_TYPE;
+    rules.rules[rdp].typeDelayMs = 40;
+    int browser = AddAppRule(&rules, L"firefox.exe");
+    rules.rules[browser].switches = APP_RULE_NO_RECORD;
+    lstrcpyW(rules.rules[browser].caption, L"My Bank");
+    rules.rules[AddAppRule(&rules, L"rdpclip.exe")].switches = APP_RULE_NO_RECORD;
+    return rules;
+}
+
+TEST_CASE("per-application rules: matching by executable and caption, and the three decisions")
+{
+    AppRules rules = SampleRules();
+    AppRules none;
+    SetDefaultAppRules(&none);
+    const int normal = QUNS_ACCEPTS_NOTIFICATIONS;
+    struct Case {
+        const char *rule;
+        const AppRules *rules;
+        const wchar_t *exe;
+        const wchar_t *caption;
+        bool menu, record, type;
+    } cases[] = {
+        {"no rule for the application: everything as usual", &rules, L"notepad.exe", L"memo", true, true, false},
+        {"no rules at all", &none, L"idea64.exe", L"", true, true, false},
+        {"the name matches without regard to case", &rules, L"IDEA64.EXE", L"Project", false, true, false},
+        {"a name is the whole file name, not a part of it", &rules, L"idea.exe", L"", true, true, false},
+        {"a process that could not be opened matches nothing", &rules, L"", L"My Bank", true, true, false},
+        {"a remote session: not recorded, typed", &rules, L"mstsc.exe", L"server - Remote", true, false, true},
+        {"a caption text must occur in the caption", &rules, L"firefox.exe", L"News - Firefox", true, true, false},
+        {"...anywhere in it, without regard to case", &rules, L"firefox.exe", L"login - MY BANK - Firefox", true, false, false},
+        {"copies from rdpclip, which has no window, by name", &rules, L"rdpclip.exe", L"", true, false, false},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(c.rule);
+        CHECK(MenuMayOpen(c.rules, c.exe, c.caption, normal) == (BOOL)c.menu);
+        CHECK(CopyMayBeRecorded(c.rules, c.exe, c.caption) == (BOOL)c.record);
+        int delay = -1;
+        CHECK(TypesInsteadOfPaste(c.rules, c.exe, c.caption, &delay) == (BOOL)c.type);
+        if (c.type)
+            CHECK(delay == 40);
+    }
+    SUBCASE("a rule with a caption text goes before the plain one of the same executable")
+    {
+        int plain = AddAppRule(&rules, L"firefox.exe");
+        REQUIRE(plain >= 0);
+        rules.rules[plain].switches = APP_RULE_TYPE;
+        CHECK(MatchAppRule(&rules, L"firefox.exe", L"My Bank")->switches == APP_RULE_NO_RECORD);
+        CHECK(MatchAppRule(&rules, L"firefox.exe", L"News")->switches == APP_RULE_TYPE);
+    }
+    SUBCASE("the caption for a copy is the foreground's only when the owner is of its process")
+    {
+        CHECK(std::wstring(CaptionForCopy(12, 12, L"", L"My Bank")) == L"My Bank");
+        CHECK(std::wstring(CaptionForCopy(12, 34, L"hidden", L"My Bank")) == L"hidden");
+        CHECK(std::wstring(CaptionForCopy(0, 0, L"", L"My Bank")) == L"");
+    }
+}
+
+// What the replaced SHQueryUserNotificationState answers.
+static int FakeState;
+static HRESULT FakeResult;
+static HRESULT WINAPI FakeNotificationState(int *state)
+{
+    *state = FakeState;
+    return FakeResult;
+}
+
+TEST_CASE("quiet during full-screen: the notification states that keep the menu closed, while the box is ticked")
+{
+    NotificationStateFunction savedRoute = g_notificationStateRoute;
+    AppRules rules;
+    SetDefaultAppRules(&rules);
+    CHECK(rules.fullScreenQuiet);  // on by default
+    struct Case {
+        int state;
+        bool quiet;
+    } cases[] = {
+        {0, false},  // unknown (the query failed)
+        {QUNS_NOT_PRESENT, false},
+        {QUNS_BUSY, true},  // a full-screen application, borderless games included
+        {QUNS_RUNNING_D3D_FULL_SCREEN, true},
+        {QUNS_PRESENTATION_MODE, true},
+        {QUNS_ACCEPTS_NOTIFICATIONS, false},
+        {QUNS_QUIET_TIME, false},
+        {7 /* QUNS_APP */, false},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(c.state);
+        rules.fullScreenQuiet = TRUE;
+        CHECK(FullScreenQuiets(&rules, c.state) == (BOOL)c.quiet);
+        CHECK(MenuMayOpen(&rules, L"notepad.exe", L"", c.state) == (BOOL)!c.quiet);
+        rules.fullScreenQuiet = FALSE;
+        CHECK(MenuMayOpen(&rules, L"notepad.exe", L"", c.state));
+    }
+    SUBCASE("the look-up goes through a replaceable function")
+    {
+        SetDefaultAppRules(&g_appRules);
+        g_notificationStateRoute = FakeNotificationState;
+        FakeState = QUNS_RUNNING_D3D_FULL_SCREEN;
+        FakeResult = S_OK;
+        CHECK_FALSE(MenuMayOpenOver(GetDesktopWindow()));
+        FakeState = QUNS_BUSY;
+        FakeResult = E_FAIL;
+        CHECK(MenuMayOpenOver(GetDesktopWindow()));  // a failed query keeps nothing closed
+        g_appRules.fullScreenQuiet = FALSE;
+        FakeState = QUNS_PRESENTATION_MODE;
+        FakeResult = S_OK;
+        CHECK(MenuMayOpenOver(GetDesktopWindow()));
+        g_notificationStateRoute = savedRoute;
+    }
+}
+
+TEST_CASE("the executable of a process: this test's own name, nothing for a process that cannot be opened")
+{
+    ForgetExecutableNames();
+    WCHAR module[MAX_PATH], exe[APP_EXE_CHARS];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    const WCHAR *name = module + lstrlenW(module);
+    while (name > module && name[-1] != L'\\')
+        name--;
+    CHECK(ExecutableOfProcess(GetCurrentProcessId(), exe));
+    CHECK(lstrcmpiW(exe, name) == 0);
+    CHECK(ExecutableOfProcess(GetCurrentProcessId(), exe));  // from the cache
+    CHECK(lstrcmpiW(exe, name) == 0);
+    CHECK_FALSE(ExecutableOfProcess(0, exe));
+    CHECK(exe[0] == 0);
+    CHECK_FALSE(ExecutableOfProcess(0xFFFFFFF0u, exe));
+    CHECK(exe[0] == 0);
+}
+
+// A text typed as keys, written as: a unit as itself, E for Enter, T for Tab.
+static std::wstring TypedScript(const wchar_t *text, BOOL registered)
+{
+    std::wstring script;
+    int position = 0, length = lstrlenW(text);
+    WCHAR unit = 0;
+    for (int key; (key = TakeTypedKey(text, length, registered, &position, &unit)) != TYPED_KEY_END;)
+        script += key == TYPED_KEY_ENTER ? L'E' : key == TYPED_KEY_TAB ? L'T' : unit;
+    return script;
+}
+
+TEST_CASE("typing instead of pasting: the keys of a text, and their records")
+{
+    struct Case {
+        const char *rule;
+        const wchar_t *text;
+        BOOL registered;
+        const wchar_t *script;
+    } cases[] = {
+        {"a copy: CR LF is one Enter", L"a\r\nb", FALSE, L"aEb"},
+        {"a copy: a lone CR and a lone LF are one Enter each", L"a\rb\nc\n\rd", FALSE, L"aEbEcEEd"},
+        {"a copy: a Tab is Tab", L"x\ty", FALSE, L"xTy"},
+        {"a registered entry: its lines with Tab between them", L"user\r\npass", TRUE, L"userTpass"},
+        {"a registered entry: a lone CR takes the unit after it, as the paste does", L"a\rxb", TRUE, L"aTb"},
+        {"a registered entry: an LF inside a line is Enter", L"a\nb", TRUE, L"aEb"},
+        {"a surrogate pair is two units", L"\xD83D\xDE00!", FALSE, L"\xD83D\xDE00!"},
+        {"nothing", L"", TRUE, L""},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(c.rule);
+        CHECK(TypedScript(c.text, c.registered) == c.script);
+    }
+    SUBCASE("a unit goes down and up with KEYEVENTF_UNICODE and the unit in wScan; Enter and Tab as keys")
+    {
+        INPUT inputs[2];
+        REQUIRE(MakeTypedKeyInputs(TYPED_KEY_UNIT, 0xD83D, inputs) == 2);
+        for (int k = 0; k < 2; k++) {
+            CHECK(inputs[k].type == INPUT_KEYBOARD);
+            CHECK(inputs[k].ki.wVk == 0);
+            CHECK(inputs[k].ki.wScan == 0xD83D);
+            CHECK(inputs[k].ki.dwFlags == (DWORD)(KEYEVENTF_UNICODE | (k ? KEYEVENTF_KEYUP : 0)));
+        }
+        REQUIRE(MakeTypedKeyInputs(TYPED_KEY_ENTER, L'\r', inputs) == 2);
+        CHECK(inputs[0].ki.wVk == VK_RETURN);
+        CHECK(inputs[0].ki.dwFlags == 0);
+        CHECK(inputs[1].ki.dwFlags == KEYEVENTF_KEYUP);
+        REQUIRE(MakeTypedKeyInputs(TYPED_KEY_TAB, L'\t', inputs) == 2);
+        CHECK(inputs[1].ki.wVk == VK_TAB);
+        CHECK(inputs[1].ki.dwFlags == KEYEVENTF_KEYUP);
+    }
+    SUBCASE("a text over 10,000 units is refused before any key")
+    {
+        ResetRecallForTests();
+        RecordedBatches.clear();
+        g_sendInputRoute = RecordSendInput;
+        ItemId id = ItemStore::Insert(History, nullptr, std::wstring(TYPED_TEXT_MAX + 1, L'x').c_str());
+        CHECK_FALSE(TypeEntryAsKeys(id, 0));
+        g_sendInputRoute = SendInput;
+        CHECK(RecordedBatches.empty());
+    }
 }

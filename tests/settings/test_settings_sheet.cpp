@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "recall/recall.h"
 #include "shell/shell.h"
+#include "state/app_rules.h"
 #include "state/data_files.h"
 #include "state/ini_data.h"
 
@@ -729,4 +730,130 @@ TEST_CASE("a key that types gets Ctrl in the hotkey field, a function key stays 
     CHECK(g_ini.hotkeyMods == 0);
     CHECK(MenuHotkeyRegistered());
     UnregisterHotKey(g_mainWindow, HOTKEY_MENU);
+}
+
+// The page "アプリ別" is the third; its controls are found on it once it is the current page.
+static Step ShowAppsPage()
+{
+    return [] {
+        PropSheet_SetCurSel(Sheet(), nullptr, 2);
+        return Control(IDC_APP_LIST) != nullptr;
+    };
+}
+
+static void Click(int id)
+{
+    SendMessageW(Control(id), BM_CLICK, 0, 0);
+}
+
+static int RuleRows()
+{
+    return (int)SendMessageW(Control(IDC_APP_LIST), LVM_GETITEMCOUNT, 0, 0);
+}
+
+static std::wstring RuleCell(int row, int column)
+{
+    WCHAR text[256] = L"";
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 256;
+    SendMessageW(Control(IDC_APP_LIST), LVM_GETITEMTEXTW, row, (LPARAM)&item);
+    return text;
+}
+
+static void SelectRuleRow(int row)
+{
+    LVITEMW state = {};
+    state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageW(Control(IDC_APP_LIST), LVM_SETITEMSTATE, row, (LPARAM)&state);
+}
+
+static std::wstring ThisExecutable()
+{
+    WCHAR exe[APP_EXE_CHARS];
+    ExecutableOfProcess(GetCurrentProcessId(), exe);
+    return exe;
+}
+
+TEST_CASE("the page \"アプリ別\": add, switch, remove; OK applies and saves apps.dat, Cancel drops")
+{
+    SetUpMainWindow();
+    SetIni(3, VK_F9, MOD_ALT);
+    SetDefaultAppRules(&g_appRules);
+    int kept = AddAppRule(&g_appRules, L"keep.exe");
+    g_appRules.rules[kept].switches = APP_RULE_NO_RECORD;
+    AppRules before = g_appRules;
+    std::wstring self = ThisExecutable();
+    REQUIRE(!self.empty());
+    auto edit = Do([self] {
+        CHECK(RuleRows() == 1);
+        CHECK(RuleCell(0, 0) == L"keep.exe");
+        CHECK(IsDlgButtonChecked(Page(), IDC_APP_NO_RECORD) == BST_CHECKED);  // the first row is selected
+        CHECK(IsDlgButtonChecked(Page(), IDC_FULLSCREEN_QUIET) == BST_CHECKED);
+        // A typed name, with a caption after it as the offered items have.
+        SetText(IDC_APP_NAME, (L"  " + self + L"  (any window)").c_str());
+        Click(IDC_APP_ADD);
+        CHECK(RuleRows() == 2);
+        CHECK(RuleCell(1, 0) == self);
+        CHECK(IsDlgButtonChecked(Page(), IDC_APP_NO_RECORD) == BST_UNCHECKED);  // the new row is selected
+        CHECK(IsWindowEnabled(Control(IDC_APP_TYPE)));
+        Click(IDC_APP_NO_MENU);
+        Click(IDC_APP_TYPE);
+        SetText(IDC_APP_CAPTION, L"Remote");
+        SetText(IDC_APP_DELAY, L"40");
+        CHECK(RuleCell(1, 2) == L"Remote");
+        CHECK(!RuleCell(1, 1).empty());
+        SelectRuleRow(0);
+        CHECK(IsDlgButtonChecked(Page(), IDC_APP_TYPE) == BST_UNCHECKED);
+        Click(IDC_APP_REMOVE);
+        CHECK(RuleRows() == 1);
+        CHECK(RuleCell(0, 0) == self);
+        CHECK(IsDlgButtonChecked(Page(), IDC_APP_TYPE) == BST_CHECKED);  // the row left is shown
+        Click(IDC_FULLSCREEN_QUIET);
+    });
+    SUBCASE("OK")
+    {
+        RunSheet({WaitForSheet(), ShowAppsPage(), edit, Press(PSBTN_OK)});
+        REQUIRE(g_appRules.count == 1);
+        CHECK(g_appRules.rules[0].exe == self);
+        CHECK(g_appRules.rules[0].switches == (APP_RULE_NO_MENU | APP_RULE_TYPE));
+        CHECK(std::wstring(g_appRules.rules[0].caption) == L"Remote");
+        CHECK(g_appRules.rules[0].typeDelayMs == 40);
+        CHECK_FALSE(g_appRules.fullScreenQuiet);
+        AppRules saved;
+        CHECK(LoadAppRules(&saved) == DATA_FILE_LOADED);
+        CHECK(memcmp(&saved, &g_appRules, sizeof(saved)) == 0);
+        // A window of this program in front with "no menu here": the hotkey is given up; taken elsewhere.
+        g_appRules.rules[0].caption[0] = 0;
+        CHECK_FALSE(MenuHotkeyHeldOver(g_mainWindow));
+        CHECK(MenuHotkeyHeldOver(GetDesktopWindow()));
+    }
+    SUBCASE("Cancel")
+    {
+        RunSheet({WaitForSheet(), ShowAppsPage(), edit, Press(PSBTN_CANCEL)});
+        CHECK(memcmp(&g_appRules, &before, sizeof(before)) == 0);
+    }
+    SUBCASE("OK with the page never opened changes no rule")
+    {
+        RunSheet({WaitForSheet(), Press(PSBTN_OK)});
+        CHECK(memcmp(&g_appRules, &before, sizeof(before)) == 0);
+    }
+    SUBCASE("Add with no name says so and adds nothing")
+    {
+        RunSheet({WaitForSheet(), ShowAppsPage(), Do([] {
+                      SetText(IDC_APP_NAME, L"   ");
+                      PostMessageW(Control(IDC_APP_ADD), BM_CLICK, 0, 0);
+                  }),
+                  [] {
+                      HWND box = FindThreadDialog(L"tavo");
+                      if (box)
+                          PostMessageW(box, WM_COMMAND, IDOK, 0);
+                      return box != nullptr;
+                  },
+                  [] { return FindThreadDialog(L"tavo") == nullptr && RuleRows() == 1; }, Press(PSBTN_OK)});
+        CHECK(memcmp(&g_appRules, &before, sizeof(before)) == 0);
+    }
+    SetDefaultAppRules(&g_appRules);
+    SetDataDirectoryForTests(nullptr);
 }

@@ -8,6 +8,7 @@
 #include <doctest/doctest.h>
 #include "shell_e2e.h"
 #include "res/resource.h"
+#include "state/app_rules.h"
 #include "state/ini_data.h"
 
 namespace {
@@ -442,4 +443,45 @@ TEST_CASE("logoff or shutdown while the exit asks Yes/No/Cancel: saved at once, 
     PressOk(warning);
     CHECK(WaitExit(tavo.process, 15000) == 0);
     SetFileAttributesW((dir + L"paste.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_CASE("an apps.dat the program cannot use is told once: a damaged one is kept as .bak and replaced at exit, a newer one left alone")
+{
+    struct Case {
+        const char *name;
+        Bytes plain;
+        const wchar_t *told;
+        bool replacedAtExit;
+    } cases[] = {
+        {"damaged", Bytes{'T', 'V', 'A', 'R', 1, 0, 0}, L"apps.dat を読み込めませんでした。\n元のファイルは apps.dat.bak に残しました。", true},
+        {"newer", Bytes{'T', 'V', 'A', 'R', 2, 0, 0, 0, 4, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0},
+         L"apps.dat は新しい版の tavo が書いたファイルです。この版はアプリ別の設定を使わず、このファイルを書き換えません。", false},
+    };
+    for (const Case &c : cases) {
+        CAPTURE(c.name);
+        std::wstring dir = MakeScratchDir(L"data_apps_unusable");
+        REQUIRE(WriteFileBytes(dir + L"apps.dat", DecryptDataFile(c.plain)));
+        Bytes original = ReadFileBytes(dir + L"apps.dat");
+        TavoProcess tavo = {};
+        EndAtExit endAtExit = {&tavo};
+        REQUIRE(StartClean(dir, &tavo));
+        HWND box = WaitForBox(tavo);
+        REQUIRE(box != nullptr);
+        CHECK(BoxText(box) == c.told);
+        PressOk(box);
+        CHECK(WaitUntil([&] { return !IsWindow(box); }, 5000));
+        CHECK(Settled(tavo));
+        CHECK(FindVisibleProcessWindow(tavo.process.dwProcessId, L"#32770", L"tavo") == nullptr);  // once
+        // The exit saves without a box: leaving a newer file alone is no failure.
+        CHECK(StopTavo(&tavo) == 0);
+        CHECK(FileIsThere(dir + L"apps.dat.bak") == c.replacedAtExit);
+        if (c.replacedAtExit) {
+            CHECK(ReadFileBytes(dir + L"apps.dat.bak") == original);
+            AppRules empty;
+            SetDefaultAppRules(&empty);
+            CHECK(ReadFileBytes(dir + L"apps.dat") == EncryptedAppsFile(empty));
+        } else {
+            CHECK(ReadFileBytes(dir + L"apps.dat") == original);
+        }
+    }
 }

@@ -1,4 +1,5 @@
 #include <doctest/doctest.h>
+#include "state/app_rules.h"
 #include "state/data_files.h"
 #include "state/item_store.h"
 #include "test_util.h"
@@ -1165,4 +1166,160 @@ TEST_CASE("a locked paste.dat that cannot be moved aside stays locked for the wh
     CHECK_FALSE(SaveItems());
     CHECK(ReadFileBytes(dir + L"paste.dat") == file);
     CHECK_FALSE(FileIsThere(dir + L"paste.dat.protected"));
+}
+
+// apps.dat built here byte by byte: magic, version, the global block with its size, the rules.
+static Bytes RulesPlainImage(int version, int globalBytes, int quiet, const std::vector<AppRule> &rules)
+{
+    Bytes image = {'T', 'V', 'A', 'R'};
+    AppendInt32(&image, version);
+    AppendInt32(&image, globalBytes);
+    AppendInt32(&image, quiet);
+    for (int extra = 4; extra < globalBytes; extra++)
+        image.push_back(0xEE);
+    AppendInt32(&image, (int)rules.size());
+    for (const AppRule &rule : rules) {
+        AppendInt32(&image, rule.switches);
+        AppendInt32(&image, rule.typeDelayMs);
+        for (const WCHAR *s : {rule.exe, rule.caption})
+            for (int k = 0; k <= lstrlenW(s); k++) {
+                image.push_back((BYTE)(s[k] & 0xFF));
+                image.push_back((BYTE)(s[k] >> 8));
+            }
+    }
+    return image;
+}
+
+static AppRule Rule(const wchar_t *exe, const wchar_t *caption, int switches, int delay)
+{
+    AppRule rule = {};
+    lstrcpyW(rule.exe, exe);
+    lstrcpyW(rule.caption, caption);
+    rule.switches = switches;
+    rule.typeDelayMs = delay;
+    return rule;
+}
+
+TEST_CASE("apps.dat: the rules beside ini.dat, encrypted, saved safely; missing, damaged and newer files")
+{
+    std::wstring dir = UseScratch(L"apps_dat");
+    const std::vector<AppRule> two = {Rule(L"idea64.exe", L"", APP_RULE_NO_MENU, 10),
+                                      Rule(L"firefox.exe", L"My Bank", APP_RULE_NO_RECORD | APP_RULE_TYPE, 250)};
+    AppRules rules;
+    SUBCASE("no file: no rules, full-screen quiet on, nothing unreadable")
+    {
+        rules.count = 5;
+        CHECK(LoadAppRules(&rules) == DATA_FILE_NONE);
+        CHECK(rules.count == 0);
+        CHECK(rules.fullScreenQuiet);
+        CHECK_FALSE(DataFileUnreadable(DATA_RULES));
+    }
+    SUBCASE("a save writes the encrypted image; a load gives the same rules back")
+    {
+        SetDefaultAppRules(&rules);
+        rules.fullScreenQuiet = FALSE;
+        for (const AppRule &rule : two)
+            rules.rules[rules.count++] = rule;
+        REQUIRE(SaveAppRules(&rules));
+        CHECK(DecryptDataFile(ReadFileBytes(dir + L"apps.dat")) == RulesPlainImage(1, 4, 0, two));
+        CHECK_FALSE(FileIsThere(dir + L"ini.dat"));  // the other files are none of its business
+        AppRules loaded;
+        REQUIRE(LoadAppRules(&loaded) == DATA_FILE_LOADED);
+        CHECK_FALSE(loaded.fullScreenQuiet);
+        REQUIRE(loaded.count == 2);
+        CHECK(std::wstring(loaded.rules[1].exe) == L"firefox.exe");
+        CHECK(std::wstring(loaded.rules[1].caption) == L"My Bank");
+        CHECK(loaded.rules[1].switches == (APP_RULE_NO_RECORD | APP_RULE_TYPE));
+        CHECK(loaded.rules[1].typeDelayMs == 250);
+        CHECK(loaded.rules[0].switches == APP_RULE_NO_MENU);
+    }
+    SUBCASE("a later version of the same number with a larger global block reads; unknown switches and delays are bounded")
+    {
+        std::vector<AppRule> odd = {Rule(L"a.exe", L"", 0xFF, 99999)};
+        REQUIRE(WriteEncrypted(dir + L"apps.dat", RulesPlainImage(1, 12, 1, odd)));
+        REQUIRE(LoadAppRules(&rules) == DATA_FILE_LOADED);
+        REQUIRE(rules.count == 1);
+        CHECK(rules.rules[0].switches == APP_RULE_SWITCHES);
+        CHECK(rules.rules[0].typeDelayMs == TYPE_DELAY_DEFAULT);
+    }
+    SUBCASE("damaged files load no rules, are kept as .bak and told; the next save replaces them")
+    {
+        Bytes good = RulesPlainImage(1, 4, 1, two);
+        Bytes shortOne(good.begin(), good.end() - 3);
+        Bytes longer = good;
+        longer.push_back(0);
+        Bytes wrongMagic = good;
+        wrongMagic[0] = 'X';
+        Bytes tooMany = RulesPlainImage(1, 4, 1, two);
+        tooMany[16] = 200;  // the count
+        Bytes unterminated = RulesPlainImage(1, 4, 1, {Rule(L"a.exe", L"", 0, 10)});
+        unterminated.resize(unterminated.size() - 4);  // the caption's terminator and the name's
+        for (const Bytes &plain : {shortOne, longer, wrongMagic, tooMany, unterminated, Bytes()}) {
+            CAPTURE(plain.size());
+            UseScratch(L"apps_dat");
+            REQUIRE(WriteEncrypted(dir + L"apps.dat", plain));
+            Bytes before = ReadFileBytes(dir + L"apps.dat");
+            CHECK(LoadAppRules(&rules) == DATA_FILE_UNREADABLE);
+            CHECK(rules.count == 0);
+            CHECK(rules.fullScreenQuiet);
+            CHECK(DataFileUnreadable(DATA_RULES));
+            CHECK(ReadFileBytes(dir + L"apps.dat.bak") == before);
+            CHECK(SaveAppRules(&rules));
+            CHECK(DecryptDataFile(ReadFileBytes(dir + L"apps.dat")) == RulesPlainImage(1, 4, 1, {}));
+        }
+    }
+    SUBCASE("a newer version's file: no rules, and it is never written over")
+    {
+        Bytes newer = RulesPlainImage(2, 4, 0, two);
+        REQUIRE(WriteEncrypted(dir + L"apps.dat", newer));
+        Bytes before = ReadFileBytes(dir + L"apps.dat");
+        CHECK(LoadAppRules(&rules) == APP_RULES_FILE_NEWER);
+        CHECK(AppRulesFileNewer());
+        CHECK(rules.count == 0);
+        CHECK_FALSE(DataFileUnreadable(DATA_RULES));
+        CHECK_FALSE(SaveAppRules(&rules));
+        CHECK(ReadFileBytes(dir + L"apps.dat") == before);
+        CHECK_FALSE(FileIsThere(dir + L"apps.dat.bak"));
+        // Gone afterwards (the user went back to the newer build and removed it): the next start writes.
+        DeleteFileW((dir + L"apps.dat").c_str());
+        CHECK(LoadAppRules(&rules) == DATA_FILE_NONE);
+        CHECK(SaveAppRules(&rules));
+    }
+    SUBCASE("a failed save leaves the old file as it was")
+    {
+        SetDefaultAppRules(&rules);
+        REQUIRE(SaveAppRules(&rules));
+        Bytes before = ReadFileBytes(dir + L"apps.dat");
+        rules.rules[rules.count++] = two[0];
+        SetCipherFailureForTests(TRUE);
+        CHECK_FALSE(SaveAppRules(&rules));
+        SetCipherFailureForTests(FALSE);
+        CHECK(ReadFileBytes(dir + L"apps.dat") == before);
+        CHECK(CountTempFiles(dir) == 0);
+    }
+    SetDataDirectoryForTests(nullptr);
+}
+
+TEST_CASE("the rule list: add once per name, remove, and what a damaged list is brought back to")
+{
+    AppRules rules;
+    SetDefaultAppRules(&rules);
+    CHECK(AddAppRule(&rules, L"idea64.exe") == 0);
+    CHECK(rules.rules[0].typeDelayMs == TYPE_DELAY_DEFAULT);
+    CHECK(AddAppRule(&rules, L"IDEA64.exe") == 0);  // the same name: the rule already there
+    CHECK(AddAppRule(&rules, L"mstsc.exe") == 1);
+    CHECK(AddAppRule(&rules, L"") == -1);
+    CHECK(AddAppRule(&rules, std::wstring(APP_EXE_CHARS, L'a').c_str()) == -1);
+    RemoveAppRule(&rules, 0);
+    REQUIRE(rules.count == 1);
+    CHECK(std::wstring(rules.rules[0].exe) == L"mstsc.exe");
+    RemoveAppRule(&rules, 5);
+    CHECK(rules.count == 1);
+    while (rules.count < APP_RULES_MAX)
+        REQUIRE(AddAppRule(&rules, (L"app" + std::to_wstring(rules.count) + L".exe").c_str()) >= 0);
+    CHECK(AddAppRule(&rules, L"one-more.exe") == -1);
+    rules.rules[3].exe[0] = 0;
+    rules.count = APP_RULES_MAX + 7;
+    ClampAppRules(&rules);
+    CHECK(rules.count == APP_RULES_MAX - 1);  // the nameless rule went
 }
