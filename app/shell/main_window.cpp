@@ -65,12 +65,9 @@ void FillTrayIconData(NOTIFYICONDATAW *data, HWND window)
     lstrcpynW(data->szTip, AppTitle, 64);
 }
 
-BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason)
+// A balloon of the tray icon with one of the program's texts; FALSE for no text.
+static BOOL FillTrayBalloon(NOTIFYICONDATAW *data, HWND window, UINT textId)
 {
-    UINT textId = reason == PASTE_STOP_WINDOW    ? IDS_PASTE_STOPPED_WINDOW
-                  : reason == PASTE_STOP_CAPTION ? IDS_PASTE_STOPPED_CAPTION
-                  : reason == PASTE_STOP_KEYS_HELD ? IDS_PASTE_STOPPED_KEYS
-                                                   : 0;
     ZeroMemory(data, sizeof(*data));
     if (textId == 0)
         return FALSE;
@@ -79,16 +76,33 @@ BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason)
     data->uID = TRAY_ICON_ID;
     data->uFlags = NIF_INFO;
     data->dwInfoFlags = NIIF_WARNING;
+    lstrcpynW(data->szInfoTitle, APP_CAPTION, ARRAYSIZE(data->szInfoTitle));
     return LoadUiText(textId, data->szInfo, ARRAYSIZE(data->szInfo)) > 0;
 }
 
-// A registered paste stopped early: the tray icon says so. The balloon goes through a record of
-// its own, so that an icon added again (TaskbarCreated) does not show it a second time.
+BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason)
+{
+    UINT textId = reason == PASTE_STOP_WINDOW    ? IDS_PASTE_STOPPED_WINDOW
+                  : reason == PASTE_STOP_CAPTION ? IDS_PASTE_STOPPED_CAPTION
+                  : reason == PASTE_STOP_KEYS_HELD ? IDS_PASTE_STOPPED_KEYS
+                                                   : 0;
+    return FillTrayBalloon(data, window, textId);
+}
+
+// The balloon goes through a record of its own, so that an icon added again (TaskbarCreated)
+// does not show it a second time.
+static void ShowTrayBalloon(HWND window, const NOTIFYICONDATAW *balloon)
+{
+    if (!g_takenDown)
+        Shell_NotifyIconW(NIM_MODIFY, balloon);
+}
+
+// A registered paste stopped early: the tray icon says so.
 static void OnPasteStopped(HWND window, WPARAM reason)
 {
     NOTIFYICONDATAW balloon;
-    if (!g_takenDown && FillPasteStoppedBalloon(&balloon, window, (int)reason))
-        Shell_NotifyIconW(NIM_MODIFY, &balloon);
+    if (FillPasteStoppedBalloon(&balloon, window, (int)reason))
+        ShowTrayBalloon(window, &balloon);
 }
 
 static HICON LoadClassIcon(HINSTANCE instance)
@@ -369,19 +383,13 @@ static void OnTaskbarCreated()
         Shell_NotifyIconW(NIM_ADD, &g_trayIconData);
 }
 
-// What recall tells the user without a box (a text too long to be typed): a balloon of the tray icon.
+// What recall tells the user without a box (a text too long to be typed): a balloon of the tray
+// icon. Any program may post the message, so it names one of recall's notices or nothing.
 static LRESULT OnRecallNotice(HWND window, WPARAM textId)
 {
-    NOTIFYICONDATAW balloon = {};
-    balloon.cbSize = NOTIFYICONDATAW_V2_SIZE;
-    balloon.hWnd = window;
-    balloon.uID = TRAY_ICON_ID;
-    balloon.uFlags = NIF_INFO;
-    balloon.dwInfoFlags = NIIF_WARNING;
-    lstrcpynW(balloon.szInfoTitle, APP_CAPTION, ARRAYSIZE(balloon.szInfoTitle));
-    if (LoadUiText((UINT)textId, balloon.szInfo, ARRAYSIZE(balloon.szInfo)) <= 0)
-        return 0;
-    Shell_NotifyIconW(NIM_MODIFY, &balloon);
+    NOTIFYICONDATAW balloon;
+    if (textId == IDS_TYPING_TOO_LONG && FillTrayBalloon(&balloon, window, (UINT)textId))
+        ShowTrayBalloon(window, &balloon);
     return 0;
 }
 
