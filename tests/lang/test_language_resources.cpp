@@ -48,15 +48,12 @@ wchar_t AccessKey(const std::wstring &text)
     return 0;
 }
 
-// tavo.exe as built, opened for its resources alone.
-struct ProgramResources {
-    HMODULE module = LoadLibraryExW((BinDir() + L"tavo.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ~ProgramResources()
-    {
-        if (module)
-            FreeLibrary(module);
-    }
-};
+// tavo.exe as built, opened for its resources alone (for the whole run).
+HMODULE Program()
+{
+    static HMODULE module = LoadLibraryExW((BinDir() + L"tavo.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return module;
+}
 
 BOOL CALLBACK AddName(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR names)
 {
@@ -94,24 +91,6 @@ std::wstring TextIn(HMODULE module, UINT id, LANGID language)
     return text ? std::wstring(text + 1, *text) : L"";
 }
 
-struct MenuEntry {
-    UINT type, state, id;
-    HMENU popup;
-    std::wstring text;
-};
-
-MenuEntry MenuEntryAt(HMENU menu, int at)
-{
-    WCHAR text[128] = L"";
-    MENUITEMINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
-    info.dwTypeData = text;
-    info.cch = ARRAYSIZE(text);
-    GetMenuItemInfoW(menu, at, TRUE, &info);
-    return {info.fType, info.fState, info.hSubMenu ? 0 : info.wID, info.hSubMenu, text};
-}
-
 // The same items, commands and nesting in both, an access key in both or in neither, each key
 // once within its menu, and no Japanese in the English one.
 void CheckMenusAlike(HMENU japanese, HMENU english)
@@ -119,74 +98,64 @@ void CheckMenusAlike(HMENU japanese, HMENU english)
     REQUIRE(GetMenuItemCount(japanese) == GetMenuItemCount(english));
     std::set<wchar_t> keys[2];
     for (int i = 0; i < GetMenuItemCount(japanese); i++) {
-        MenuEntry items[2] = {MenuEntryAt(japanese, i), MenuEntryAt(english, i)};
-        CAPTURE(i);
-        CAPTURE(items[1].text);
-        CHECK(items[0].type == items[1].type);
-        CHECK(items[0].state == items[1].state);
-        CHECK(items[0].id == items[1].id);
-        CHECK(!items[0].popup == !items[1].popup);
-        CHECK(!HoldsJapanese(items[1].text));
-        CHECK(!AccessKey(items[0].text) == !AccessKey(items[1].text));
-        for (int k = 0; k < 2; k++)
-            if (AccessKey(items[k].text))
-                CHECK(keys[k].insert(AccessKey(items[k].text)).second);
-        if (items[0].popup && items[1].popup)
-            CheckMenusAlike(items[0].popup, items[1].popup);
+        MENUITEMINFOW items[2] = {};
+        WCHAR texts[2][128] = {};
+        for (int k = 0; k < 2; k++) {
+            items[k].cbSize = sizeof(items[k]);
+            items[k].fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
+            items[k].dwTypeData = texts[k];
+            items[k].cch = ARRAYSIZE(texts[k]);
+            GetMenuItemInfoW(k ? english : japanese, i, TRUE, &items[k]);
+            if (AccessKey(texts[k]))
+                CHECK(keys[k].insert(AccessKey(texts[k])).second);
+        }
+        INFO(i, " ", std::wstring(texts[1]));
+        CHECK(items[0].fType == items[1].fType);
+        CHECK(items[0].fState == items[1].fState);
+        CHECK(!items[0].hSubMenu == !items[1].hSubMenu);
+        CHECK((items[0].hSubMenu ? 0 : items[0].wID) == (items[1].hSubMenu ? 0 : items[1].wID));
+        CHECK(!HoldsJapanese(texts[1]));
+        CHECK(!AccessKey(texts[0]) == !AccessKey(texts[1]));
+        if (items[0].hSubMenu && items[1].hSubMenu)
+            CheckMenusAlike(items[0].hSubMenu, items[1].hSubMenu);
     }
 }
 
-std::wstring TextOf(HWND window)
+// A window's text, or with GetClassNameW its class.
+std::wstring TextOf(HWND window, int(WINAPI *get)(HWND, LPWSTR, int) = GetWindowTextW)
 {
     WCHAR text[256] = L"";
-    GetWindowTextW(window, text, ARRAYSIZE(text));
+    get(window, text, ARRAYSIZE(text));
     return text;
-}
-
-std::wstring ClassOf(HWND window)
-{
-    WCHAR name[64] = L"";
-    GetClassNameW(window, name, ARRAYSIZE(name));
-    return name;
 }
 
 // Checks that a label, button or check box shows its whole text in its font; false for a control
 // that shows no label.
 bool CheckLabelFits(HWND control)
 {
-    std::wstring text = TextOf(control), className = ClassOf(control);
-    DWORD style = (DWORD)GetWindowLongW(control, GWL_STYLE);
-    RECT room;
+    std::wstring text = TextOf(control), className = TextOf(control, GetClassNameW);
+    DWORD style = (DWORD)GetWindowLongW(control, GWL_STYLE), kind = style & BS_TYPEMASK;
+    int edge = GetSystemMetrics(SM_CXEDGE);
+    RECT room, extent = {0, 0, 0, 0};
     GetClientRect(control, &room);
-    UINT format = DT_CALCRECT | DT_SINGLELINE;
     if (text.empty())
         return false;
-    if (lstrcmpiW(className.c_str(), L"Static") == 0) {
+    bool isStatic = lstrcmpiW(className.c_str(), L"Static") == 0;
+    if (isStatic) {
         if ((style & SS_TYPEMASK) > SS_RIGHT && (style & SS_TYPEMASK) != SS_LEFTNOWORDWRAP)
             return false;  // pictures and frames
-        if (style & SS_NOPREFIX)
-            format |= DT_NOPREFIX;
     } else if (lstrcmpiW(className.c_str(), L"Button") == 0) {
-        DWORD kind = style & BS_TYPEMASK;
-        if (kind == BS_CHECKBOX || kind == BS_AUTOCHECKBOX || kind == BS_3STATE || kind == BS_AUTO3STATE ||
-            kind == BS_RADIOBUTTON || kind == BS_AUTORADIOBUTTON)
-            room.right -= GetSystemMetrics(SM_CXMENUCHECK) + GetSystemMetrics(SM_CXEDGE) * 2;
-        else if (kind == BS_GROUPBOX)
-            room.right -= 2 * GetSystemMetrics(SM_CXEDGE) + 8;
-        else
-            room.right -= 2 * (GetSystemMetrics(SM_CXEDGE) + 2);
+        bool checkable = (kind >= BS_CHECKBOX && kind <= BS_AUTO3STATE) || kind == BS_AUTORADIOBUTTON;
+        room.right -= checkable ? GetSystemMetrics(SM_CXMENUCHECK) + 2 * edge : kind == BS_GROUPBOX ? 2 * edge + 8 : 2 * (edge + 2);
     } else {
         return false;
     }
     HDC dc = GetDC(control);
     HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(control, WM_GETFONT, 0, 0));
-    RECT extent = {0, 0, 0, 0};
-    DrawTextW(dc, text.c_str(), -1, &extent, format);
+    DrawTextW(dc, text.c_str(), -1, &extent, DT_CALCRECT | DT_SINGLELINE | (isStatic && (style & SS_NOPREFIX) ? DT_NOPREFIX : 0));
     SelectObject(dc, old);
     ReleaseDC(control, dc);
-    CAPTURE(text);
-    CAPTURE(extent.right);
-    CAPTURE(room.right);
+    INFO(text, " is ", extent.right, " x ", extent.bottom, " in ", room.right, " x ", room.bottom);
     CHECK(extent.right <= room.right);
     CHECK(extent.bottom <= room.bottom);
     return true;
@@ -269,10 +238,8 @@ TEST_CASE("texts, menus and dialogs load in the chosen language, whatever the th
 
 TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike, and the pictures once")
 {
-    ProgramResources program;
-    REQUIRE(program.module != nullptr);
-    HMODULE module = program.module;
-
+    HMODULE module = Program();
+    REQUIRE(module != nullptr);
     // Strings, menus and dialogs in both languages; pictures, the manifest and the version once.
     for (LPCWSTR type : {RT_STRING, RT_MENU, RT_DIALOG, RT_GROUP_ICON, RT_BITMAP, RT_GROUP_CURSOR, RT_VERSION, RT_MANIFEST}) {
         bool translated = type == RT_STRING || type == RT_MENU || type == RT_DIALOG;
@@ -283,24 +250,16 @@ TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike
             CAPTURE(name);
             std::set<LANGID> languages;
             EnumResourceLanguagesW(module, type, MAKEINTRESOURCEW(name), AddLanguage, (LONG_PTR)&languages);
-            if (translated)
-                CHECK(languages == std::set<LANGID>(Languages, Languages + 2));
-            else
-                CHECK(languages.size() == 1);
+            CHECK((translated ? languages == std::set<LANGID>(Languages, Languages + 2) : languages.size() == 1));
         }
     }
-    for (UINT expected : {IDM_TRAY, IDM_EDITOR})
-        for (LANGID language : Languages)
-            CHECK(ResourceIn(module, RT_MENU, expected, language) != nullptr);
 
     // Strings: the same ids in both, the same conversions, no Japanese in English.
     int texts = 0;
     for (UINT block : NamesOf(module, RT_STRING))
         for (UINT id = (block - 1) * 16; id < block * 16; id++) {
             std::wstring japanese = TextIn(module, id, UI_LANGUAGE_JAPANESE), english = TextIn(module, id, UI_LANGUAGE_ENGLISH);
-            CAPTURE(id);
-            CAPTURE(japanese);
-            CAPTURE(english);
+            INFO(id, " ", japanese, " ", english);
             CHECK(japanese.empty() == english.empty());
             CHECK(FormatConversions(japanese) == FormatConversions(english));
             CHECK(!HoldsJapanese(english));
@@ -308,7 +267,10 @@ TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike
         }
     CHECK(texts >= 40);
 
-    for (UINT name : NamesOf(module, RT_MENU)) {
+    std::vector<UINT> menus = NamesOf(module, RT_MENU);
+    for (UINT expected : {IDM_TRAY, IDM_EDITOR})
+        CHECK(std::find(menus.begin(), menus.end(), expected) != menus.end());
+    for (UINT name : menus) {
         CAPTURE(name);
         HMENU japanese = LoadMenuIndirectW(ResourceIn(module, RT_MENU, name, UI_LANGUAGE_JAPANESE));
         HMENU english = LoadMenuIndirectW(ResourceIn(module, RT_MENU, name, UI_LANGUAGE_ENGLISH));
@@ -322,44 +284,43 @@ TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike
 
 TEST_CASE("every dialog of tavo.exe has the same controls in both languages, each label showing its whole text")
 {
-    ProgramResources program;
-    REQUIRE(program.module != nullptr);
+    static const struct {
+        const wchar_t *face;
+        int points;
+    } fonts[] = {{L"ＭＳ Ｐゴシック", 9}, {L"MS Shell Dlg", 8}};  // the English one the system's shell font
+    REQUIRE(Program() != nullptr);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
     InitCommonControlsEx(&controls);
     HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr, nullptr, nullptr, nullptr);
     REQUIRE(parent != nullptr);
-    std::vector<UINT> names = NamesOf(program.module, RT_DIALOG);
+    HDC screen = GetDC(nullptr);
+    int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY), measured = 0;
+    ReleaseDC(nullptr, screen);
+    std::vector<UINT> names = NamesOf(Program(), RT_DIALOG);
     for (UINT expected : {IDD_PAGE_MENU, IDD_PAGE_OTHER, IDD_FIND})
         CHECK(std::find(names.begin(), names.end(), expected) != names.end());
-    int measured = 0;
     for (UINT name : names) {
         CAPTURE(name);
         HWND dialogs[2];
-        LOGFONTW fonts[2];
         for (int k = 0; k < 2; k++) {
-            dialogs[k] = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), (LPCDLGTEMPLATEW)ResourceIn(program.module, RT_DIALOG, name, Languages[k]),
-                                                    parent, QuietDialogProc, 0);
+            LPCDLGTEMPLATEW form = (LPCDLGTEMPLATEW)ResourceIn(Program(), RT_DIALOG, name, Languages[k]);
+            dialogs[k] = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), form, parent, QuietDialogProc, 0);
             REQUIRE(dialogs[k] != nullptr);
-            GetObjectW((HFONT)SendMessageW(dialogs[k], WM_GETFONT, 0, 0), sizeof(fonts[k]), &fonts[k]);
+            LOGFONTW font = {};
+            GetObjectW((HFONT)SendMessageW(dialogs[k], WM_GETFONT, 0, 0), sizeof(font), &font);
+            CHECK(std::wstring(font.lfFaceName) == fonts[k].face);
+            CHECK(font.lfHeight == -MulDiv(fonts[k].points, pixelsPerInch, 72));
         }
-        // The Japanese in 9-point ＭＳ Ｐゴシック, the English in the system's 8-point shell font.
-        HDC screen = GetDC(nullptr);
-        CHECK(std::wstring(fonts[0].lfFaceName) == L"ＭＳ Ｐゴシック");
-        CHECK(fonts[0].lfHeight == -MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72));
-        CHECK(std::wstring(fonts[1].lfFaceName) == L"MS Shell Dlg");
-        CHECK(fonts[1].lfHeight == -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72));
-        ReleaseDC(nullptr, screen);
         CHECK((GetWindowLongW(dialogs[1], GWL_STYLE) & DS_SHELLFONT) == DS_SHELLFONT);
         // The dialog and then its controls, side by side in the same order.
         HWND japanese = dialogs[0], english = dialogs[1];
         for (int i = 0; japanese || english; i++) {
-            CAPTURE(i);
-            CAPTURE(TextOf(english));
+            INFO(i, " ", TextOf(english));
             REQUIRE(japanese != nullptr);
             REQUIRE(english != nullptr);
             CHECK(GetDlgCtrlID(japanese) == GetDlgCtrlID(english));
-            CHECK(ClassOf(japanese) == ClassOf(english));
-            LONG sameStyle = i == 0 ? ~DS_SHELLFONT : ~0;  // the English dialog's own font is the shell's
+            CHECK(TextOf(japanese, GetClassNameW) == TextOf(english, GetClassNameW));
+            LONG sameStyle = i == 0 ? ~DS_SHELLFONT : ~0;
             CHECK((GetWindowLongW(japanese, GWL_STYLE) & sameStyle) == (GetWindowLongW(english, GWL_STYLE) & sameStyle));
             CHECK(TextOf(japanese).empty() == TextOf(english).empty());
             CHECK(!HoldsJapanese(TextOf(english)));
