@@ -17,11 +17,6 @@ namespace {
 
 const LANGID Languages[] = {UI_LANGUAGE_JAPANESE, UI_LANGUAGE_ENGLISH};
 
-// Restores the Japanese interface of the other tests after a case that switched, also after a failed REQUIRE.
-struct JapaneseAfter {
-    ~JapaneseAfter() { SetUiLanguage(UI_LANGUAGE_JAPANESE); }
-};
-
 // Kana, CJK punctuation and ideographs, and the full-width forms: what an English text never holds.
 bool HoldsJapanese(const std::wstring &text)
 {
@@ -170,10 +165,7 @@ INT_PTR CALLBACK QuietDialogProc(HWND, UINT message, WPARAM, LPARAM)
 
 TEST_CASE("the interface is Japanese for a Japanese display language and English for any other")
 {
-    static const struct {
-        LANGID display;
-        LANGID expected;
-    } rows[] = {
+    static const struct { LANGID display, expected; } rows[] = {
         {MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), UI_LANGUAGE_JAPANESE},
         {MAKELANGID(LANG_JAPANESE, SUBLANG_NEUTRAL), UI_LANGUAGE_JAPANESE},
         {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), UI_LANGUAGE_ENGLISH},
@@ -190,50 +182,39 @@ TEST_CASE("the interface is Japanese for a Japanese display language and English
 
 TEST_CASE("texts, menus and dialogs load in the chosen language, whatever the thread's language")
 {
-    JapaneseAfter restore;
-    static const struct {
-        UINT id;
-        const wchar_t *japanese;
-        const wchar_t *english;
-    } rows[] = {
-        {IDS_EDITOR_TITLE, L"データ編集", L"Edit Data"},
-        {IDS_SETTINGS_TITLE, L"設定", L"Settings"},
-        // The "L" opens the registered entries in both languages.
-        {IDS_MENU_REGISTERED, L"L: 登録データ", L"L: Registered Data"},
-        {IDS_MENU_NO_HISTORY, L"(コピー履歴なし)", L"(no copy history)"},
-        {IDS_DEFAULT_ENTRY_NAME, L"サイト名", L"Site name"},
-        {IDS_DEFAULT_ENTRY_TEXT, L"ログインID\r\nパスワード", L"Login ID\r\nPassword"},
-        {IDT_UP, L"上へ", L"Move Up"},
+    // (The popup menu's, the editor's and the first entry's texts are checked where they are shown.)
+    static const struct { UINT id; const wchar_t *texts[2]; } rows[] = {
+        {IDS_EDITOR_TITLE, {L"データ編集", L"Edit Data"}},
+        {IDS_DEFAULT_ENTRY_TEXT, {L"ログインID\r\nパスワード", L"Login ID\r\nPassword"}},
+        {IDT_UP, {L"上へ", L"Move Up"}},
+        {0xFFF0, {L"", L""}},  // no text: nothing, and the buffer emptied
     };
+    static const wchar_t *const exits[] = {L"終了(&X)", L"E&xit"}, *const pages[] = {L"その他", L"Other"};
     for (int k = 0; k < 2; k++) {
         SetUiLanguage(Languages[k]);
         CHECK(UiLanguage() == Languages[k]);
         for (const auto &row : rows) {
             CAPTURE(row.id);
             WCHAR text[64] = L"?";
-            const wchar_t *expected = k == 0 ? row.japanese : row.english;
-            CHECK(LoadUiText(row.id, text, ARRAYSIZE(text)) == lstrlenW(expected));
-            CHECK(std::wstring(text) == expected);
+            CHECK(LoadUiText(row.id, text, ARRAYSIZE(text)) == lstrlenW(row.texts[k]));
+            CHECK(std::wstring(text) == std::wstring(row.texts[k]));
         }
         HMENU menu = LoadUiMenu(IDM_TRAY);
-        REQUIRE(menu != nullptr);
         WCHAR exit[32] = L"";
         GetMenuStringW(menu, IDM_EXIT, exit, ARRAYSIZE(exit), MF_BYCOMMAND);
-        CHECK(std::wstring(exit) == (k == 0 ? L"終了(&X)" : L"E&xit"));
+        CHECK(std::wstring(exit) == std::wstring(exits[k]));
         DestroyMenu(menu);
-        HWND page = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), UiDialogTemplate(IDD_PAGE_OTHER), HWND_MESSAGE, QuietDialogProc, 0);
-        REQUIRE(page != nullptr);
-        CHECK(TextOf(page) == (k == 0 ? L"その他" : L"Other"));
+        HWND page = CreateDialogIndirectParamW(nullptr, UiDialogTemplate(IDD_PAGE_OTHER), HWND_MESSAGE, QuietDialogProc, 0);
+        CHECK(TextOf(page) == std::wstring(pages[k]));
         DestroyWindow(page);
     }
-    // A short buffer gets the start of the text, terminated; an id without a text gives nothing.
-    WCHAR small[4] = L"???", none[8] = L"???";
+    // A short buffer gets the start of the text, terminated; an id without a template loads nothing.
+    WCHAR small[4] = L"???";
     CHECK(LoadUiText(IDS_EDITOR_TITLE, small, ARRAYSIZE(small)) == 3);
     CHECK(std::wstring(small) == L"Edi");
-    CHECK(LoadUiText(0xFFF0, none, ARRAYSIZE(none)) == 0);
-    CHECK(none[0] == L'\0');
     CHECK(UiDialogTemplate(0x7FF0) == nullptr);
     CHECK(LoadUiMenu(0x7FF0) == nullptr);
+    SetUiLanguage(UI_LANGUAGE_JAPANESE);  // as the other cases expect
 }
 
 TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike, and the pictures once")
@@ -247,9 +228,9 @@ TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike
         CAPTURE((UINT)(ULONG_PTR)type);
         CHECK(!names.empty());
         for (UINT name : names) {
-            CAPTURE(name);
             std::set<LANGID> languages;
             EnumResourceLanguagesW(module, type, MAKEINTRESOURCEW(name), AddLanguage, (LONG_PTR)&languages);
+            INFO(name);
             CHECK((translated ? languages == std::set<LANGID>(Languages, Languages + 2) : languages.size() == 1));
         }
     }
@@ -284,15 +265,11 @@ TEST_CASE("tavo.exe holds every string and menu in Japanese and in English alike
 
 TEST_CASE("every dialog of tavo.exe has the same controls in both languages, each label showing its whole text")
 {
-    static const struct {
-        const wchar_t *face;
-        int points;
-    } fonts[] = {{L"ＭＳ Ｐゴシック", 9}, {L"MS Shell Dlg", 8}};  // the English one the system's shell font
+    // The Japanese in 9-point ＭＳ Ｐゴシック, the English in the system's shell font.
+    static const struct { const wchar_t *face; int points; } fonts[] = {{L"ＭＳ Ｐゴシック", 9}, {L"MS Shell Dlg", 8}};
     REQUIRE(Program() != nullptr);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_UPDOWN_CLASS | ICC_HOTKEY_CLASS};
     InitCommonControlsEx(&controls);
-    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr, nullptr, nullptr, nullptr);
-    REQUIRE(parent != nullptr);
     HDC screen = GetDC(nullptr);
     int pixelsPerInch = GetDeviceCaps(screen, LOGPIXELSY), measured = 0;
     ReleaseDC(nullptr, screen);
@@ -304,7 +281,7 @@ TEST_CASE("every dialog of tavo.exe has the same controls in both languages, eac
         HWND dialogs[2];
         for (int k = 0; k < 2; k++) {
             LPCDLGTEMPLATEW form = (LPCDLGTEMPLATEW)ResourceIn(Program(), RT_DIALOG, name, Languages[k]);
-            dialogs[k] = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), form, parent, QuietDialogProc, 0);
+            dialogs[k] = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), form, HWND_MESSAGE, QuietDialogProc, 0);
             REQUIRE(dialogs[k] != nullptr);
             LOGFONTW font = {};
             GetObjectW((HFONT)SendMessageW(dialogs[k], WM_GETFONT, 0, 0), sizeof(font), &font);
@@ -331,6 +308,5 @@ TEST_CASE("every dialog of tavo.exe has the same controls in both languages, eac
         DestroyWindow(dialogs[0]);
         DestroyWindow(dialogs[1]);
     }
-    DestroyWindow(parent);
     CHECK(measured >= 12);
 }
