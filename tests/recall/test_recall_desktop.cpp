@@ -692,7 +692,7 @@ TEST_CASE("PasteChosenEntry: the order of clipboard, keys and g_busyState")
             {"each line put back unmarked", [](HWND, const WCHAR *line) { PutClipboardText(nullptr, line); }, "VTVTV", {}},
         };
         for (const Row &row : rows) {
-            INFO(row.what);
+            INFO(std::string(row.what));
             RecordedBatches.clear(), StopsTold.clear(), KeysUnderModifier = 0;
             REQUIRE(PutClipboardText(nullptr, L"earlier"));
             PumpFor(50);
