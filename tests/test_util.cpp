@@ -503,33 +503,18 @@ std::wstring StringOf(UINT id)
     return LoadStringW(GetModuleHandleW(nullptr), id, text, 512) > 0 ? text : L"<missing>";
 }
 
-struct BalloonSearch {
-    const std::wstring *text;
-    bool found;
-};
-
-static BOOL CALLBACK FindBalloonWithText(HWND window, LPARAM parameter)
-{
-    BalloonSearch *search = (BalloonSearch *)parameter;
-    WCHAR className[32] = {};
-    GetClassNameW(window, className, 32);
-    if (!IsWindowVisible(window) || lstrcmpiW(className, L"tooltips_class32") != 0 ||
-        (GetWindowLongW(window, GWL_STYLE) & 0x40 /* TTS_BALLOON */) == 0)
-        return TRUE;
-    // A tooltip answers WM_GETTEXT with the text it shows; the send crosses to the tray's process.
-    WCHAR shown[300] = {};
-    DWORD_PTR result = 0;
-    if (SendMessageTimeoutW(window, WM_GETTEXT, 300, (LPARAM)shown, SMTO_ABORTIFHUNG, 1000, &result))
-        search->found = *search->text == shown;
-    return !search->found;
-}
-
 bool WaitForTrayBalloon(const std::wstring &text, DWORD timeoutMs)
 {
-    BalloonSearch search = {&text, false};
     return WaitUntil([&] {
-        EnumWindows(FindBalloonWithText, (LPARAM)&search);
-        return search.found;
+        for (HWND tip = nullptr; (tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr)) != nullptr;) {
+            // A tooltip answers WM_GETTEXT with the text it shows; the send crosses to the tray's process.
+            WCHAR shown[300] = {};
+            DWORD_PTR result = 0;
+            if (IsWindowVisible(tip) && (GetWindowLongW(tip, GWL_STYLE) & 0x40 /* TTS_BALLOON */) != 0 &&
+                SendMessageTimeoutW(tip, WM_GETTEXT, 300, (LPARAM)shown, SMTO_ABORTIFHUNG, 1000, &result) && text == shown)
+                return true;
+        }
+        return false;
     }, timeoutMs);
 }
 

@@ -150,8 +150,10 @@ void OnRawMouseInput(HWND window, LPARAM lParam)
     // A release lost where the hook cannot see it (the secure desktop) would keep every move of the
     // mouse coming here: the keyboard has the last word, and the press is forgotten with the mouse.
     int trigger = TriggerKeyOfMode(g_ini.menuKeyMode);
-    if (TapWantsMouse(&g_tapCounter) && (trigger == 0 || GetAsyncKeyState(trigger) >= 0))
+    if (TapWantsMouse(&g_tapCounter) && (trigger == 0 || GetAsyncKeyState(trigger) >= 0)) {
         g_tapCounter.KeyDownFlag = 0;
+        g_tapCounter.HeldModifiers &= ~HeldBitOf((WPARAM)trigger);  // its next press is a new tap, no repeat
+    }
     WatchMouse(window, TapWantsMouse(&g_tapCounter));
 }
 

@@ -55,12 +55,11 @@ struct HookSection {
 // Where the section lies in the loaded copy, from the library's section headers; null when absent.
 HookSection *SharedSectionOf(HMODULE module)
 {
-    BYTE *base = (BYTE *)module;
-    IMAGE_NT_HEADERS *headers = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+    IMAGE_NT_HEADERS *headers = (IMAGE_NT_HEADERS *)((BYTE *)module + ((IMAGE_DOS_HEADER *)module)->e_lfanew);
     IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
-    for (int k = 0; k < headers->FileHeader.NumberOfSections; k++, section++)
-        if (memcmp(section->Name, "MY_DATA", 8) == 0)
-            return (HookSection *)(base + section->VirtualAddress);
+    for (int k = 0; k < headers->FileHeader.NumberOfSections; k++)
+        if (memcmp(section[k].Name, "MY_DATA", 8) == 0)
+            return (HookSection *)((BYTE *)module + section[k].VirtualAddress);
     return nullptr;
 }
 
@@ -259,9 +258,7 @@ TEST_CASE("the hook procedure forwards codes 0 and above, passes negative codes 
     // Another process rewrites the section, as any process that loads the library can: only tavo's
     // own message to a window of tavo's class is sent.
     HookSection *section = SharedSectionOf(library.module);
-    REQUIRE(section != nullptr);
-    REQUIRE(section->target == recorder);
-    REQUIRE(section->message == WM_HOOKKEY);
+    REQUIRE((section && section->target == recorder && section->message == WM_HOOKKEY));
     struct Target { HWND window; UINT message; size_t sent; };
     for (Target target : {Target{recorder, WM_HOOKKEY, 2}, Target{stranger, WM_HOOKKEY, 0}, Target{recorder, WM_APP + 77, 0},
                           Target{recorder, WM_APP, 0}, Target{recorder, WM_HOOKKEY + 1, 0}, Target{recorder, WM_COMMAND, 0},
