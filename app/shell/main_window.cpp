@@ -91,7 +91,7 @@ BOOL FillPasteStoppedBalloon(NOTIFYICONDATAW *data, HWND window, int reason)
 
 // The balloon goes through a record of its own, so that an icon added again (TaskbarCreated)
 // does not show it a second time.
-static void ShowTrayBalloon(HWND window, const NOTIFYICONDATAW *balloon)
+static void ShowTrayBalloon(NOTIFYICONDATAW *balloon)
 {
     if (!g_takenDown)
         Shell_NotifyIconW(NIM_MODIFY, balloon);
@@ -102,7 +102,7 @@ static void OnPasteStopped(HWND window, WPARAM reason)
 {
     NOTIFYICONDATAW balloon;
     if (FillPasteStoppedBalloon(&balloon, window, (int)reason))
-        ShowTrayBalloon(window, &balloon);
+        ShowTrayBalloon(&balloon);
 }
 
 static HICON LoadClassIcon(HINSTANCE instance)
@@ -389,7 +389,7 @@ static LRESULT OnRecallNotice(HWND window, WPARAM textId)
 {
     NOTIFYICONDATAW balloon;
     if (textId == IDS_TYPING_TOO_LONG && FillTrayBalloon(&balloon, window, (UINT)textId))
-        ShowTrayBalloon(window, &balloon);
+        ShowTrayBalloon(&balloon);
     return 0;
 }
 
