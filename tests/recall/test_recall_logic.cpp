@@ -978,40 +978,26 @@ TEST_CASE("a registered paste goes on while the caption changes only in digits, 
 TEST_CASE("the lines of the last registered paste count as typed lines while it runs and 10 s after it ends")
 {
     const DWORD End = 0xFFFFF000u;  // the tick count wraps within the time kept
-    struct Row {
-        const char *what;
-        BOOL ended;
-        DWORD now;
-        const wchar_t *text;
-        BOOL typed;
-    } rows[] = {
-        {"a line while the paste runs", FALSE, 5, L"S3cret!", TRUE},
-        {"just inside 10 s, across the wrap", TRUE, End + TYPED_LINES_KEEP_MS - 1, L"alice", TRUE},
-        {"10 s after the end", TRUE, End + TYPED_LINES_KEEP_MS, L"S3cret!", FALSE},
-        {"part of a line, or in other case", TRUE, End, L"s3cret", FALSE},
-        {"two lines together", TRUE, End, L"alice\r\nS3cret!", FALSE},
-        {"no text", TRUE, End, nullptr, FALSE},
-    };
     TypedLineMemory memory;
-    for (const Row &row : rows) {
-        CAPTURE(row.what);
-        StartTypedLines(&memory);
-        RememberTypedLine(&memory, L"alice");
-        RememberTypedLine(&memory, L"S3cret!");
-        if (row.ended)
-            EndTypedLines(&memory, End);
-        CHECK(IsRecentTypedLine(&memory, row.text, row.text ? lstrlenW(row.text) : 0, row.now) == row.typed);
-    }
-    // Lines beyond the bound are not kept; the next paste forgets the last one's lines.
-    auto typed = [&](const std::wstring &text) { return IsRecentTypedLine(&memory, text.c_str(), (int)text.size(), 0); };
+    auto typed = [&](const std::wstring &text, DWORD now) { return IsRecentTypedLine(&memory, text.c_str(), (int)text.size(), now); };
     StartTypedLines(&memory);
+    RememberTypedLine(&memory, L"alice");
+    RememberTypedLine(&memory, L"S3cret!");
+    CHECK(typed(L"S3cret!", 0x80000000u));  // while the paste runs, whatever the time
+    CHECK_FALSE(typed(L"s3cret", 0));       // part of a line, or in other case
+    CHECK_FALSE(typed(L"alice\r\nS3cret!", 0));
+    CHECK_FALSE(IsRecentTypedLine(&memory, nullptr, 0, 0));
+    EndTypedLines(&memory, End);
+    CHECK(typed(L"alice", End + TYPED_LINES_KEEP_MS - 1));
+    CHECK_FALSE(typed(L"alice", End + TYPED_LINES_KEEP_MS));
+    CHECK(IsRecentTypedLine(&memory, L"alice-x", 5, End));  // a clipboard block is compared by its length
+    // The next paste forgets the last one's lines; lines beyond the bound are not kept.
+    StartTypedLines(&memory);
+    CHECK_FALSE(typed(L"alice", 0));
     for (int n = 0; n <= TYPED_LINES_MAX; n++)
         RememberTypedLine(&memory, std::to_wstring(n).c_str());
-    CHECK(typed(std::to_wstring(TYPED_LINES_MAX - 1)));
-    CHECK_FALSE(typed(std::to_wstring(TYPED_LINES_MAX)));
-    CHECK(IsRecentTypedLine(&memory, L"12345", 2, 0));  // a clipboard block is compared by its length
-    StartTypedLines(&memory);
-    CHECK_FALSE(typed(L"12"));
+    CHECK(typed(std::to_wstring(TYPED_LINES_MAX - 1), 0));
+    CHECK_FALSE(typed(std::to_wstring(TYPED_LINES_MAX), 0));
 }
 
 static void AddRule(AppRules *rules, const WCHAR *exe, int switches, const WCHAR *caption = L"", int delayMs = 40)
@@ -1130,23 +1116,11 @@ static std::wstring TypedScript(const wchar_t *text, BOOL registered)
 
 TEST_CASE("typing instead of pasting: the keys of a text, and their records")
 {
-    struct Case {
-        const char *rule;
-        const wchar_t *text;
-        BOOL registered;
-        const wchar_t *script;
-    } cases[] = {
-        {"a copy: CR LF is one Enter, a Tab is Tab", L"a\r\nb\tc", FALSE, L"aEbTc"},
-        {"a copy: a lone CR and a lone LF are one Enter each", L"a\rb\nc\n\rd", FALSE, L"aEbEcEEd"},
-        {"a registered entry: its lines with Tab between them", L"user\r\npass", TRUE, L"userTpass"},
-        {"a registered entry: a lone CR takes the unit after it, as the paste does", L"a\rxb", TRUE, L"aTb"},
-        {"a registered entry: an LF inside a line is Enter", L"a\nb", TRUE, L"aEb"},
-        {"a surrogate pair is two units", L"\xD83D\xDE00!", FALSE, L"\xD83D\xDE00!"},
-    };
-    for (const Case &c : cases) {
-        CAPTURE(c.rule);
-        CHECK(TypedScript(c.text, c.registered) == c.script);
-    }
+    // A copy: CR LF, a lone CR and a lone LF are one Enter each, a Tab is Tab; a surrogate pair is two units.
+    CHECK(TypedScript(L"a\r\nb\tc\rd\ne\n\r\xD83D\xDE00", FALSE) == L"aEbTcEdEeEE\xD83D\xDE00");
+    // A registered entry: its lines with Tab between them; a lone CR takes the unit after it, as the
+    // paste does; an LF inside a line is Enter.
+    CHECK(TypedScript(L"user\r\npass\rxb\nc", TRUE) == L"userTpassTbEc");
     // A text over 10,000 units is refused before any key.
     ResetRecallForTests();
     RecordedBatches.clear();

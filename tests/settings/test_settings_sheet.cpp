@@ -546,15 +546,12 @@ TEST_CASE("the その他 page shows the form paste.dat has; OK there applies the
                   Press(PSBTN_OK)});
         CHECK(g_ini.menuWrapCount == 12);
         CHECK(ItemsFileForm() == (row.written < 0 ? row.form : row.written));
-        Bytes file = ReadFileBytes(dir + L"paste.dat"), plain;
-        CHECK(file.empty() == (row.written < 0));  // unchanged: only ini.dat is written
+        std::vector<PasteRecord> saved, wanted = {{Registered, L"bank", L"S3cret!"}};
+        CHECK(ReadPasteRecords(dir + L"paste.dat", &saved) == (row.written >= 0));  // unchanged: only ini.dat is written
+        CHECK((row.written < 0 || saved == wanted));
+        Bytes plain;
         std::vector<size_t> chunks;
-        std::vector<PasteRecord> saved;
-        if (row.written >= 0) {
-            CHECK(UnprotectUserForm(file, ProgramEntropy, &plain, &chunks) == (row.written == ITEMS_FORM_USER));
-            CHECK(ReadPasteRecords(dir + L"paste.dat", &saved));
-            CHECK(saved == std::vector<PasteRecord>{{Registered, L"bank", L"S3cret!"}});
-        }
+        CHECK(UnprotectUserForm(ReadFileBytes(dir + L"paste.dat"), ProgramEntropy, &plain, &chunks) == (row.written == ITEMS_FORM_USER));
         ItemStore::ResetForTests();
         SetDataDirectoryForTests(nullptr);
     }
