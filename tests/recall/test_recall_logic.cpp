@@ -1039,8 +1039,10 @@ TEST_CASE("per-application rules: matching by executable and caption, and the th
         CHECK(TypesInsteadOfPaste(&rules, c.exe, c.caption, &delay) == (BOOL)c.type);
         CHECK(delay == (c.type ? 40 : -1));
     }
-    // A rule with a caption text goes before the plain one of the same executable.
+    // A rule with a caption text goes before the plain one of the same executable, also when it
+    // stands after it.
     AddRule(&rules, L"firefox.exe", APP_RULE_TYPE);
+    std::swap(rules.rules[2], rules.rules[rules.count - 1]);
     CHECK(MatchAppRule(&rules, L"firefox.exe", L"My Bank")->switches == APP_RULE_NO_RECORD);
     CHECK(MatchAppRule(&rules, L"firefox.exe", L"News")->switches == APP_RULE_TYPE);
     // The caption for a copy is the foreground's only when the owner is of its process.
