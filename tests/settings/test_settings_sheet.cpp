@@ -711,15 +711,6 @@ TEST_CASE("a key that types gets Ctrl in the hotkey field, a function key stays 
     UnregisterHotKey(g_mainWindow, HOTKEY_MENU);
 }
 
-// The page "アプリ別" is the third; its controls are found on it once it is the current page.
-static Step ShowAppsPage()
-{
-    return [] {
-        PropSheet_SetCurSel(Sheet(), nullptr, 2);
-        return Control(IDC_APP_LIST) != nullptr;
-    };
-}
-
 static void Click(int id)
 {
     SendMessageW(Control(id), BM_CLICK, 0, 0);
@@ -740,8 +731,9 @@ TEST_CASE("the page \"アプリ別\": add, switch, remove; OK applies and saves 
     g_appRules.rules[AddAppRule(&g_appRules, L"keep.exe")].switches = APP_RULE_NO_RECORD;
     AppRules before = g_appRules;
     std::wstring self = ThisExecutableName();
-    // Add with no name says so and adds nothing.
+    // On the page "アプリ別", the third: Add with no name says so and adds nothing.
     auto addNoName = Do([] {
+        PropSheet_SetCurSel(Sheet(), nullptr, 2);
         SetText(IDC_APP_NAME, L"   ");
         PostMessageW(Control(IDC_APP_ADD), BM_CLICK, 0, 0);
     });
@@ -774,7 +766,7 @@ TEST_CASE("the page \"アプリ別\": add, switch, remove; OK applies and saves 
         CHECK(IsDlgButtonChecked(Page(), IDC_APP_TYPE) == BST_CHECKED);  // the row left is shown
         Click(IDC_FULLSCREEN_QUIET);
     });
-    std::vector<Step> steps = {WaitForSheet(), ShowAppsPage(), addNoName, closeBox, [] { return !FindThreadDialog(L"tavo"); }, edit};
+    std::vector<Step> steps = {WaitForSheet(), addNoName, closeBox, [] { return !FindThreadDialog(L"tavo"); }, edit};
     SUBCASE("OK")
     {
         steps.push_back(Press(PSBTN_OK));
