@@ -8,6 +8,7 @@
 #include "recall/paste_typing.h"
 #include <string>
 #include "recall_test_util.h"
+#include "test_util.h"
 
 static std::wstring Label(const WCHAR *text, int prefix, int maxChars)
 {
@@ -174,14 +175,13 @@ TEST_CASE("menu layout: blocks, prefixes and the registered submenu")
     SUBCASE("in English: the placeholder, the blocks and the registered submenu, still opened by L")
     {
         SetUiLanguage(UI_LANGUAGE_ENGLISH);
-        std::vector<std::vector<std::wstring>> menus = LayOut(1);
-        CHECK(menus[0] == std::vector<std::wstring>{L"grey: (no copy history)", L"---", L"L: Registered Data -> 1"});
+        std::vector<std::vector<std::wstring>> empty = LayOut(1);
         ItemStore::Insert(Registered, L"only", L"t");
         ItemStore::Insert(Registered, L"two", L"t");
-        menus = LayOut(1);
+        std::vector<std::vector<std::wstring>> menus = LayOut(1);
         SetUiLanguage(UI_LANGUAGE_JAPANESE);
-        REQUIRE(menus.size() == 3);
-        CHECK(menus[1] == std::vector<std::wstring>{L"0: two #2", L"[2 ~ ] -> 2"});
+        CHECK(empty[0] == std::vector<std::wstring>{L"grey: (no copy history)", L"---", L"L: Registered Data -> 1"});
+        CHECK(menus.at(1) == std::vector<std::wstring>{L"0: two #2", L"[2 ~ ] -> 2"});
     }
     SUBCASE("W = 1 beyond MENU_COUNT_MAX menus: a list ends in an item counting the rest, each keeps half the room")
     {
@@ -960,25 +960,17 @@ TEST_CASE("a registered paste goes on while the caption changes only in digits, 
         const wchar_t *recorded, *now;
         BOOL stops;
     } pairs[] = {
-        {L"Bank - Login", L"Bank - Login", FALSE},
-        {L"Inbox (3)", L"Inbox (4)", FALSE},                          // an unread counter
-        {L"Inbox - Mail", L"Inbox (12) - Mail", FALSE},
-        {L"Untitled - Notepad", L"*Untitled - Notepad", FALSE},       // unsaved changes
-        {L"Document", L"\x25CF Document", FALSE},                     // "●"
-        {L"[1/3] Page", L"[2/3]  Page", FALSE},
-        {L"受信トレイ（３）", L"受信トレイ（４）", FALSE},              // full-width digits and brackets
-        {L"", L"", FALSE},
-        {L"Bank - Login", L"Chat - general", TRUE},                   // another tab of the browser
-        {L"銀行 - ログイン", L"チャット - 一般", TRUE},
-        {L"Login", L"Login - Bank", TRUE},
-        {L"Login - Bank", L"Login", TRUE},
-        {L"Login", L"", TRUE},
-        {L"Mail", L"mail", TRUE},                                     // letters compare exactly
-        {L"Page 1", L"Pages 1", TRUE},
+        // Unread counters, unsaved marks ("*", "●"), page numbers, full-width digits and brackets.
+        {L"Inbox (3)", L"Inbox (4)", FALSE}, {L"Inbox - Mail", L"Inbox (12) - Mail", FALSE},
+        {L"Untitled - Notepad", L"*Untitled - Notepad", FALSE}, {L"Document", L"\x25CF Document", FALSE},
+        {L"[1/3] Page", L"[2/3]  Page", FALSE}, {L"受信トレイ（３）", L"受信トレイ（４）", FALSE}, {L"", L"", FALSE},
+        // Another tab of the browser; letters compare exactly, at either end too.
+        {L"Bank - Login", L"Chat - general", TRUE}, {L"銀行 - ログイン", L"チャット - 一般", TRUE},
+        {L"Login", L"Login - Bank", TRUE}, {L"Login - Bank", L"Login", TRUE}, {L"Login", L"", TRUE},
+        {L"Mail", L"mail", TRUE}, {L"Page 1", L"Pages 1", TRUE},
     };
     for (const Pair &pair : pairs) {
-        CAPTURE(std::wstring(pair.recorded));
-        CAPTURE(std::wstring(pair.now));
+        CAPTURE(std::wstring(pair.recorded) + L" -> " + pair.now);
         CHECK(CaptionChangeStopsPaste(pair.recorded, pair.now) == pair.stops);
     }
 }
@@ -986,239 +978,156 @@ TEST_CASE("a registered paste goes on while the caption changes only in digits, 
 TEST_CASE("the lines of the last registered paste count as typed lines while it runs and 10 s after it ends")
 {
     const DWORD End = 0xFFFFF000u;  // the tick count wraps within the time kept
-    struct Row {
-        const char *what;
-        BOOL ended;
-        DWORD now;
-        const wchar_t *text;
-        BOOL typed;
-    } rows[] = {
-        {"a line while the paste runs", FALSE, 5, L"S3cret!", TRUE},
-        {"the other line", FALSE, 5, L"alice", TRUE},
-        {"a line just ended", TRUE, End, L"S3cret!", TRUE},
-        {"just inside 10 s, across the wrap", TRUE, End + TYPED_LINES_KEEP_MS - 1, L"alice", TRUE},
-        {"10 s after the end", TRUE, End + TYPED_LINES_KEEP_MS, L"S3cret!", FALSE},
-        {"part of a line, or in other case", TRUE, End, L"s3cret", FALSE},
-        {"two lines together", TRUE, End, L"alice\r\nS3cret!", FALSE},
-        {"no text", TRUE, End, nullptr, FALSE},
-    };
-    for (const Row &row : rows) {
-        CAPTURE(row.what);
-        TypedLineMemory memory;
-        StartTypedLines(&memory);
-        RememberTypedLine(&memory, L"alice");
-        RememberTypedLine(&memory, L"S3cret!");
-        if (row.ended)
-            EndTypedLines(&memory, End);
-        CHECK(IsRecentTypedLine(&memory, row.text, row.text ? lstrlenW(row.text) : 0, row.now) == row.typed);
-    }
-    // The next paste forgets the last one's lines; lines beyond the bound are not kept.
     TypedLineMemory memory;
+    auto typed = [&](const std::wstring &text, DWORD now) { return IsRecentTypedLine(&memory, text.c_str(), (int)text.size(), now); };
     StartTypedLines(&memory);
+    RememberTypedLine(&memory, L"alice");
+    RememberTypedLine(&memory, L"S3cret!");
+    CHECK(typed(L"S3cret!", 0x80000000u));  // while the paste runs, whatever the time
+    CHECK_FALSE(typed(L"s3cret", 0));       // part of a line, or in other case
+    CHECK_FALSE(typed(L"alice\r\nS3cret!", 0));
+    CHECK_FALSE(IsRecentTypedLine(&memory, nullptr, 0, 0));
+    EndTypedLines(&memory, End);
+    CHECK(typed(L"alice", End + TYPED_LINES_KEEP_MS - 1));
+    CHECK_FALSE(typed(L"alice", End + TYPED_LINES_KEEP_MS));
+    CHECK(IsRecentTypedLine(&memory, L"alice-x", 5, End));  // a clipboard block is compared by its length
+    // The next paste forgets the last one's lines; lines beyond the bound are not kept.
+    StartTypedLines(&memory);
+    CHECK_FALSE(typed(L"alice", 0));
     for (int n = 0; n <= TYPED_LINES_MAX; n++)
         RememberTypedLine(&memory, std::to_wstring(n).c_str());
-    std::wstring last = std::to_wstring(TYPED_LINES_MAX - 1), beyond = std::to_wstring(TYPED_LINES_MAX);
-    CHECK(IsRecentTypedLine(&memory, last.c_str(), (int)last.size(), 0));
-    CHECK_FALSE(IsRecentTypedLine(&memory, beyond.c_str(), (int)beyond.size(), 0));
-    // A clipboard block without a terminator is compared by its length.
-    CHECK(IsRecentTypedLine(&memory, L"12345", 2, 0));
+    CHECK(typed(std::to_wstring(TYPED_LINES_MAX - 1), 0));
+    CHECK_FALSE(typed(std::to_wstring(TYPED_LINES_MAX), 0));
 }
 
-// The rules the decisions below are asked about.
-static AppRules SampleRules()
+static void AddRule(AppRules *rules, const WCHAR *exe, int switches, const WCHAR *caption = L"", int delayMs = 40)
 {
-    AppRules rules;
-    SetDefaultAppRules(&rules);
-    int ide = AddAppRule(&rules, L"idea64.exe");
-    rules.rules[ide].switches = APP_RULE_NO_MENU;
-    int rdp = AddAppRule(&rules, L"mstsc.exe");
-    rules.rules[rdp].switches = APP_RULE_NO_RECORD | APP_RULE_TYPE;
-    rules.rules[rdp].typeDelayMs = 40;
-    int browser = AddAppRule(&rules, L"firefox.exe");
-    rules.rules[browser].switches = APP_RULE_NO_RECORD;
-    lstrcpyW(rules.rules[browser].caption, L"My Bank");
-    rules.rules[AddAppRule(&rules, L"rdpclip.exe")].switches = APP_RULE_NO_RECORD;
-    return rules;
+    int index = AddAppRule(rules, exe);
+    REQUIRE(index >= 0);
+    rules->rules[index].switches = switches;
+    lstrcpyW(rules->rules[index].caption, caption);
+    rules->rules[index].typeDelayMs = delayMs;
 }
 
 TEST_CASE("per-application rules: matching by executable and caption, and the three decisions")
 {
-    AppRules rules = SampleRules();
-    AppRules none;
-    SetDefaultAppRules(&none);
-    const int normal = QUNS_ACCEPTS_NOTIFICATIONS;
+    AppRules rules;
+    SetDefaultAppRules(&rules);
+    AddRule(&rules, L"idea64.exe", APP_RULE_NO_MENU);
+    AddRule(&rules, L"mstsc.exe", APP_RULE_NO_RECORD | APP_RULE_TYPE);
+    AddRule(&rules, L"firefox.exe", APP_RULE_NO_RECORD, L"My Bank");
+    AddRule(&rules, L"rdpclip.exe", APP_RULE_NO_RECORD);
     struct Case {
         const char *rule;
-        const AppRules *rules;
-        const wchar_t *exe;
-        const wchar_t *caption;
+        const wchar_t *exe, *caption;
         bool menu, record, type;
     } cases[] = {
-        {"no rule for the application: everything as usual", &rules, L"notepad.exe", L"memo", true, true, false},
-        {"no rules at all", &none, L"idea64.exe", L"", true, true, false},
-        {"the name matches without regard to case", &rules, L"IDEA64.EXE", L"Project", false, true, false},
-        {"a name is the whole file name, not a part of it", &rules, L"idea.exe", L"", true, true, false},
-        {"a process that could not be opened matches nothing", &rules, L"", L"My Bank", true, true, false},
-        {"a remote session: not recorded, typed", &rules, L"mstsc.exe", L"server - Remote", true, false, true},
-        {"a caption text must occur in the caption", &rules, L"firefox.exe", L"News - Firefox", true, true, false},
-        {"...anywhere in it, without regard to case", &rules, L"firefox.exe", L"login - MY BANK - Firefox", true, false, false},
-        {"copies from rdpclip, which has no window, by name", &rules, L"rdpclip.exe", L"", true, false, false},
+        {"no rule for the application: everything as usual", L"notepad.exe", L"memo", true, true, false},
+        {"the name matches without regard to case", L"IDEA64.EXE", L"Project", false, true, false},
+        {"a name is the whole file name, not a part of it", L"idea.exe", L"", true, true, false},
+        {"a process that could not be opened matches nothing", L"", L"My Bank", true, true, false},
+        {"a remote session: not recorded, typed", L"mstsc.exe", L"server - Remote", true, false, true},
+        {"a caption text must occur in the caption", L"firefox.exe", L"News - Firefox", true, true, false},
+        {"...anywhere in it, without regard to case", L"firefox.exe", L"login - MY BANK - Firefox", true, false, false},
+        {"copies from rdpclip, which has no window, by name", L"rdpclip.exe", L"", true, false, false},
     };
     for (const Case &c : cases) {
         CAPTURE(c.rule);
-        CHECK(MenuMayOpen(c.rules, c.exe, c.caption, normal) == (BOOL)c.menu);
-        CHECK(CopyMayBeRecorded(c.rules, c.exe, c.caption) == (BOOL)c.record);
+        CHECK(MenuMayOpen(&rules, c.exe, c.caption, QUNS_ACCEPTS_NOTIFICATIONS) == (BOOL)c.menu);
+        CHECK(CopyMayBeRecorded(&rules, c.exe, c.caption) == (BOOL)c.record);
         int delay = -1;
-        CHECK(TypesInsteadOfPaste(c.rules, c.exe, c.caption, &delay) == (BOOL)c.type);
-        if (c.type)
-            CHECK(delay == 40);
+        CHECK(TypesInsteadOfPaste(&rules, c.exe, c.caption, &delay) == (BOOL)c.type);
+        CHECK(delay == (c.type ? 40 : -1));
     }
-    SUBCASE("a rule with a caption text goes before the plain one of the same executable")
-    {
-        int plain = AddAppRule(&rules, L"firefox.exe");
-        REQUIRE(plain >= 0);
-        rules.rules[plain].switches = APP_RULE_TYPE;
-        CHECK(MatchAppRule(&rules, L"firefox.exe", L"My Bank")->switches == APP_RULE_NO_RECORD);
-        CHECK(MatchAppRule(&rules, L"firefox.exe", L"News")->switches == APP_RULE_TYPE);
+    // A rule with a caption text goes before the plain one of the same executable, also when it
+    // stands after it.
+    AddRule(&rules, L"firefox.exe", APP_RULE_TYPE);
+    std::swap(rules.rules[2], rules.rules[rules.count - 1]);
+    CHECK(MatchAppRule(&rules, L"firefox.exe", L"My Bank")->switches == APP_RULE_NO_RECORD);
+    CHECK(MatchAppRule(&rules, L"firefox.exe", L"News")->switches == APP_RULE_TYPE);
+    // The caption for a copy is the foreground's only when the owner is of its process.
+    CHECK(std::wstring(CaptionForCopy(12, 12, L"", L"My Bank")) == L"My Bank");
+    CHECK(std::wstring(CaptionForCopy(12, 34, L"hidden", L"My Bank")) == L"hidden");
+    CHECK(std::wstring(CaptionForCopy(0, 0, L"", L"My Bank")) == L"");
+    // Quiet during full-screen, on by default and while the box is ticked: for a full-screen
+    // application (borderless games included), Direct3D and presentations; not for an unknown state
+    // (a failed query), no user, the normal one, quiet time or a store app.
+    CHECK(rules.fullScreenQuiet);
+    const struct {
+        int state;
+        BOOL opens;
+    } states[] = {{QUNS_BUSY, FALSE}, {QUNS_RUNNING_D3D_FULL_SCREEN, FALSE}, {QUNS_PRESENTATION_MODE, FALSE}, {0, TRUE},
+                  {QUNS_NOT_PRESENT, TRUE}, {QUNS_ACCEPTS_NOTIFICATIONS, TRUE}, {QUNS_QUIET_TIME, TRUE}, {7 /* QUNS_APP */, TRUE}};
+    for (const auto &c : states) {
+        CAPTURE(c.state);
+        CHECK(MenuMayOpen(&rules, L"notepad.exe", L"", c.state) == c.opens);
     }
-    SUBCASE("the caption for a copy is the foreground's only when the owner is of its process")
-    {
-        CHECK(std::wstring(CaptionForCopy(12, 12, L"", L"My Bank")) == L"My Bank");
-        CHECK(std::wstring(CaptionForCopy(12, 34, L"hidden", L"My Bank")) == L"hidden");
-        CHECK(std::wstring(CaptionForCopy(0, 0, L"", L"My Bank")) == L"");
-    }
+    rules.fullScreenQuiet = FALSE;
+    CHECK(MenuMayOpen(&rules, L"notepad.exe", L"", QUNS_BUSY));
 }
 
-// What the replaced SHQueryUserNotificationState answers.
-static int FakeState;
+// What the replaced SHQueryUserNotificationState answers: a full-screen program, or a failure.
 static HRESULT FakeResult;
 static HRESULT WINAPI FakeNotificationState(int *state)
 {
-    *state = FakeState;
+    *state = QUNS_RUNNING_D3D_FULL_SCREEN;
     return FakeResult;
 }
 
-TEST_CASE("quiet during full-screen: the notification states that keep the menu closed, while the box is ticked")
-{
-    NotificationStateFunction savedRoute = g_notificationStateRoute;
-    AppRules rules;
-    SetDefaultAppRules(&rules);
-    CHECK(rules.fullScreenQuiet);  // on by default
-    struct Case {
-        int state;
-        bool quiet;
-    } cases[] = {
-        {0, false},  // unknown (the query failed)
-        {QUNS_NOT_PRESENT, false},
-        {QUNS_BUSY, true},  // a full-screen application, borderless games included
-        {QUNS_RUNNING_D3D_FULL_SCREEN, true},
-        {QUNS_PRESENTATION_MODE, true},
-        {QUNS_ACCEPTS_NOTIFICATIONS, false},
-        {QUNS_QUIET_TIME, false},
-        {7 /* QUNS_APP */, false},
-    };
-    for (const Case &c : cases) {
-        CAPTURE(c.state);
-        rules.fullScreenQuiet = TRUE;
-        CHECK(FullScreenQuiets(&rules, c.state) == (BOOL)c.quiet);
-        CHECK(MenuMayOpen(&rules, L"notepad.exe", L"", c.state) == (BOOL)!c.quiet);
-        rules.fullScreenQuiet = FALSE;
-        CHECK(MenuMayOpen(&rules, L"notepad.exe", L"", c.state));
-    }
-    SUBCASE("the look-up goes through a replaceable function")
-    {
-        SetDefaultAppRules(&g_appRules);
-        g_notificationStateRoute = FakeNotificationState;
-        FakeState = QUNS_RUNNING_D3D_FULL_SCREEN;
-        FakeResult = S_OK;
-        CHECK_FALSE(MenuMayOpenOver(GetDesktopWindow()));
-        FakeState = QUNS_BUSY;
-        FakeResult = E_FAIL;
-        CHECK(MenuMayOpenOver(GetDesktopWindow()));  // a failed query keeps nothing closed
-        g_appRules.fullScreenQuiet = FALSE;
-        FakeState = QUNS_PRESENTATION_MODE;
-        FakeResult = S_OK;
-        CHECK(MenuMayOpenOver(GetDesktopWindow()));
-        g_notificationStateRoute = savedRoute;
-    }
-}
-
-TEST_CASE("the executable of a process: this test's own name, nothing for a process that cannot be opened")
+TEST_CASE("the look-ups: this test's own executable, none for a process that cannot be opened; the notification state")
 {
     ForgetExecutableNames();
-    WCHAR module[MAX_PATH], exe[APP_EXE_CHARS];
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    const WCHAR *name = module + lstrlenW(module);
-    while (name > module && name[-1] != L'\\')
-        name--;
+    WCHAR exe[APP_EXE_CHARS];
     CHECK(ExecutableOfProcess(GetCurrentProcessId(), exe));
-    CHECK(lstrcmpiW(exe, name) == 0);
-    CHECK(ExecutableOfProcess(GetCurrentProcessId(), exe));  // from the cache
-    CHECK(lstrcmpiW(exe, name) == 0);
-    CHECK_FALSE(ExecutableOfProcess(0, exe));
-    CHECK(exe[0] == 0);
-    CHECK_FALSE(ExecutableOfProcess(0xFFFFFFF0u, exe));
-    CHECK(exe[0] == 0);
+    CHECK(lstrcmpiW(exe, ThisExecutableName().c_str()) == 0);
+    for (DWORD process : {0u, 0xFFFFFFF0u}) {
+        CHECK_FALSE(ExecutableOfProcess(process, exe));
+        CHECK(exe[0] == 0);
+    }
+    // The notification state goes through a replaceable function; a failed query keeps nothing closed.
+    NotificationStateFunction savedRoute = g_notificationStateRoute;
+    SetDefaultAppRules(&g_appRules);
+    g_notificationStateRoute = FakeNotificationState;
+    FakeResult = S_OK;
+    CHECK_FALSE(MenuMayOpenOver(GetDesktopWindow()));
+    FakeResult = E_FAIL;
+    CHECK(MenuMayOpenOver(GetDesktopWindow()));
+    g_notificationStateRoute = savedRoute;
 }
 
-// A text typed as keys, written as: a unit as itself, E for Enter, T for Tab.
+// A text typed as keys, read back from the records made for each (a down and an up of one key):
+// a unit as itself, E for Enter, T for Tab, ? for anything else.
 static std::wstring TypedScript(const wchar_t *text, BOOL registered)
 {
     std::wstring script;
-    int position = 0, length = lstrlenW(text);
+    int position = 0;
     WCHAR unit = 0;
-    for (int key; (key = TakeTypedKey(text, length, registered, &position, &unit)) != TYPED_KEY_END;)
-        script += key == TYPED_KEY_ENTER ? L'E' : key == TYPED_KEY_TAB ? L'T' : unit;
+    for (int key; (key = TakeTypedKey(text, lstrlenW(text), registered, &position, &unit)) != TYPED_KEY_END;) {
+        INPUT in[2];
+        REQUIRE(MakeTypedKeyInputs(key, unit, in) == 2);
+        CHECK((in[0].type == INPUT_KEYBOARD && in[1].type == INPUT_KEYBOARD));
+        CHECK((in[0].ki.wVk == in[1].ki.wVk && in[0].ki.wScan == in[1].ki.wScan));
+        CHECK(in[1].ki.dwFlags == (in[0].ki.dwFlags | KEYEVENTF_KEYUP));
+        // A unit goes with KEYEVENTF_UNICODE and no virtual key, Enter and Tab as keys.
+        DWORD flags = in[0].ki.dwFlags;
+        WORD vk = in[0].ki.wVk;
+        script += flags == KEYEVENTF_UNICODE && !vk ? (WCHAR)in[0].ki.wScan : flags ? L'?' : vk == VK_RETURN ? L'E' : vk == VK_TAB ? L'T' : L'?';
+    }
     return script;
 }
 
 TEST_CASE("typing instead of pasting: the keys of a text, and their records")
 {
-    struct Case {
-        const char *rule;
-        const wchar_t *text;
-        BOOL registered;
-        const wchar_t *script;
-    } cases[] = {
-        {"a copy: CR LF is one Enter", L"a\r\nb", FALSE, L"aEb"},
-        {"a copy: a lone CR and a lone LF are one Enter each", L"a\rb\nc\n\rd", FALSE, L"aEbEcEEd"},
-        {"a copy: a Tab is Tab", L"x\ty", FALSE, L"xTy"},
-        {"a registered entry: its lines with Tab between them", L"user\r\npass", TRUE, L"userTpass"},
-        {"a registered entry: a lone CR takes the unit after it, as the paste does", L"a\rxb", TRUE, L"aTb"},
-        {"a registered entry: an LF inside a line is Enter", L"a\nb", TRUE, L"aEb"},
-        {"a surrogate pair is two units", L"\xD83D\xDE00!", FALSE, L"\xD83D\xDE00!"},
-        {"nothing", L"", TRUE, L""},
-    };
-    for (const Case &c : cases) {
-        CAPTURE(c.rule);
-        CHECK(TypedScript(c.text, c.registered) == c.script);
-    }
-    SUBCASE("a unit goes down and up with KEYEVENTF_UNICODE and the unit in wScan; Enter and Tab as keys")
-    {
-        INPUT inputs[2];
-        REQUIRE(MakeTypedKeyInputs(TYPED_KEY_UNIT, 0xD83D, inputs) == 2);
-        for (int k = 0; k < 2; k++) {
-            CHECK(inputs[k].type == INPUT_KEYBOARD);
-            CHECK(inputs[k].ki.wVk == 0);
-            CHECK(inputs[k].ki.wScan == 0xD83D);
-            CHECK(inputs[k].ki.dwFlags == (DWORD)(KEYEVENTF_UNICODE | (k ? KEYEVENTF_KEYUP : 0)));
-        }
-        REQUIRE(MakeTypedKeyInputs(TYPED_KEY_ENTER, L'\r', inputs) == 2);
-        CHECK(inputs[0].ki.wVk == VK_RETURN);
-        CHECK(inputs[0].ki.dwFlags == 0);
-        CHECK(inputs[1].ki.dwFlags == KEYEVENTF_KEYUP);
-        REQUIRE(MakeTypedKeyInputs(TYPED_KEY_TAB, L'\t', inputs) == 2);
-        CHECK(inputs[1].ki.wVk == VK_TAB);
-        CHECK(inputs[1].ki.dwFlags == KEYEVENTF_KEYUP);
-    }
-    SUBCASE("a text over 10,000 units is refused before any key")
-    {
-        ResetRecallForTests();
-        RecordedBatches.clear();
-        g_sendInputRoute = RecordSendInput;
-        ItemId id = ItemStore::Insert(History, nullptr, std::wstring(TYPED_TEXT_MAX + 1, L'x').c_str());
-        CHECK_FALSE(TypeEntryAsKeys(id, 0));
-        g_sendInputRoute = SendInput;
-        CHECK(RecordedBatches.empty());
-    }
+    // A copy: CR LF, a lone CR and a lone LF are one Enter each, a Tab is Tab; a surrogate pair is two units.
+    CHECK(TypedScript(L"a\r\nb\tc\rd\ne\n\r\xD83D\xDE00", FALSE) == L"aEbTcEdEeEE\xD83D\xDE00");
+    // A registered entry: its lines with Tab between them; a lone CR takes the unit after it, as the
+    // paste does; an LF inside a line is Enter.
+    CHECK(TypedScript(L"user\r\npass\rxb\nc", TRUE) == L"userTpassTbEc");
+    // A text over 10,000 units is refused before any key.
+    ResetRecallForTests();
+    RecordedBatches.clear();
+    g_sendInputRoute = RecordSendInput;
+    CHECK_FALSE(TypeEntryAsKeys(ItemStore::Insert(History, nullptr, std::wstring(TYPED_TEXT_MAX + 1, L'x').c_str()), 0));
+    g_sendInputRoute = SendInput;
+    CHECK(RecordedBatches.empty());
 }
