@@ -209,7 +209,7 @@ static BOOL StillTavosLine(HWND owner)
 }
 
 // With the clipboard open: its text is a line of this paste that another program put back without
-// the markers (the clipboard sharing of a remote session or a virtual machine).
+// the markers (the clipboard sharing of Remote Desktop or a virtual machine).
 static BOOL TypedLineCameBackWhileOpen()
 {
     HANDLE data = GetClipboardData(CF_UNICODETEXT);

@@ -26,7 +26,7 @@ BOOL UserHoldsModifier();
 
 // ---- Typed lines that come back ----
 
-// Clipboard sharing of remote sessions and virtual machines puts a typed line back without its
+// Clipboard sharing of Remote Desktop and virtual machines puts a typed line back without its
 // markers, also after the paste. The lines of the last registered paste are kept as hashes (never
 // as text) until this long after it ended; such a copy is not recorded, and not put back as the
 // user's clipboard.

@@ -1026,7 +1026,7 @@ TEST_CASE("per-application rules: matching by executable and caption, and the th
         {"the name matches without regard to case", L"IDEA64.EXE", L"Project", false, true, false},
         {"a name is the whole file name, not a part of it", L"idea.exe", L"", true, true, false},
         {"a process that could not be opened matches nothing", L"", L"My Bank", true, true, false},
-        {"a remote session: not recorded, typed", L"mstsc.exe", L"server - Remote", true, false, true},
+        {"Remote Desktop: not recorded, typed", L"mstsc.exe", L"server - Remote", true, false, true},
         {"a caption text must occur in the caption", L"firefox.exe", L"News - Firefox", true, true, false},
         {"...anywhere in it, without regard to case", L"firefox.exe", L"login - MY BANK - Firefox", true, false, false},
         {"copies from rdpclip, which has no window, by name", L"rdpclip.exe", L"", true, false, false},
