@@ -127,10 +127,18 @@ static void ForgetModifiersReleased(TapCounterState *state, int menuKeyMode, WPA
             state->HeldModifiers &= ~HeldBitOf(keys[k]);
 }
 
+BOOL PressReleaseLost(const TapCounterState *state, BOOL keyUp, DWORD now, DWORD doubleClickMs)
+{
+    return TapWantsMouse(state) && keyUp && now - state->KeyDownTick > doubleClickMs;
+}
+
 void OnHookKey(HWND window, WPARAM wParam, LPARAM lParam)
 {
     ForgetModifiersReleased(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam);
+    int wasDown = g_tapCounter.KeyDownFlag;
     int arm = CountTap(&g_tapCounter, g_ini.menuKeyMode, wParam, lParam, GetForegroundWindow());
+    if (g_tapCounter.KeyDownFlag && !wasDown)
+        g_tapCounter.KeyDownTick = GetTickCount();
     WatchMouse(window, TapWantsMouse(&g_tapCounter));
     if (arm == TAP_ARM_FIRST)
         SetTimer(window, TIMER_DOUBLETAP, GetDoubleClickTime(), nullptr);
@@ -150,7 +158,8 @@ void OnRawMouseInput(HWND window, LPARAM lParam)
     // A release lost where the hook cannot see it (the secure desktop) would keep every move of the
     // mouse coming here: the keyboard has the last word, and the press is forgotten with the mouse.
     int trigger = TriggerKeyOfMode(g_ini.menuKeyMode);
-    if (TapWantsMouse(&g_tapCounter) && (trigger == 0 || GetAsyncKeyState(trigger) >= 0)) {
+    if (PressReleaseLost(&g_tapCounter, trigger == 0 || GetAsyncKeyState(trigger) >= 0, GetTickCount(),
+                         GetDoubleClickTime())) {
         g_tapCounter.KeyDownFlag = 0;
         g_tapCounter.HeldModifiers &= ~HeldBitOf((WPARAM)trigger);  // its next press is a new tap, no repeat
     }

@@ -9,6 +9,7 @@ struct TapCounterState {
     int TapCount;        // taps since the last decision, with no other key between them
     int HeldModifiers;   // TAP_HELD_* of Shift, Ctrl and Alt as the forwarded events tell
     HWND Foreground;     // the foreground window when the last event was handled
+    DWORD KeyDownTick;   // when the hub handled that clean press (GetTickCount)
 };
 extern TapCounterState g_tapCounter;  // the recogniser of the hub's thread
 
@@ -33,6 +34,11 @@ int TriggerKeyOfMode(int menuKeyMode);
 // while another modifier is held, another key between taps and a change of the foreground window
 // all start over.
 int CountTap(TapCounterState *state, int menuKeyMode, WPARAM vk, LPARAM flags, HWND foreground);
+// Whether a clean press whose key the keyboard says is up lost its release (the secure desktop
+// takes it where the hook cannot see it). Only once the double-click time has passed since the
+// press: the hook runs when the typing application reads its input, so a forwarded press may
+// reach the hub after the key is already up, with its release still on the way.
+BOOL PressReleaseLost(const TapCounterState *state, BOOL keyUp, DWORD now, DWORD doubleClickMs);
 // A mouse button went down: a trigger held at the time makes no tap.
 void CountMouseClick(TapCounterState *state);
 // TRUE while a click would spoil a tap, that is, while the mouse is worth watching.

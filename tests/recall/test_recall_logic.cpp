@@ -608,7 +608,7 @@ TEST_CASE("the double-tap decision: the timer between slow taps, busy, the hotke
     }
     SUBCASE("busy: the decision waits and keeps the count")
     {
-        TapCounterState state = {0, 2, 0, nullptr};
+        TapCounterState state = {0, 2, 0, nullptr, 0};
         CHECK(DecideDoubleTap(&state, 1) == DOUBLETAP_WAIT);
         CHECK(state.TapCount == 2);
     }
