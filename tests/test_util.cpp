@@ -936,3 +936,14 @@ BOOL WINAPI ScriptedMove(LPCWSTR from, LPCWSTR to, DWORD flags)
     SetLastError(error);
     return FALSE;
 }
+
+// Another window may register the combination only when nobody holds it.
+bool HotkeyTaken(UINT mods, UINT vk)
+{
+    HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    bool taken = !RegisterHotKey(probe, 1, mods, vk);
+    if (!taken)
+        UnregisterHotKey(probe, 1);
+    DestroyWindow(probe);
+    return taken;
+}

@@ -63,6 +63,8 @@ std::wstring StoredName(ItemId id);
 
 // Pumps this thread's messages for the given time.
 void PumpFor(DWORD milliseconds);
+// True while some window holds the hotkey: another may register the combination only when nobody does.
+bool HotkeyTaken(UINT mods, UINT vk);
 // Pumps until the condition holds or the time is up; returns the condition's last answer.
 bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs);
 

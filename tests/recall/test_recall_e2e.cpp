@@ -25,6 +25,17 @@ static std::function<void()> DoubleTapOf(WORD vk)
     return [vk] { PlayDoubleTap(vk); };
 }
 
+// A Shift double tap, the newest registered entry chosen from the menu: "user", Tab, "pass".
+static void ChooseRegisteredByDoubleTap(const TavoRun &s)
+{
+    MenuPlayer player;
+    StartMenuPlayer(&player, {VK_UP, VK_RIGHT, VK_RETURN});
+    PlayDoubleTap(VK_SHIFT);
+    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
+    CHECK(FinishMenuPlayer(&player));
+    CHECK(FieldText(s.form.field1) == L"user");
+}
+
 TEST_CASE("E2E: copies land in paste.dat in order, marked texts stay out")
 {
     TavoRun s;
@@ -277,12 +288,7 @@ TEST_CASE("E2E: a registered entry fills both fields, marked, and adds nothing t
     HANDLE listenerThread = CreateThread(nullptr, 0, RunListener, ready, 0, &listenerThreadId);
     REQUIRE(WaitForSingleObject(ready, 5000) == WAIT_OBJECT_0);
 
-    MenuPlayer player;
-    StartMenuPlayer(&player, {VK_UP, VK_RIGHT, VK_RETURN});
-    PlayDoubleTap(VK_SHIFT);
-    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
-    CHECK(FinishMenuPlayer(&player));
-    CHECK(FieldText(s.form.field1) == L"user");
+    ChooseRegisteredByDoubleTap(s);
     CHECK(FieldText(s.form.field2) == L"pass");
     PumpFor(1500);
     PostThreadMessageW(listenerThreadId, WM_QUIT, 0, 0);
@@ -566,12 +572,7 @@ TEST_CASE("E2E: per-application rules: no menu and no record in one application,
     PumpFor(300);
     REQUIRE(FocusTestField(s.form, 1));
     DWORD sequence = GetClipboardSequenceNumber();
-    MenuPlayer player;
-    StartMenuPlayer(&player, {VK_UP, VK_RIGHT, VK_RETURN});
-    PlayDoubleTap(VK_SHIFT);
-    CHECK(WaitUntil([&] { return FieldText(s.form.field2) == L"pass"; }, 6000));
-    CHECK(FinishMenuPlayer(&player));
-    CHECK(FieldText(s.form.field1) == L"user");
+    ChooseRegisteredByDoubleTap(s);
     PumpFor(300);
     CHECK(GetClipboardSequenceNumber() == sequence);
     CHECK(TakeClipboardText() == L"copy from the form");
@@ -585,25 +586,16 @@ TEST_CASE("E2E: per-application rules in hotkey mode: the hotkey is let go while
     ini.hotkeyMods = MOD_CONTROL;
     TavoRun s;
     REQUIRE(StartWithRules(&s, L"e2e_apps_hotkey", ini));
-    // Another window may register the combination only while nobody holds it.
-    auto held = [] {
-        HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        bool taken = !RegisterHotKey(probe, 1, MOD_CONTROL, VK_F9);
-        if (!taken)
-            UnregisterHotKey(probe, 1);
-        DestroyWindow(probe);
-        return taken;
-    };
-    CHECK(held());
+    CHECK(HotkeyTaken(MOD_CONTROL, VK_F9));
     OtherApp other;
     REQUIRE(other.Start(s, "other"));
     // A window coming to the front is told by a WinEvent; where none comes (Wine), by the hotkey's
     // own modifier, which the hook forwards before the key.
     REQUIRE(BringToForeground(other.form, 3000));
     PlayTap(VK_CONTROL);
-    CHECK(WaitUntil([&] { return !held(); }, 3000));
+    CHECK(WaitUntil([&] { return !HotkeyTaken(MOD_CONTROL, VK_F9); }, 3000));
     REQUIRE(FocusTestField(s.form, 1));
     PlayTap(VK_CONTROL);
-    CHECK(WaitUntil(held, 3000));
+    CHECK(WaitUntil([] { return HotkeyTaken(MOD_CONTROL, VK_F9); }, 3000));
     s.Stop();
 }

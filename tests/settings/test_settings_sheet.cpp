@@ -181,17 +181,6 @@ static LRESULT SpinAnswer(int id)
     return SendMessageW(Control(id), UDM_GETPOS, 0, 0);
 }
 
-// Another window may register the combination only when nobody holds it.
-static bool HotkeyTaken(UINT mods, UINT vk)
-{
-    HWND probe = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-    bool taken = !RegisterHotKey(probe, 1, mods, vk);
-    if (!taken)
-        UnregisterHotKey(probe, 1);
-    DestroyWindow(probe);
-    return taken;
-}
-
 // True when g_mainWindow holds the menu hotkey; leaves it registered as it was.
 static bool MenuHotkeyRegistered()
 {
